@@ -1,0 +1,70 @@
+#include "exchange/CommLog.h"
+
+#include "codec/Format.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kestrune {
+
+TLocalTime CurrentLocalTime()
+{
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    std::tm parts{};
+    localtime_r(&seconds, &parts);
+    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    return TLocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,       parts.tm_hour,
+                      parts.tm_min,         parts.tm_sec,     static_cast<int>(ms)};
+}
+
+std::string LogTimeStamp(const TLocalTime &time)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", time.Year, time.Month,
+                  time.Day, time.Hour, time.Minute, time.Second, time.Millisecond);
+    return text;
+}
+
+std::string CommLogRecord(const TLocalTime &time, std::uint8_t direction, const ByteString &data,
+                          TDataMode mode, char escChar)
+{
+    std::string record = LogTimeStamp(time);
+    record += direction == LogDirSend ? " => " : " <= ";
+    record += FormatData(data, mode, escChar);
+    record += "\r\n";
+    return record;
+}
+
+TFileResult AppendCommLog(const std::string &path, std::string_view record)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return {std::strerror(errno)};
+    // One write for the whole record where the system allows it, so a failure
+    // rarely leaves half a record behind.
+    std::size_t done = 0;
+    while (done < record.size()) {
+        const ssize_t wrote = ::write(fd, record.data() + done, record.size() - done);
+        if (wrote <= 0) {
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            const int error = wrote < 0 ? errno : EIO;
+            ::close(fd);
+            return {std::strerror(error)};
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    // Some file systems report a failed write only when the file is closed.
+    if (::close(fd) != 0)
+        return {std::strerror(errno)};
+    return {};
+}
+
+} // namespace kestrune
