@@ -1,0 +1,450 @@
+#include "net/DRSock.h"
+
+#include "common/AppPaths.h"
+#include "net/AddressHelpers.h"
+#include "net/LoginLog.h"
+#include "net/SocketError.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <exception>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+
+namespace kestrune {
+
+// The hidden window: receives the notifiers' signals and the posted close
+// notice. It outlives its endpoint until the event loop deletes it, so a
+// handler may delete the endpoint from inside a notifier's signal.
+class TSockWindow : public QObject
+{
+public:
+    explicit TSockWindow(TDRSock *owner) : Owner(owner) {}
+    TDRSock *Owner;
+};
+
+namespace {
+
+constexpr std::size_t kCompactAt = 1 << 20;
+
+// Closes a descriptor unless released: a failed start leaves nothing open.
+class FdGuard
+{
+public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    FdGuard(const FdGuard &) = delete;
+    FdGuard &operator=(const FdGuard &) = delete;
+    ~FdGuard()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    [[nodiscard]] int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+sockaddr_in ipv4Address(std::uint32_t netAddr, std::int32_t port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = netAddr;
+    return addr;
+}
+
+// accept() passes on network errors of the pending connection; retrying on
+// the next notification is the answer to all of them.
+bool isTransientAcceptError(int error)
+{
+    switch (error) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case EPERM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool wouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// A blocking connect interrupted by a signal goes on in the background; wait
+// for its outcome as the uninterrupted call would have.
+bool connectBlocking(int fd, const sockaddr_in &to)
+{
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
+        return true;
+    if (errno != EINTR)
+        return false;
+    pollfd p{fd, POLLOUT, 0};
+    while (::poll(&p, 1, -1) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    int error = 0;
+    socklen_t len = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+}
+
+void retire(QSocketNotifier *&notifier)
+{
+    if (!notifier)
+        return;
+    // Disabled before the descriptor closes, so a reused descriptor number is
+    // never watched by a stale notifier; deleted later, as we may be inside
+    // its own signal.
+    notifier->setEnabled(false);
+    QObject::disconnect(notifier, nullptr, nullptr, nullptr);
+    notifier->deleteLater();
+    notifier = nullptr;
+}
+
+} // namespace
+
+TDRSock::TDRSock() : FWindow(new TSockWindow(this)) {}
+
+TDRSock::~TDRSock()
+{
+    // Owners stop before deleting; an endpoint deleted while open still
+    // closes its sockets rather than leaking them.
+    closeDataSocket();
+    closeListenSocket();
+    FState = 0;
+    FWindow->Owner = nullptr;
+    QCoreApplication::removePostedEvents(FWindow);
+    FWindow->deleteLater();
+}
+
+void TDRSock::StartServer()
+{
+    if (FState != 0)
+        throw ESocketError("Control already started.");
+    FdGuard fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0)
+        throw ESocketError("Error create a socket");
+    // Lets a restarted server bind while connections of the last run linger.
+    const int on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in local = ipv4Address(htonl(INADDR_ANY), LocalPort);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+        throw ESocketError("Error bind sock to " + std::to_string(LocalPort) + ".");
+    if (::listen(fd.get(), 1) != 0)
+        throw ESocketError("Error on listen.");
+
+    FListenSocket = fd.release();
+    FListenNotifier = new QSocketNotifier(FListenSocket, QSocketNotifier::Read, FWindow);
+    QObject::connect(FListenNotifier, &QSocketNotifier::activated, FWindow,
+                     [this] { handleAccept(); });
+    FState = 1;
+}
+
+void TDRSock::StartClient()
+{
+    if (FState != 0)
+        throw ESocketError("Control already started.");
+    const sockaddr_in remote = ipv4Address(ResolveHost(RemoteHost), RemotePort);
+    FdGuard fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0)
+        throw ESocketError("Error create a socket");
+    if (!connectBlocking(fd.get(), remote))
+        throw ESocketError("Error while try establish a TCP connect.");
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
+
+    attachDataSocket(fd.release(), true);
+    FState = 2;
+}
+
+void TDRSock::StartUDP()
+{
+    if (FState != 0)
+        throw ESocketError("Control already started.");
+    FdGuard fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0)
+        throw ESocketError("Error create a socket");
+    const sockaddr_in local = ipv4Address(htonl(INADDR_ANY), LocalPort);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+        throw ESocketError("Error bind sock to " + std::to_string(LocalPort) + ".");
+    FSendToAddr = ResolveHost(RemoteHost);
+    FSendToPort = static_cast<std::uint16_t>(RemotePort);
+
+    attachDataSocket(fd.release(), false);
+    FState = 3;
+}
+
+void TDRSock::StopSocket()
+{
+    if (FState == 0)
+        return;
+    closeDataSocket();
+    closeListenSocket();
+    FState = 0;
+}
+
+std::int32_t TDRSock::SendData(const void *Buffer, std::int32_t Count)
+{
+    if (FDataSocket < 0 || Count < 0 || (Count > 0 && !Buffer))
+        return -1;
+    const auto size = static_cast<std::size_t>(Count);
+    if (!FDataIsTcp) {
+        const sockaddr_in to = ipv4Address(FSendToAddr, FSendToPort);
+        ssize_t n;
+        do {
+            n = ::sendto(FDataSocket, Buffer, size, MSG_NOSIGNAL,
+                         reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        } while (n < 0 && errno == EINTR);
+        return static_cast<std::int32_t>(n);
+    }
+
+    // Bytes already waiting go first: the stream keeps its order.
+    if (QueuedBytes() > 0) {
+        FSendQueue.append(static_cast<const char *>(Buffer), size);
+        return 0;
+    }
+    ssize_t n;
+    do {
+        n = ::send(FDataSocket, Buffer, size, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && !wouldBlock(errno))
+        return -1;
+    const auto taken = static_cast<std::size_t>(n < 0 ? 0 : n);
+    if (taken < size) {
+        FSendQueue.assign(static_cast<const char *>(Buffer) + taken, size - taken);
+        FSendQueueHead = 0;
+        FWriteNotifier->setEnabled(true);
+    }
+    return static_cast<std::int32_t>(taken);
+}
+
+void TDRSock::PauseReading(bool Pause)
+{
+    FReadPaused = Pause;
+    updateReadNotifier();
+}
+
+int TDRSock::BoundPort() const
+{
+    const int fd = FListenSocket >= 0 ? FListenSocket : (FState == 3 ? FDataSocket : -1);
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+        return 0;
+    return ntohs(addr.sin_port);
+}
+
+void TDRSock::attachDataSocket(int fd, bool tcp)
+{
+    FDataSocket = fd;
+    FDataIsTcp = tcp;
+    FPeerClosed = false;
+    ++FDataGeneration;
+    FReadNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, FWindow);
+    QObject::connect(FReadNotifier, &QSocketNotifier::activated, FWindow, [this] { handleRead(); });
+    if (tcp) {
+        // On only while bytes wait, so an idle connection costs no wake-ups.
+        FWriteNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, FWindow);
+        FWriteNotifier->setEnabled(false);
+        QObject::connect(FWriteNotifier, &QSocketNotifier::activated, FWindow,
+                         [this] { handleWritable(); });
+    }
+    updateReadNotifier();
+}
+
+void TDRSock::closeDataSocket()
+{
+    retire(FReadNotifier);
+    retire(FWriteNotifier);
+    if (FDataSocket >= 0)
+        ::close(FDataSocket);
+    FDataSocket = -1;
+    FPeerClosed = false;
+    ++FDataGeneration;
+    FSendQueue.clear();
+    FSendQueue.shrink_to_fit();
+    FSendQueueHead = 0;
+}
+
+void TDRSock::closeListenSocket()
+{
+    retire(FListenNotifier);
+    if (FListenSocket >= 0)
+        ::close(FListenSocket);
+    FListenSocket = -1;
+}
+
+void TDRSock::updateReadNotifier()
+{
+    // After end of stream the socket stays readable; watching it would spin.
+    if (FReadNotifier)
+        FReadNotifier->setEnabled(!FReadPaused && !FPeerClosed);
+}
+
+void TDRSock::handleAccept()
+{
+    if (FListenSocket < 0)
+        return;
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    const int fd = ::accept4(FListenSocket, reinterpret_cast<sockaddr *>(&peer), &len,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (FDataSocket >= 0) {
+        // One client at a time: a newcomer is accepted and dropped at once.
+        if (fd >= 0)
+            ::close(fd);
+        else if (!isTransientAcceptError(errno))
+            FListenNotifier->setEnabled(
+                false); // out of descriptors; resumes when the client leaves
+        return;
+    }
+    if (fd < 0) {
+        if (isTransientAcceptError(errno))
+            return;
+        StopSocket();
+        throw ESocketError("Accept error.");
+    }
+
+    FClientAddr = peer.sin_addr.s_addr;
+    FClientPort = ntohs(peer.sin_port);
+    attachDataSocket(fd, true);
+
+    // Prepared before the event: the handler may delete this endpoint.
+    const std::string line =
+        LoginLine(QDateTime::currentDateTime(), DottedAddress(FClientAddr), FClientPort, true);
+    const std::string path = paths::LoginFilePath();
+    if (const auto handler = OnConnected)
+        handler(this);
+    AppendLoginLine(path, line);
+}
+
+void TDRSock::handleRead()
+{
+    if (FDataSocket < 0)
+        return;
+    // MSG_TRUNC makes a datagram report its full length, so an oversized one
+    // is detected instead of silently cut.
+    const ssize_t n =
+        ::recv(FDataSocket, FRecvBuffer, sizeof FRecvBuffer, FDataIsTcp ? 0 : MSG_TRUNC);
+    if (n < 0) {
+        const int error = errno;
+        if (wouldBlock(error) || error == EINTR)
+            return;
+        if (const auto handler = OnSocketError)
+            handler(this, error);
+        return;
+    }
+    if (static_cast<std::size_t>(n) > sizeof FRecvBuffer) {
+        if (const auto handler = OnSocketError)
+            handler(this, EMSGSIZE);
+        return;
+    }
+    if (FDataIsTcp && n == 0) {
+        FPeerClosed = true;
+        updateReadNotifier();
+        TSockWindow *window = FWindow;
+        const std::uint64_t generation = FDataGeneration;
+        QMetaObject::invokeMethod(
+            window,
+            [window, generation] {
+                if (window->Owner)
+                    window->Owner->handleClose(generation);
+            },
+            Qt::QueuedConnection);
+    }
+    if (const auto handler = OnDataArrival)
+        handler(this, FRecvBuffer, static_cast<std::int32_t>(n));
+}
+
+void TDRSock::handleWritable()
+{
+    if (FDataSocket < 0)
+        return;
+    while (QueuedBytes() > 0) {
+        const ssize_t n =
+            ::send(FDataSocket, FSendQueue.data() + FSendQueueHead, QueuedBytes(), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (wouldBlock(errno))
+                break;
+            // The connection failed: nothing queued can reach the peer any
+            // more. The read side reports the close.
+            FSendQueue.clear();
+            FSendQueueHead = 0;
+            FWriteNotifier->setEnabled(false);
+            return;
+        }
+        FSendQueueHead += static_cast<std::size_t>(n);
+    }
+    if (QueuedBytes() > 0) {
+        if (FSendQueueHead >= kCompactAt && FSendQueueHead * 2 >= FSendQueue.size()) {
+            FSendQueue.erase(0, FSendQueueHead);
+            FSendQueueHead = 0;
+        }
+        return;
+    }
+    FSendQueue.clear();
+    FSendQueueHead = 0;
+    FWriteNotifier->setEnabled(false);
+    if (const auto handler = OnSendQueueDrained)
+        handler(this);
+}
+
+void TDRSock::handleClose(std::uint64_t generation)
+{
+    if (generation != FDataGeneration || FDataSocket < 0)
+        return;
+    std::exception_ptr logError;
+    if (FState == 1) {
+        // After a reset the kernel no longer knows the peer; the accept did.
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        std::uint32_t addr = FClientAddr;
+        int port = FClientPort;
+        if (::getpeername(FDataSocket, reinterpret_cast<sockaddr *>(&peer), &len) == 0) {
+            addr = peer.sin_addr.s_addr;
+            port = ntohs(peer.sin_port);
+        }
+        // A log failure must not keep the client attached: report it after
+        // the endpoint is ready for the next client.
+        try {
+            AppendLoginLine(paths::LoginFilePath(), LoginLine(QDateTime::currentDateTime(),
+                                                              DottedAddress(addr), port, false));
+        } catch (...) {
+            logError = std::current_exception();
+        }
+        closeDataSocket();
+        FListenNotifier->setEnabled(true);
+    }
+    if (const auto handler = OnSocketClose)
+        handler(this);
+    if (logError)
+        std::rethrow_exception(logError);
+}
+
+} // namespace kestrune

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "common/Component.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QSocketNotifier;
+
+namespace kestrune {
+
+class TSockWindow;
+
+// The network transport: a UDP peer, a TCP server serving one client at a
+// time, or a TCP client; one of them between a start call and StopSocket.
+// Everything runs on the GUI thread; readiness arrives through notifiers owned
+// by a hidden QObject. Every event is the last thing the endpoint does while
+// handling a notification, so a handler may send, stop, or stop and delete the
+// endpoint. The start calls raise ESocketError and then leave nothing open.
+class TDRSock : public TComponent
+{
+public:
+    TDRSock();
+    ~TDRSock() override;
+
+    // Read by the start calls only. Ports use their low 16 bits.
+    std::string RemoteHost = "127.0.0.1";
+    std::int32_t RemotePort = 0;
+    std::int32_t LocalPort = 0;
+
+    // The TCP server accepted a client.
+    std::function<void(TDRSock *Sender)> OnConnected;
+    // Bytes were read; valid until the handler returns. On TCP a count of 0
+    // means the peer closed, and OnSocketClose follows as a later event.
+    std::function<void(TDRSock *Sender, const void *Buffer, std::int32_t ByteNum)> OnDataArrival;
+    // A read failed with this errno (EMSGSIZE: a datagram over 2,048 bytes).
+    std::function<void(TDRSock *Sender, std::int32_t Code)> OnSocketError;
+    // The TCP peer closed the connection. A server is then ready for the next
+    // client; a client keeps its socket until StopSocket.
+    std::function<void(TDRSock *Sender)> OnSocketClose;
+    // Every byte that SendData had to queue has now been handed to the kernel.
+    std::function<void(TDRSock *Sender)> OnSendQueueDrained;
+
+    void StartUDP();
+    void StartServer();
+    // Connects while the call waits; a normal return means connected.
+    void StartClient();
+    // Closes everything without events; does nothing when idle.
+    void StopSocket();
+
+    // UDP: one datagram to the destination resolved at start (empty frames
+    // included). TCP: the bytes join the stream; what the kernel does not take
+    // now is queued and written in order when the socket is writable, so no
+    // byte is lost while the connection lives. Returns the bytes the kernel
+    // took in this call (0 when all was queued), or -1 when nothing can be
+    // sent (no client, idle, connection failed, bad arguments).
+    std::int32_t SendData(const void *Buffer, std::int32_t Count);
+    std::int32_t SendData(const std::string &bytes)
+    {
+        return SendData(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    }
+
+    // Bytes waiting in the send queue for the TCP peer.
+    [[nodiscard]] std::size_t QueuedBytes() const { return FSendQueue.size() - FSendQueueHead; }
+    // Stops (true) or resumes (false) reading the data socket, leaving unread
+    // bytes to the kernel's flow control. Holds across clients until changed.
+    void PauseReading(bool Pause);
+
+    // 0 idle, 1 TCP server, 2 TCP client, 3 UDP peer.
+    [[nodiscard]] int State() const { return FState; }
+    // The port the TCP server or UDP peer is bound to (LocalPort 0 lets the
+    // system choose); 0 when not bound.
+    [[nodiscard]] int BoundPort() const;
+
+private:
+    friend struct TDRSockTestAccess;
+
+    void attachDataSocket(int fd, bool tcp);
+    void closeDataSocket();
+    void closeListenSocket();
+    void updateReadNotifier();
+    void handleAccept();
+    void handleRead();
+    void handleWritable();
+    void handleClose(std::uint64_t generation);
+
+    std::uint8_t FState = 0;
+    TSockWindow *FWindow = nullptr;
+    int FListenSocket = -1;
+    int FDataSocket = -1;
+    bool FDataIsTcp = false;
+    bool FPeerClosed = false; // a TCP read returned 0; the close event is posted
+    bool FReadPaused = false;
+    std::uint64_t FDataGeneration = 0; // tells a posted close which connection it was for
+    QSocketNotifier *FListenNotifier = nullptr;
+    QSocketNotifier *FReadNotifier = nullptr;
+    QSocketNotifier *FWriteNotifier = nullptr;
+    std::uint32_t FClientAddr = 0; // network order, kept from the accept
+    std::uint16_t FClientPort = 0;
+    std::uint32_t FSendToAddr = 0;
+    std::uint16_t FSendToPort = 0;
+    std::string FSendQueue;
+    std::size_t FSendQueueHead = 0;
+    char FRecvBuffer[2048];
+};
+
+} // namespace kestrune
