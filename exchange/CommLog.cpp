@@ -67,4 +67,10 @@ TFileResult AppendCommLog(const std::string &path, std::string_view record)
     return {};
 }
 
+TFileResult WriteCommLog(const std::string &path, std::uint8_t direction, const ByteString &data,
+                         TDataMode mode, char escChar)
+{
+    return AppendCommLog(path, CommLogRecord(CurrentLocalTime(), direction, data, mode, escChar));
+}
+
 } // namespace kestrune

@@ -53,4 +53,10 @@ struct TFileResult
 // failure too.
 [[nodiscard]] TFileResult AppendCommLog(const std::string &path, std::string_view record);
 
+// One whole log write: a record stamped with the current local time, appended
+// to `path` (CommLogFileName in the main window, which resolves against the
+// current directory).
+[[nodiscard]] TFileResult WriteCommLog(const std::string &path, std::uint8_t direction,
+                                       const ByteString &data, TDataMode mode, char escChar);
+
 } // namespace kestrune

@@ -50,17 +50,6 @@ TEST_F(CommandFile, LinesAcrossReadChunks)
     EXPECT_EQ(ReadLines(first + "\r\n" + longLine + "\nz"), (LineList{first, longLine, "z"}));
 }
 
-TEST_F(CommandFile, MillionLines)
-{
-    std::string content;
-    for (int i = 0; i < 1000000; ++i)
-        content += "T" + std::to_string(i) + "\r\n";
-    const LineList lines = ReadLines(content);
-    ASSERT_EQ(lines.size(), 1000000u);
-    EXPECT_EQ(lines.front(), "T0");
-    EXPECT_EQ(lines.back(), "T999999");
-}
-
 TEST_F(CommandFile, EmptyFileIsAtItsEndAtOnce)
 {
     TCommandFileReader reader;
@@ -114,29 +103,6 @@ TEST_F(CommandFile, NextCommandSkipsWhatIsIgnored)
     EXPECT_EQ(third->Kind, TCmdLineKind::lkDelay);
     EXPECT_FALSE(NextCommand(reader));
     EXPECT_TRUE(reader.AtEnd());
-}
-
-TEST_F(CommandFile, BinaryFileIsReadWithoutHarm)
-{
-    std::string content;
-    for (int i = 0; i < 256 * 64; ++i)
-        content += static_cast<char>(i * 31 + i / 256);
-    TCommandFileReader reader;
-    ASSERT_FALSE(reader.Open(Write("bin.dat", content)));
-    std::size_t total = 0;
-    std::size_t lines = 0;
-    while (auto line = reader.ReadLine()) {
-        total += line->size();
-        ++lines;
-        (void)ParseCommandLine(*line);
-    }
-    // Every byte except the line ends comes back.
-    std::size_t ends = 0;
-    for (std::size_t i = 0; i < content.size(); ++i)
-        if (content[i] == '\n')
-            ends += (i > 0 && content[i - 1] == '\r') ? 2 : 1;
-    EXPECT_EQ(total + ends, content.size());
-    EXPECT_GT(lines, 0u);
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -19,9 +21,13 @@ struct MatchCase
     int foundAt; // index of the block that completes the reply, -1 for never
 };
 
+void PrintTo(const MatchCase &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
 const std::vector<MatchCase> MatchCases = {
     {"one block", "\x06", {"\x06"}, 0},
-    {"inside a block", "OK", {"xxOKyy"}, 0},
     {"split over two blocks", "OK", {"xO", "Ky"}, 1},
     {"split over many blocks", "HELLO", {"H", "E", "L", "L", "O"}, 4},
     {"overlapping start", "aab", {"a", "a", "a", "b"}, 3},
@@ -29,7 +35,6 @@ const std::vector<MatchCase> MatchCases = {
     {"never arrives", "OK", {"O", "x", "K"}, -1},
     {"empty reply is never found", "", {"", "abc"}, -1},
     {"zero bytes", std::string("\0\x01", 2), {std::string("\x05\0", 2), "\x01"}, 1},
-    {"longer than all data", "ABCDEFGH", {"ABC", "DEF"}, -1},
 };
 
 class MatchTable : public ::testing::TestWithParam<MatchCase>
