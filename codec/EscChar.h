@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 namespace kestrune {
 
@@ -13,20 +14,21 @@ inline constexpr std::array<char, 4> EscCharOpeners = {'{', '[', '(', '<'};
     return open == '(' ? ')' : static_cast<char>(static_cast<unsigned char>(open) + 2);
 }
 
-[[nodiscard]] constexpr bool IsEscChar(char open) noexcept
+// Formatter and parser both go through these, so an opening bracket outside
+// the four pairs (say a zero byte or a hex digit) can neither put control
+// bytes into the display text nor break the way back from text to bytes: it
+// counts as the first pair.
+[[nodiscard]] constexpr std::size_t EscCharIndexOf(char open) noexcept
 {
-    for (char c : EscCharOpeners)
-        if (c == open)
-            return true;
-    return false;
+    for (std::size_t i = 0; i < EscCharOpeners.size(); ++i)
+        if (EscCharOpeners[i] == open)
+            return i;
+    return 0;
 }
 
-// Formatter and parser both go through this, so an opening bracket outside
-// the four pairs (say a zero byte or a hex digit) can neither put control
-// bytes into the display text nor break the way back from text to bytes.
 [[nodiscard]] constexpr char EscCharOrDefault(char open) noexcept
 {
-    return IsEscChar(open) ? open : EscCharOpeners[0];
+    return EscCharOpeners[EscCharIndexOf(open)];
 }
 
 } // namespace kestrune

@@ -1,48 +1,66 @@
 #include "codec/Format.h"
 
 #include "codec/EscChar.h"
+#include "codec/HexText.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace kestrune {
 
 namespace {
 
-using THexPair = std::array<char, 2>;
-
-constexpr std::array<THexPair, 256> HexPairs = [] {
-    constexpr char digits[] = "0123456789ABCDEF";
-    std::array<THexPair, 256> pairs{};
-    for (unsigned i = 0; i < 256; ++i)
-        pairs[i] = {digits[i >> 4], digits[i & 0x0F]};
-    return pairs;
-}();
-
-// Character mode keeps line breaks so received text reads as lines.
-constexpr std::array<char, 256> ShownChars = [] {
-    std::array<char, 256> shown{};
-    for (unsigned i = 0; i < 256; ++i)
-        shown[i] = (i >= 0x20 && i <= 0x7E) || i == '\r' || i == '\n' ? static_cast<char>(i) : '.';
-    return shown;
-}();
-
 constexpr bool IsPrintable(unsigned char b)
 {
     return b >= 0x20 && b <= 0x7E;
 }
 
+// Line breaks are kept so received text reads as lines.
+constexpr std::array<char, 256> ShownChars = [] {
+    std::array<char, 256> shown{};
+    for (unsigned i = 0; i < 256; ++i)
+        shown[i] = IsPrintable(static_cast<unsigned char>(i)) || i == '\r' || i == '\n'
+                       ? static_cast<char>(i)
+                       : '.';
+    return shown;
+}();
+
+// How Mixed mode shows each byte value under one bracket pair: the byte
+// itself, or the bracket, its digit pair and the closing bracket.
+struct TMixedShapes
+{
+    std::array<std::array<char, 4>, 256> chars{};
+    std::array<std::uint8_t, 256> length{};
+};
+
+constexpr TMixedShapes MixedShapesOf(char open)
+{
+    const char close = CloseBracketOf(open);
+    TMixedShapes shapes{};
+    for (unsigned i = 0; i < 256; ++i) {
+        const char c = static_cast<char>(i);
+        if (IsPrintable(static_cast<unsigned char>(i)) && c != open && c != close) {
+            shapes.chars[i] = {c, 0, 0, 0};
+            shapes.length[i] = 1;
+        } else {
+            shapes.chars[i] = {open, HexPairs[i][0], HexPairs[i][1], close};
+            shapes.length[i] = 4;
+        }
+    }
+    return shapes;
+}
+
+// In the order of EscCharOpeners.
+constexpr std::array<TMixedShapes, 4> MixedShapes = {MixedShapesOf('{'), MixedShapesOf('['),
+                                                     MixedShapesOf('('), MixedShapesOf('<')};
+
 std::string FormatHex(const ByteString &data)
 {
     if (data.empty())
         return {};
-    // Filled with blanks up front, so the loop writes only the digit pairs.
     std::string text(data.size() * 3 - 1, ' ');
-    char *out = text.data();
-    for (unsigned char b : data) {
-        std::memcpy(out, HexPairs[b].data(), 2);
-        out += 3;
-    }
+    WriteHexText(data, text.data());
     return text;
 }
 
@@ -57,29 +75,27 @@ std::string FormatCharacter(const ByteString &data)
 
 std::string FormatMixed(const ByteString &data, char escChar)
 {
-    const char open = EscCharOrDefault(escChar);
-    const char close = CloseBracketOf(open);
-    std::array<bool, 256> escaped{};
-    for (unsigned i = 0; i < 256; ++i)
-        escaped[i] = !IsPrintable(static_cast<unsigned char>(i)) || static_cast<char>(i) == open ||
-                     static_cast<char>(i) == close;
+    const TMixedShapes &shapes = MixedShapes[EscCharIndexOf(escChar)];
 
-    // Counting first lets the text be allocated once at its exact size.
-    std::size_t escapes = 0;
+    // Measuring first lets the text be allocated once at its exact size.
+    std::size_t length = 0;
     for (unsigned char b : data)
-        escapes += escaped[b];
+        length += shapes.length[b];
+    std::string text(length, '\0');
 
-    std::string text(data.size() + escapes * 3, '\0');
+    // Storing all four characters of every shape avoids a branch per byte;
+    // while four bytes remain, at least four characters of room remain.
     char *out = text.data();
-    for (unsigned char b : data) {
-        if (escaped[b]) {
-            out[0] = open;
-            std::memcpy(out + 1, HexPairs[b].data(), 2);
-            out[3] = close;
-            out += 4;
-        } else {
-            *out++ = static_cast<char>(b);
-        }
+    const auto *in = reinterpret_cast<const unsigned char *>(data.data());
+    const std::size_t count = data.size();
+    std::size_t i = 0;
+    for (; i + 3 < count; ++i) {
+        std::memcpy(out, shapes.chars[in[i]].data(), 4);
+        out += shapes.length[in[i]];
+    }
+    for (; i < count; ++i) {
+        std::memcpy(out, shapes.chars[in[i]].data(), shapes.length[in[i]]);
+        out += shapes.length[in[i]];
     }
     return text;
 }

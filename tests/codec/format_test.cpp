@@ -69,6 +69,19 @@ TEST(FormatData, EveryByteValueGivesPrintableTextOfTheRightLength)
     }
 }
 
+// Long texts take a block-wise path; pair by pair is the plain definition.
+TEST(FormatData, HexTextOfEveryLengthMatchesPairByPair)
+{
+    ByteString bytes;
+    for (int len = 0; len <= 300; ++len) {
+        std::string expected;
+        for (unsigned char b : bytes)
+            expected += (expected.empty() ? "" : " ") + ByteToHex(b);
+        ASSERT_EQ(FormatData(bytes, dmHex, '{'), expected) << "length " << len;
+        bytes.push_back(static_cast<char>(len * 37 + 11));
+    }
+}
+
 TEST(ByteToHex, UpperCaseHighNibbleFirst)
 {
     for (int v = 0; v < 256; ++v) {
@@ -77,14 +90,6 @@ TEST(ByteToHex, UpperCaseHighNibbleFirst)
         EXPECT_EQ(HexDigitValue(hex[0]) * 16 + HexDigitValue(hex[1]), v);
         EXPECT_EQ(hex.find_first_of("abcdef"), std::string::npos) << hex;
     }
-}
-
-TEST(EscChar, ClosingBrackets)
-{
-    EXPECT_EQ(CloseBracketOf('{'), '}');
-    EXPECT_EQ(CloseBracketOf('['), ']');
-    EXPECT_EQ(CloseBracketOf('('), ')');
-    EXPECT_EQ(CloseBracketOf('<'), '>');
 }
 
 // Callers should only pass the four opening brackets; anything else would put
