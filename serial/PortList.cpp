@@ -30,6 +30,7 @@ std::optional<unsigned> StandardSerialIndex(std::string_view kernelName)
         return std::nullopt;
     unsigned index = 0;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+    // COM<index + 1> must still read back as a 32-bit signed number.
     if (ec != std::errc() || end != digits.data() + digits.size() || index >= 0x7FFFFFFEu)
         return std::nullopt;
     return index;

@@ -100,6 +100,17 @@ TEST(COMExpertDialog, WidgetsSitWhereTheFormPutsThem)
         EXPECT_TRUE(dlg.rect().contains(child->geometry())) << child->objectName().toStdString();
 }
 
+TEST(COMExpertDialog, OpensCentredOverItsOwner)
+{
+    QWidget owner;
+    owner.setGeometry(120, 90, 640, 480);
+    owner.show();
+    TfrmCOMExpert dlg(&owner);
+    dlg.show();
+    const QPoint offset = dlg.frameGeometry().center() - owner.frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y();
+}
+
 TEST(COMExpertDialog, TabVisitsTheEditsThenOkThenCancel)
 {
     TfrmCOMExpert dlg;
