@@ -26,11 +26,13 @@ std::optional<std::string> TCommandFileReader::Open(const std::string &path)
     if (fd < 0)
         return std::string(std::strerror(errno));
     // A directory opens for reading on Linux; it only fails at the first read.
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    struct stat status;
+    int error = 0;
+    if (::fstat(fd, &status) != 0)
+        error = errno;
+    else if (S_ISDIR(status.st_mode))
+        error = EISDIR;
+    if (error != 0) {
         ::close(fd);
         return std::string(std::strerror(error));
     }
