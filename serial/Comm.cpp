@@ -1,0 +1,198 @@
+#include "serial/Comm.h"
+
+#include "serial/CommEventFd.h"
+#include "serial/CommLink.h"
+#include "serial/CommNotifier.h"
+#include "serial/CommWriteQueue.h"
+#include "serial/ReadThread.h"
+#include "serial/SerialDevice.h"
+#include "serial/WriteThread.h"
+
+#include <cctype>
+#include <new>
+
+namespace kestrune {
+
+std::string CommDevicePath(const std::string &CommName)
+{
+    if (!CommName.empty() && CommName.front() == '/')
+        return CommName;
+    const auto isCom = [](const std::string &name) {
+        if (name.size() < 4 || name.size() > 12)
+            return false;
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i])
+                return false;
+        }
+        for (std::size_t i = 3; i < name.size(); ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(name[i])))
+                return false;
+        }
+        return true;
+    };
+    if (isCom(CommName)) {
+        const unsigned long number = std::stoul(CommName.substr(3));
+        if (number >= 1)
+            return "/dev/ttyS" + std::to_string(number - 1);
+    }
+    return "/dev/" + CommName;
+}
+
+TComm::TComm() : FNotifyWindow(new TCommNotifier(this)) {}
+
+TComm::~TComm()
+{
+    ClosePort();
+    FNotifyWindow->Detach();
+    // Destroyed from inside one of our own events: the notifier is still on
+    // the call stack, so it goes once control is back in the event loop.
+    if (FNotifyWindow->IsDispatching())
+        FNotifyWindow->deleteLater();
+    else
+        delete FNotifyWindow; // pending notifications go with it, blocks freed
+}
+
+bool TComm::IsOpen() const
+{
+    return FPortHandle != nullptr;
+}
+
+void TComm::OpenPort()
+{
+    if (IsOpen())
+        throw ECommsError("This serial port already opened");
+
+    const TOpenResult opened = TSerialDevice::OpenExclusive(CommDevicePath(FCommName));
+    if (opened.Fd < 0)
+        throw ECommsError("Error opening serial port (" + opened.Reason + ")");
+    std::unique_ptr<TSerialDevice> device =
+        FDeviceFactory ? FDeviceFactory(opened.Fd) : std::make_unique<TSerialDevice>(opened.Fd);
+    if (!device->HasTerminalSettings())
+        throw ECommsError("Cannot setup comm buffer");
+
+    FPortHandle = std::move(device);
+    FPortHandle->PurgeInput();
+    FPortHandle->PurgeOutput();
+    ApplyTimeouts();
+    ApplyLineSettings();
+
+    FStopEvent = std::make_unique<TCommEventFd>();
+    if (!FStopEvent->IsValid()) {
+        ReleasePort();
+        throw ECommsError("Unable to create event");
+    }
+    FLink = std::make_unique<TCommLink>(*FPortHandle, *FStopEvent, FNotifyWindow);
+    FWriteQueue = std::make_unique<TCommWriteQueue>();
+
+    try {
+        FReader = std::make_unique<TReadThread>(*FLink);
+        FReader->SetPaused(FReadingPaused);
+        FReader->Start();
+    } catch (const std::exception &) {
+        FReader.reset();
+        ReleasePort();
+        throw ECommsError("Unable to create read thread");
+    }
+    try {
+        FWriter = std::make_unique<TWriteThread>(*FLink, *FWriteQueue);
+        FWriter->Start();
+    } catch (const std::exception &) {
+        StopReader();
+        FWriter.reset();
+        ReleasePort();
+        throw ECommsError("Unable to create write thread");
+    }
+}
+
+void TComm::ClosePort()
+{
+    if (!IsOpen())
+        return;
+    StopReader();
+    StopWriter();
+    ReleasePort();
+}
+
+void TComm::StopReader()
+{
+    if (!FReader)
+        return;
+    FStopEvent->Set();
+    FPortHandle->PurgeInput();
+    // The thread waits on the stop signal beside every operation, so the join
+    // is prompt; a thread cannot be killed safely anyway.
+    FReader->Join();
+    FReader.reset();
+}
+
+void TComm::StopWriter()
+{
+    if (!FWriter)
+        return;
+    FStopEvent->Set();
+    FPortHandle->PurgeOutput();
+    FWriter->Join();
+    FWriter.reset();
+}
+
+void TComm::ReleasePort()
+{
+    FWriteQueue.reset();
+    FLink.reset();
+    FStopEvent.reset();
+    FPortHandle.reset();
+}
+
+bool TComm::WriteData(const char *Buffer, std::uint16_t BufferLength)
+{
+    if (!FWriter || !FWriteQueue || BufferLength == 0 || Buffer == nullptr)
+        return false;
+    try {
+        return FWriteQueue->Push(std::string(Buffer, BufferLength));
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+std::size_t TComm::QueuedBytes() const
+{
+    return FWriteQueue ? FWriteQueue->PendingBytes() : 0;
+}
+
+void TComm::PauseReading(bool Paused)
+{
+    FReadingPaused = Paused;
+    if (FReader)
+        FReader->SetPaused(Paused);
+}
+
+void TComm::ApplyLineSettings()
+{
+    TLineSettings settings;
+    settings.BaudRate = FBaudRate;
+    settings.DataBits = int(FByteSize) + 5;
+    settings.Parity = TLineSettings::TParityKind(FParity);
+    settings.TwoStopBits = FStopBits != TStopBits::_1;
+    settings.ParityCheck = FParityCheck;
+    settings.HardwareFlow = FOutx_CtsFlow || FRtsControl == TRtsControl::RtsHandshake;
+    settings.XonXoffOut = FOutx_XonXoffFlow;
+    settings.XonXoffIn = FInx_XonXoffFlow;
+    settings.XonChar = FXonChar;
+    settings.XoffChar = FXoffChar;
+    settings.DtrOn = FDtrControl != TDtrControl::DtrDisable;
+    settings.RtsOn = FRtsControl != TRtsControl::RtsDisable;
+    FPortHandle->ApplyLineSettings(settings);
+}
+
+void TComm::ApplyTimeouts()
+{
+    TCommTimeouts timeouts;
+    timeouts.ReadIntervalTimeout = FReadIntervalTimeout;
+    timeouts.ReadTotalTimeoutMultiplier = FReadTotalTimeoutMultiplier;
+    timeouts.ReadTotalTimeoutConstant = FReadTotalTimeoutConstant;
+    timeouts.WriteTotalTimeoutMultiplier = FWriteTotalTimeoutMultiplier;
+    timeouts.WriteTotalTimeoutConstant = FWriteTotalTimeoutConstant;
+    FPortHandle->SetTimeouts(timeouts);
+}
+
+} // namespace kestrune

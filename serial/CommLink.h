@@ -1,0 +1,44 @@
+#pragma once
+
+#include "serial/CommEventFd.h"
+#include "serial/CommNotifier.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class QObject;
+
+namespace kestrune {
+
+class TSerialDevice;
+
+// What both worker threads of one open port are given: the device, the stop
+// signal and the receiver of their notifications. The component keeps it
+// alive until both threads have been joined.
+class TCommLink
+{
+public:
+    TCommLink(TSerialDevice &Device, const TCommEventFd &StopEvent, QObject *NotifyTarget)
+        : FDevice(Device), FStopEvent(StopEvent), FNotifyTarget(NotifyTarget)
+    {
+    }
+
+    [[nodiscard]] TSerialDevice &Device() const { return FDevice; }
+    [[nodiscard]] const TCommEventFd &StopEvent() const { return FStopEvent; }
+
+    void Post(TCommMessage Message, std::uint32_t Value = 0);
+    void PostData(std::unique_ptr<char[]> Block, std::uint16_t Count);
+
+    // Reports that a thread has stopped on a failure. Both threads may fail
+    // on the same vanished device; the owner hears of it once.
+    void SignalHangup();
+
+private:
+    TSerialDevice &FDevice;
+    const TCommEventFd &FStopEvent;
+    QObject *FNotifyTarget;
+    std::atomic<bool> FHangupSent{false};
+};
+
+} // namespace kestrune

@@ -1,0 +1,205 @@
+#include "serial/ReadThread.h"
+
+#include "serial/CommLink.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <poll.h>
+#include <system_error>
+
+namespace kestrune {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often line errors and modem lines are looked at while the reader waits.
+constexpr std::chrono::milliseconds LineCheckPeriod{50};
+
+// The platform's line-error flags, which the event reports unchanged.
+constexpr std::uint32_t CE_RXOVER = 0x0001;
+constexpr std::uint32_t CE_OVERRUN = 0x0002;
+constexpr std::uint32_t CE_RXPARITY = 0x0004;
+constexpr std::uint32_t CE_FRAME = 0x0008;
+constexpr std::uint32_t CE_BREAK = 0x0010;
+
+constexpr std::uint32_t ModemRingBit = 4;
+constexpr std::uint32_t ModemCarrierBit = 8;
+
+int MsUntil(Clock::time_point Due, Clock::time_point Now)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(Due - Now).count();
+    return int(std::clamp<decltype(left)>(left, 0, LineCheckPeriod.count()));
+}
+
+} // namespace
+
+void TReadThread::Start()
+{
+    if (!FWake.IsValid())
+        throw std::system_error(errno, std::system_category());
+    FThread = std::thread([this] { Run(); });
+}
+
+void TReadThread::Join()
+{
+    if (FThread.joinable())
+        FThread.join();
+}
+
+void TReadThread::SetPaused(bool Paused)
+{
+    if (FPaused.exchange(Paused) != Paused)
+        FWake.Set();
+}
+
+bool TReadThread::HandOverData(const char *Bytes, std::size_t Count)
+{
+    if (Count == 0)
+        return true;
+    // One spare zero byte after the data, so a handler may treat it as text.
+    std::unique_ptr<char[]> block(new (std::nothrow) char[Count + 1]);
+    if (!block) {
+        FLink.SignalHangup();
+        return false;
+    }
+    std::memcpy(block.get(), Bytes, Count);
+    block[Count] = 0;
+    FLink.PostData(std::move(block), std::uint16_t(Count));
+    return true;
+}
+
+bool TReadThread::CheckLine(TLineCounters &Last)
+{
+    TLineCounters now;
+    switch (FLink.Device().ReadLineCounters(now)) {
+    case TIoStatus::Ok:
+        break;
+    case TIoStatus::WouldBlock:
+        return true;
+    case TIoStatus::Invalid:
+        return false;
+    case TIoStatus::Failed:
+        FLink.SignalHangup();
+        return false;
+    }
+    std::uint32_t errors = 0;
+    if (now.Frame != Last.Frame)
+        errors |= CE_FRAME;
+    if (now.Overrun != Last.Overrun)
+        errors |= CE_OVERRUN;
+    if (now.Parity != Last.Parity)
+        errors |= CE_RXPARITY;
+    if (now.Break != Last.Break)
+        errors |= CE_BREAK;
+    if (now.BufferOverrun != Last.BufferOverrun)
+        errors |= CE_RXOVER;
+    std::uint32_t modem = 0;
+    if (now.Carrier != Last.Carrier)
+        modem |= ModemCarrierBit;
+    if (now.Ring != Last.Ring)
+        modem |= ModemRingBit;
+    // CTS and DSR changes are not watched.
+    Last = now;
+    if (errors != 0)
+        FLink.Post(TCommMessage::Error, errors);
+    if (modem != 0)
+        FLink.Post(TCommMessage::Modem, modem);
+    return true;
+}
+
+void TReadThread::Run()
+{
+    TSerialDevice &device = FLink.Device();
+    TLineCounters counters;
+    // A device that cannot tell (a pty) is not asked again.
+    const bool watchLine = device.ReadLineCounters(counters) == TIoStatus::Ok;
+    Clock::time_point nextLineCheck = Clock::now() + LineCheckPeriod;
+
+    TReadCompletion completion;
+    bool reading = false;
+    std::size_t filled = 0;
+    // Bytes already read still reach the owner before the hang-up notice.
+    const auto hangUp = [&] {
+        if (HandOverData(FBuffer.data(), filled))
+            FLink.SignalHangup();
+    };
+
+    for (;;) {
+        const bool paused = FPaused.load();
+        Clock::time_point now = Clock::now();
+        if (paused && filled > 0) {
+            if (!HandOverData(FBuffer.data(), filled))
+                break;
+            filled = 0;
+            reading = false;
+        }
+        if (!paused && !reading) {
+            completion.Start(device.Timeouts(), now);
+            reading = true;
+        }
+
+        int timeoutMs = reading ? completion.MsUntilDue(now, filled) : -1;
+        if (watchLine) {
+            const int lineMs = MsUntil(nextLineCheck, now);
+            timeoutMs = timeoutMs < 0 ? lineMs : std::min(timeoutMs, lineMs);
+        }
+
+        // Polled with no events while paused, the device still reports a hang-up.
+        pollfd fds[3] = {{FLink.StopEvent().Fd(), POLLIN, 0},
+                         {FWake.Fd(), POLLIN, 0},
+                         {device.Fd(), short(paused ? 0 : POLLIN), 0}};
+        const int ready = ::poll(fds, 3, timeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            FLink.SignalHangup();
+            break;
+        }
+        if (fds[0].revents != 0)
+            break;
+        if (fds[1].revents != 0)
+            FWake.Clear();
+
+        now = Clock::now();
+        if (watchLine && now >= nextLineCheck) {
+            if (!CheckLine(counters))
+                break;
+            nextLineCheck = now + LineCheckPeriod;
+        }
+
+        const short deviceEvents = fds[2].revents;
+        if (deviceEvents & POLLNVAL)
+            break; // the handle is gone: end without a notice
+        // Looked at again: a pause asked for during the wait holds from now on.
+        if (!FPaused.load() && (deviceEvents & POLLIN)) {
+            const TIoResult result = device.Read(FBuffer.data() + filled, FBuffer.size() - filled);
+            if (result.Status == TIoStatus::Ok) {
+                filled += result.Count;
+                completion.ByteArrived(now);
+            } else if (result.Status == TIoStatus::Invalid) {
+                break;
+            } else if (result.Status == TIoStatus::Failed) {
+                // Device is likely unplugged, or the other end of a pty closed.
+                hangUp();
+                break;
+            }
+        } else if (deviceEvents & (POLLHUP | POLLERR)) {
+            hangUp();
+            break;
+        }
+
+        if (reading && completion.IsComplete(now, filled)) {
+            // A read that timed out with nothing is not delivered; the next starts.
+            if (!HandOverData(FBuffer.data(), filled))
+                break;
+            filled = 0;
+            reading = false;
+        }
+    }
+    device.PurgeInput();
+}
+
+} // namespace kestrune
