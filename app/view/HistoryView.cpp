@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -60,6 +61,7 @@ THistoryView::THistoryView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     // Every pixel is painted here; skipping Qt's background fill saves a pass.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAutoFillBackground(false);
     Remeasure();
     FIndex.SetColumns(ColumnsForWidth());
     UpdateScrollRange();
@@ -169,10 +171,18 @@ QMenu *THistoryView::CreateContextMenu()
 
 void THistoryView::Remeasure()
 {
+    FRawFont = QRawFont::fromFont(font());
+    QString all(256, QChar());
+    for (int c = 0; c < 256; ++c)
+        all[c] = QChar(c);
+    const QList<quint32> glyphs = FRawFont.glyphIndexesForString(all);
+    std::copy_n(glyphs.begin(), std::min<qsizetype>(glyphs.size(), 256), FGlyphOfChar.begin());
+    // The advance the glyphs are placed at; a fixed-width font has one for all.
     const QFontMetricsF metrics(font());
     FCharWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
     FLineHeight = std::max(1, qCeil(metrics.lineSpacing()));
     FAscent = metrics.ascent();
+    FRunPositions.clear();
 }
 
 std::size_t THistoryView::ColumnsForWidth() const
@@ -204,12 +214,39 @@ void THistoryView::UpdateScrollRange()
     bar->setSingleStep(1);
 }
 
+void THistoryView::DrawChars(QPainter &painter, QPointF origin, std::size_t offset,
+                             std::size_t count)
+{
+    if (count == 0)
+        return;
+    // Characters map straight to glyphs at fixed columns: no shaping per
+    // paint, and the glyphs land exactly where selection and clicks expect them.
+    // Blanks draw nothing, so they are left out (a third of a Hex text).
+    while (FRunPositions.size() < count)
+        FRunPositions.emplace_back(static_cast<qreal>(FRunPositions.size()) * FCharWidth, 0);
+    FRunGlyphs.clear();
+    FRunGlyphPositions.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        const char c = FText[offset + i];
+        if (c == ' ')
+            continue;
+        FRunGlyphs.push_back(FGlyphOfChar[static_cast<unsigned char>(c)]);
+        FRunGlyphPositions.push_back(FRunPositions[i]);
+    }
+    if (FRunGlyphs.empty())
+        return;
+    QGlyphRun run;
+    run.setRawFont(FRawFont);
+    run.setRawData(FRunGlyphs.data(), FRunGlyphPositions.data(),
+                   static_cast<int>(FRunGlyphs.size()));
+    painter.drawGlyphRun(origin, run);
+}
+
 void THistoryView::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
     const QRect area = viewport()->rect();
     painter.fillRect(area, Qt::white);
-    painter.setFont(font());
 
     const QBrush highlight = palette().brush(QPalette::Highlight);
     const QPen highlightedText(palette().color(QPalette::HighlightedText));
@@ -225,9 +262,7 @@ void THistoryView::paintEvent(QPaintEvent *)
         const qreal top = static_cast<qreal>((row - first) * FLineHeight);
         const qreal baseline = top + FAscent;
         painter.setPen(normalText);
-        painter.drawText(QPointF(kMargin, baseline),
-                         QString::fromLatin1(FText.data() + span.Start,
-                                             static_cast<qsizetype>(span.End - span.Start)));
+        DrawChars(painter, QPointF(kMargin, baseline), span.Start, span.End - span.Start);
         if (selStart >= selEnd || selEnd < span.Start || selStart > span.End)
             continue;
         const std::size_t from = std::max(selStart, span.Start);
@@ -239,12 +274,8 @@ void THistoryView::paintEvent(QPaintEvent *)
         if (cells <= 0)
             continue;
         painter.fillRect(QRectF(x, top, cells * FCharWidth, FLineHeight), highlight);
-        if (to > from) {
-            painter.setPen(highlightedText);
-            painter.drawText(
-                QPointF(x, baseline),
-                QString::fromLatin1(FText.data() + from, static_cast<qsizetype>(to - from)));
-        }
+        painter.setPen(highlightedText);
+        DrawChars(painter, QPointF(x, baseline), from, to - from);
     }
 
     if (hasFocus()) {

@@ -5,14 +5,19 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QPoint>
+#include <QPointF>
+#include <QRawFont>
 #include <QRectF>
 #include <QString>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 class QMenu;
+class QPainter;
 
 namespace kestrune {
 
@@ -85,6 +90,7 @@ protected:
 
 private:
     void Remeasure();
+    void DrawChars(QPainter &painter, QPointF origin, std::size_t offset, std::size_t count);
     // Re-wraps for the current width and font, keeping the top row's text in
     // view, or the end when the view was showing the end.
     void Relayout();
@@ -108,6 +114,12 @@ private:
     bool FDragging = false;
     QPoint FLastMousePos;
     QBasicTimer FAutoScroll;
+    QRawFont FRawFont;
+    std::array<quint32, 256> FGlyphOfChar{};
+    // Scratch buffers for one glyph run, kept to spare an allocation per row.
+    std::vector<quint32> FRunGlyphs;
+    std::vector<QPointF> FRunPositions; // column positions, grown on demand
+    std::vector<QPointF> FRunGlyphPositions;
 };
 
 } // namespace kestrune
