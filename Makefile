@@ -1,7 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench screenshot format clean
+.PHONY: all deps configure build run test bench screenshots format clean
 
 all: build
 
@@ -23,8 +23,8 @@ test: build
 bench: build
 	@set -e; for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] || continue; echo "== $$b"; QT_QPA_PLATFORM=offscreen "$$b"; done
 
-screenshot: build
-	QT_QPA_PLATFORM=offscreen ./$(BUILD)/tools/screenshot/kestrune_screenshot docs/main-window.png
+screenshots: build
+	QT_QPA_PLATFORM=offscreen ./$(BUILD)/tools/screenshot/kestrune_screenshot docs
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "common/Component.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kestrune {
+
+enum TCommMethod : std::uint8_t
+{
+    cmSerial = 0,
+    cmUDP = 1,
+    cmTCPServer = 2,
+    cmTCPClient = 3
+};
+
+// One channel's settings and, while it is open, its live transport.
+// Copies carry the settings only: a transport has exactly one owner.
+struct TChannel
+{
+    std::unique_ptr<TComponent> Transport;
+    TCommMethod Method = cmSerial;
+    std::string Port;
+    std::int32_t Baudrate = 0;
+    std::uint8_t ByteSize = 0;  // index into ByteSizeTexts
+    std::uint8_t ParityBit = 0; // index into ParityTexts
+    std::uint8_t StopBits = 0;  // index into StopBitsTexts
+    std::string IPAddr;
+    std::int32_t LocalPort = 0;
+    std::int32_t RemotePort = 0;
+    std::uint32_t ReadIntervalTimeout = 0;
+    std::uint32_t ReadTimeoutMultiplier = 0;
+    std::uint32_t ReadTimeoutConstant = 0;
+    std::uint32_t WriteTimeoutMultiplier = 0;
+    std::uint32_t WriteTimeoutConstant = 0;
+
+    TChannel() = default;
+    TChannel(const TChannel &other) { CopySettings(other); }
+    TChannel &operator=(const TChannel &other)
+    {
+        if (this != &other)
+            CopySettings(other);
+        return *this;
+    }
+    TChannel(TChannel &&) = default;
+    TChannel &operator=(TChannel &&) = default;
+
+private:
+    void CopySettings(const TChannel &o);
+};
+
+// The one-line description shown in the relay list and in the main status pane,
+// e.g. "Serial,COM1,9600,8,N,1" or "TCP Client,127.0.0.1:13002".
+[[nodiscard]] std::string ChannelDescription(const TChannel &channel);
+
+// A history size with an optional unit: "64k" -> 65536, "2M" -> 2097152; -1 when
+// the text is not a size or the product leaves the 32-bit signed range.
+[[nodiscard]] std::int32_t ParseSizeText(std::string_view text);
+
+// The address pane shows the address list up to its second comma.
+[[nodiscard]] std::string AddressPaneCaption(const std::string &addressList);
+
+} // namespace kestrune

@@ -1,0 +1,87 @@
+#include "app/Dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <exception>
+
+namespace kestrune::dialogs {
+
+namespace {
+
+TMessageHook &messageHook()
+{
+    static TMessageHook hook;
+    return hook;
+}
+
+TOpenFileHook &openFileHook()
+{
+    static TOpenFileHook hook;
+    return hook;
+}
+
+QMessageBox::Icon toQt(TMsgIcon icon)
+{
+    switch (icon) {
+    case TMsgIcon::Error:
+        return QMessageBox::Critical;
+    case TMsgIcon::Warning:
+        return QMessageBox::Warning;
+    case TMsgIcon::Information:
+        break;
+    }
+    return QMessageBox::Information;
+}
+
+} // namespace
+
+void SetMessageHook(TMessageHook hook)
+{
+    messageHook() = std::move(hook);
+}
+void SetOpenFileHook(TOpenFileHook hook)
+{
+    openFileHook() = std::move(hook);
+}
+
+void ShowMessage(QWidget *parent, const QString &caption, const QString &text, TMsgIcon icon)
+{
+    if (messageHook()) {
+        messageHook()(caption, text, icon);
+        return;
+    }
+    QMessageBox box(toQt(icon), caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void ShowException(const QString &message)
+{
+    ShowMessage(nullptr, QStringLiteral("Kestrune"), message, TMsgIcon::Error);
+}
+
+void ShowError(QWidget *parent, const QString &text)
+{
+    ShowMessage(parent, QStringLiteral("Error"), text, TMsgIcon::Error);
+}
+
+QString GetOpenFileName(QWidget *parent, const QString &folder, const QString &filter)
+{
+    if (openFileHook())
+        return openFileHook()(folder, filter);
+    QFileDialog dialog(parent, QString(), folder, filter);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+void Guarded(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const std::exception &e) {
+        ShowException(QString::fromUtf8(e.what()));
+    }
+}
+
+} // namespace kestrune::dialogs

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace kestrune::dialogs {
+
+enum class TMsgIcon
+{
+    Error,
+    Warning,
+    Information
+};
+
+// The one seam through which the program shows message boxes and the file-open
+// dialog, so tests can answer them without a person.
+using TMessageHook =
+    std::function<void(const QString &caption, const QString &text, TMsgIcon icon)>;
+using TOpenFileHook = std::function<QString(const QString &folder, const QString &filter)>;
+
+void SetMessageHook(TMessageHook hook);
+void SetOpenFileHook(TOpenFileHook hook);
+
+// A modal message box with one OK button.
+void ShowMessage(QWidget *parent, const QString &caption, const QString &text, TMsgIcon icon);
+
+// The application's standard error box for an error no handler caught.
+void ShowException(const QString &message);
+
+// A message dialog with the error icon and the caption "Error".
+void ShowError(QWidget *parent, const QString &text);
+
+// Asks for an existing file; an empty result means the user cancelled.
+QString GetOpenFileName(QWidget *parent, const QString &folder, const QString &filter);
+
+// Runs `action` and shows any std::exception it raises in the standard error box,
+// so a failing handler ends only the current user action.
+void Guarded(const std::function<void()> &action);
+
+} // namespace kestrune::dialogs

@@ -1,0 +1,228 @@
+#include "app/MainFrm.h"
+
+#include "app/ChoiceLists.h"
+#include "app/Dialogs.h"
+#include "app/StatusLamp.h"
+#include "app/view/HistoryView.h"
+#include "common/AppPaths.h"
+#include "net/AddressHelpers.h"
+#include "serial/PortList.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+namespace kestrune {
+
+namespace {
+constexpr int TabCommunicate = 0;
+constexpr int TabTransfer = 1;
+} // namespace
+
+TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), FIni(paths::SettingsFilePath())
+{
+    setObjectName(QStringLiteral("frmMain"));
+    BuildWidgets();
+    ConnectHandlers();
+    // An error during start-up ends start-up at that step; the window opens with
+    // the state built so far.
+    dialogs::Guarded([this] { FormCreate(); });
+}
+
+TfrmMain::~TfrmMain()
+{
+    if (!FDestroyed)
+        dialogs::Guarded([this] { FormDestroy(); });
+    // Whatever the exit steps did not reach is released here, transports first.
+    FMainChannel.Transport.reset();
+    for (auto &relay : FRelayChannels)
+        relay->Transport.reset();
+}
+
+void TfrmMain::ConnectHandlers()
+{
+    for (QRadioButton *rb : {rbSerial, rbUDP, rbTCPServer, rbTCPClient}) {
+        connect(rb, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                rbCommMethodClick();
+        });
+    }
+    connect(tabSetting, &QTabBar::currentChanged, this,
+            [this] { dialogs::Guarded([this] { tabSettingChange(); }); });
+    connect(chkLeaderTail, &QCheckBox::toggled, this, [this] { chkLeaderTailClick(); });
+}
+
+void TfrmMain::FormCreate()
+{
+    // 1. Method buttons indexed by method.
+    FMethodButtons = {rbSerial, rbUDP, rbTCPServer, rbTCPClient};
+
+    // 2. The network panel lives inside the parameter group, hidden at first.
+    grbCommParam->layout()->addWidget(pnlNetSetting);
+    pnlNetSetting->hide();
+
+    // 3. Counters, relay list and the history limit.
+    FRecvBytes = 0;
+    FSendBytes = 0;
+    FSendPackets = 0;
+    FRelayChannels.clear();
+    FBufSize = 65536;
+
+    // 4. Local addresses.
+    ShowAddressPane();
+
+    // 5. Buttons that need an open channel or the "Transfer" tab.
+    btnTransAdd->setEnabled(tabSetting->currentIndex() == TabTransfer);
+    btnSend->setEnabled(false);
+    btnCmdSequ->setEnabled(false);
+
+    // 6.
+    FillSerialLists();
+
+    // 7. The main channel into the panel.
+    LoadChannelSettings("Main", FMainChannel);
+    SyncChannelUI(FMainChannel, true);
+
+    // 8. Serial ports; the mark "*" is for display only and never stored.
+    cboCOMPort->clear();
+    for (const std::string &port : BuildPortList())
+        cboCOMPort->addItem(QString::fromUtf8(port));
+    if (!FMainChannel.Port.empty() && FMainChannel.Port.back() == '*')
+        FMainChannel.Port.pop_back();
+    cboCOMPort->setEditText(QString::fromUtf8(FMainChannel.Port));
+
+    // 9.
+    FTransferChannel = FMainChannel;
+
+    // 10. Relay channels.
+    const std::int32_t transNum = FIni.ReadInteger("Other", "TransNum", 0);
+    for (std::int32_t i = 0; i < transNum; ++i) {
+        auto relay = std::make_unique<TChannel>();
+        const bool enabled = LoadChannelSettings("Trans" + std::to_string(i), *relay);
+        auto *item = new QListWidgetItem(QString::fromUtf8(ChannelDescription(*relay)));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(enabled ? Qt::Checked : Qt::Unchecked);
+        FRelayChannels.push_back(std::move(relay));
+        lstTransmit->addItem(item);
+    }
+
+    // 11. The command-file dialog.
+    FOpenDialogFolder = QFileInfo(QString::fromStdString(paths::ExecutablePath())).absolutePath();
+    FOpenDialogFilter = QStringLiteral("Any file (*.*)");
+
+    // 12.
+    LoadGeneralSettings();
+}
+
+void TfrmMain::ShowAddressPane()
+{
+    std::string list = "127.0.0.1";
+    try {
+        list = LocalAddressList();
+    } catch (...) {
+        // The pane falls back to the loopback address.
+    }
+    const QString caption = QString::fromUtf8(AddressPaneCaption(list));
+    stpIPAddr->setText(caption);
+    const int needed = QFontMetrics(font()).horizontalAdvance(caption) + 25;
+    if (needed > stpIPAddr->width())
+        stpIPAddr->setFixedWidth(needed);
+    stpIPAddr->setToolTip(QString::fromUtf8(list));
+}
+
+void TfrmMain::FormDestroy()
+{
+    FDestroyed = true;
+    // 1. The panel shows the main channel only on the "Communicate" tab; otherwise
+    // the main channel was stored when the tab changed.
+    if (tabSetting->currentIndex() == TabCommunicate)
+        SyncChannelUI(FMainChannel, false);
+
+    // 2-4. Channels.
+    SaveChannelSettings("Main", FMainChannel);
+    FIni.WriteInteger("Other", "TransNum", static_cast<std::int32_t>(FRelayChannels.size()));
+    for (std::size_t i = 0; i < FRelayChannels.size(); ++i) {
+        const QListWidgetItem *item = lstTransmit->item(static_cast<int>(i));
+        FIni.WriteBool("Trans" + std::to_string(i), "Enable",
+                       item && item->checkState() == Qt::Checked);
+    }
+    for (std::size_t i = 0; i < FRelayChannels.size(); ++i)
+        SaveChannelSettings("Trans" + std::to_string(i), *FRelayChannels[i]);
+
+    // 5-6. Close and release every transport.
+    FMainChannel.Transport.reset();
+    FreeRelayChannels();
+
+    // 7.
+    SaveGeneralSettings();
+}
+
+void TfrmMain::FreeRelayChannels()
+{
+    for (auto &relay : FRelayChannels)
+        relay->Transport.reset();
+    FRelayChannels.clear();
+}
+
+void TfrmMain::FillSerialLists()
+{
+    for (const char *t : BaudRateTexts)
+        cboBaudrate->addItem(QString::fromLatin1(t));
+    for (const char *t : ByteSizeTexts)
+        cboByteSize->addItem(QString::fromLatin1(t));
+    for (const char *t : ParityTexts)
+        cboParityBit->addItem(QString::fromLatin1(t));
+    for (const char *t : StopBitsTexts)
+        cboStopBits->addItem(QString::fromLatin1(t));
+}
+
+void TfrmMain::rbCommMethodClick()
+{
+    const bool serial = rbSerial->isChecked();
+    pnlCOMSetting->setVisible(serial);
+    pnlNetSetting->setVisible(!serial);
+    if (!serial) {
+        edtLocalPort->setEnabled(!rbTCPClient->isChecked());
+        edtIPAddr->setEnabled(!rbTCPServer->isChecked());
+        edtRemotePort->setEnabled(!rbTCPServer->isChecked());
+    }
+}
+
+void TfrmMain::tabSettingChange()
+{
+    if (tabSetting->currentIndex() == TabCommunicate) {
+        SyncChannelUI(FTransferChannel, false);
+        SyncChannelUI(FMainChannel, true);
+    } else {
+        SyncChannelUI(FMainChannel, false);
+        SyncChannelUI(FTransferChannel, true);
+    }
+    btnTransAdd->setEnabled(tabSetting->currentIndex() == TabTransfer);
+}
+
+void TfrmMain::chkLeaderTailClick()
+{
+    edtLeader->setEnabled(chkLeaderTail->isChecked());
+    edtTail->setEnabled(chkLeaderTail->isChecked());
+}
+
+bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace kestrune
