@@ -223,7 +223,7 @@ void THistoryView::DrawChars(QPainter &painter, QPointF origin, std::size_t offs
     // paint, and the glyphs land exactly where selection and clicks expect them.
     // Blanks draw nothing, so they are left out (a third of a Hex text).
     while (FRunPositions.size() < count)
-        FRunPositions.emplace_back(qRound(static_cast<qreal>(FRunPositions.size()) * FCharWidth), 0);
+        FRunPositions.emplace_back(static_cast<qreal>(FRunPositions.size()) * FCharWidth, 0);
     FRunGlyphs.clear();
     FRunGlyphPositions.clear();
     for (std::size_t i = 0; i < count; ++i) {
