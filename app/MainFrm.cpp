@@ -64,6 +64,12 @@ void TfrmMain::ConnectHandlers()
     connect(tabSetting, &QTabBar::currentChanged, this,
             [this] { dialogs::Guarded([this] { tabSettingChange(); }); });
     connect(chkLeaderTail, &QCheckBox::toggled, this, [this] { chkLeaderTailClick(); });
+    ConnectChannelHandlers();
+    ConnectSendHandlers();
+    ConnectReceiveHandlers();
+    ConnectRelayHandlers();
+    ConnectCommandListHandlers();
+    ConnectRefreshHandlers();
 }
 
 void TfrmMain::FormCreate()

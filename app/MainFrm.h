@@ -3,11 +3,17 @@
 #include "app/Channel.h"
 #include "codec/ByteString.h"
 #include "common/IniFile.h"
+#include "exchange/BoundedHistory.h"
+#include "exchange/CommandFile.h"
+#include "exchange/ReplyMatcher.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <array>
+#include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 class QCheckBox;
@@ -27,8 +33,12 @@ class QWidget;
 
 namespace kestrune {
 
+class TComm;
+class TDRSock;
+class TfrmPinHelp;
 class THistoryView;
 class TStatusLamp;
+class TTimer;
 
 // The main window: settings panel, relay list, receive and send views, send box
 // and status bar. Constructing it runs the start-up (FormCreate); destroying it
@@ -59,6 +69,78 @@ public:
     void tabSettingChange();
     void chkLeaderTailClick();
 
+    // Opening and closing channels (MainFrmChannels.cpp).
+    bool OpenChannel(TChannel &channel, bool open);
+    void ApplySerialParams(TChannel &channel);
+    void CloseAllChannels();
+    void btnStartClick();
+    void COMRequestHangup(TComm *sender);
+    void SockConnected(TDRSock *sender);
+    void SockClosed(TDRSock *sender);
+    void btnCOMExpertClick();
+    void btnPinHelpClick();
+    // The hidden pin help window created at program start; created on demand otherwise.
+    void SetPinHelpWindow(TfrmPinHelp *window) { FPinHelp = window; }
+
+    // Send path (MainFrmSend.cpp).
+    void btnSendClick();
+    void UpdateSendList();
+    void TransmitData(const ByteString &frame);
+    void btnClearSendClick();
+    void btnClearRecvClick();
+    void btnClearAllClick();
+    void stpSendDblClick();
+
+    // Receive path and relaying (MainFrmReceive.cpp).
+    void HandleReceivedData(TComponent *sender, const char *data, std::size_t length);
+    void COMReceiveData(TComm *sender, const char *buffer, std::uint16_t length);
+    void SockReceiveData(TDRSock *sender, const void *buffer, std::int32_t length);
+    void COMReceiveError(TComm *sender, std::uint32_t errors);
+    void COMModemStateChange(TComm *sender, std::uint32_t modemEvent);
+    void stpRecvDblClick();
+
+    // sendreceive: coalesced view redraw (MainFrmViews.cpp).
+    // Marks a view stale; it is redrawn from its whole history on a later turn
+    // of the event loop, so a burst of blocks costs one redraw. ignorePause
+    // redraws even while the view's pause box is checked (mode changes).
+    void ScheduleViewRedraw(bool send, bool recv, bool ignorePause = false);
+    // Redraws the stale views now; tests and mode changes may call it directly.
+    void FlushViewRedraw();
+    // end sendreceive
+
+    // Relay list (MainFrmRelay.cpp).
+    void btnTransAddClick();
+    void btnTransDelClick();
+    void pmiTransCheckClick();
+    void pmiTransUncheckClick();
+    void pmiTransInvertClick();
+
+    // Auto send and command list (MainFrmCommandList.cpp).
+    void chkAutoSendClick();
+    void edtSendPeriodExit();
+    void tmrAutoSendTimer();
+    void btnCmdSequClick();
+    void RunCommandListStep();
+    void tmrCmdSequTimer();
+    // cmdlist: ends of a running list.
+    // Ends a running command list as Cancel does (file closed, timer and reply
+    // wait off, Send enabled again); does nothing when no list runs. Every close
+    // of all channels calls it, so no later step writes to a closed channel.
+    void EndCommandList();
+    // The receive path calls this when FReplyMatcher has found the expected
+    // reply in a main-channel block: the list goes on with its next step.
+    void ReplyArrived();
+    [[nodiscard]] bool CommandListRunning() const;
+    // end cmdlist
+
+    // Communication log, history size and view refresh (MainFrmRefresh.cpp).
+    // Returns false (after showing the error) when the record could not be written.
+    bool WriteCommLog(int direction, const ByteString &data);
+    void edtBufSizeExit();
+    void cboDataModeChange();
+    void cboEscCharChange();
+    void cboCheckChange();
+
     [[nodiscard]] const TChannel &MainChannel() const { return FMainChannel; }
     [[nodiscard]] const TChannel &TransferChannel() const { return FTransferChannel; }
     [[nodiscard]] const std::vector<std::unique_ptr<TChannel>> &RelayChannels() const
@@ -73,6 +155,12 @@ private:
     QWidget *BuildDataArea();
     void BuildStatusBar();
     void ConnectHandlers();
+    void ConnectChannelHandlers();
+    void ConnectSendHandlers();
+    void ConnectReceiveHandlers();
+    void ConnectRelayHandlers();
+    void ConnectCommandListHandlers();
+    void ConnectRefreshHandlers();
     void ShowAddressPane();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -137,16 +225,18 @@ private:
     QPushButton *btnClearAll = nullptr;
     QPushButton *btnCmdSequ = nullptr;
     QLabel *Label1 = nullptr;
-    QTimer *tmrAutoSend = nullptr;
-    QTimer *tmrCmdSequ = nullptr;
+    TTimer *tmrAutoSend = nullptr;
+    TTimer *tmrCmdSequ = nullptr;
+    TfrmPinHelp *FPinHelp = nullptr;
 
     // Window state.
     std::int32_t FBufSize = 65536;
-    ByteString FRecvHistory;
-    ByteString FSendHistory;
-    std::int32_t FRecvBytes = 0;
-    std::int32_t FSendBytes = 0;
-    std::int32_t FSendPackets = 0;
+    TBoundedHistory FRecvHistory;
+    TBoundedHistory FSendHistory;
+    // 64 bits: 32-bit counters would turn negative after 2 GiB of traffic.
+    std::int64_t FRecvBytes = 0;
+    std::int64_t FSendBytes = 0;
+    std::int64_t FSendPackets = 0;
     std::uint8_t FDataMode = 2;
     char FEscChar = '{';
     std::uint8_t FCheck = 0;
@@ -156,6 +246,34 @@ private:
     std::array<QRadioButton *, 4> FMethodButtons{};
     QDateTime FSendStart;
     QDateTime FRecvStart;
+
+    // Command list.
+    bool FWaitingReply = false;
+    TReplyMatcher FReplyMatcher; // stands in for the reply buffer and the expected reply
+    TCommandFileReader FCmdFile;
+
+    // sendreceive: view redraw, relay writes and relay back-pressure.
+    // Runs `handler` for every event `target` receives; true swallows the event.
+    void HookEvents(QObject *target, std::function<bool(QEvent *)> handler);
+    void ArmViewRedraw();
+    void ShowRecvPane();
+    [[nodiscard]] QString StartText(const QDateTime &start) const;
+    // Writes to a serial or socket transport; a missing transport is skipped.
+    void WriteToTransport(TComponent *transport, std::string_view data);
+    void RelayBlock(bool fromRelay, std::string_view data);
+    // Pauses reading on the channels that feed a destination whose queue
+    // passed the high-water mark, and resumes them below the low-water mark.
+    void UpdateRelayFlow();
+    void WatchDrain(TComponent *destination);
+    QTimer *FRedrawTimer = nullptr;
+    QElapsedTimer FLastRedraw;
+    bool FSendViewStale = false;
+    bool FRecvViewStale = false;
+    bool FRecvPaneStale = false;
+    QTimer *FFlowTimer = nullptr;
+    bool FMainDestFull = false;  // the main transport's queue is over the mark
+    bool FRelayDestFull = false; // a checked relay's queue is over the mark
+    // end sendreceive
 
     QString FOpenDialogFolder;
     QString FOpenDialogFilter;

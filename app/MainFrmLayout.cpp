@@ -1,6 +1,7 @@
 // The main window's widgets: names, captions, defaults, hints and sizes.
 #include "app/MainFrm.h"
 #include "app/StatusLamp.h"
+#include "app/Timer.h"
 #include "app/view/HistoryView.h"
 
 #include <QCheckBox>
@@ -20,7 +21,6 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace kestrune {
@@ -75,8 +75,8 @@ void TfrmMain::BuildWidgets()
     setCentralWidget(central);
     BuildStatusBar();
 
-    tmrAutoSend = named(new QTimer(this), "tmrAutoSend");
-    tmrCmdSequ = named(new QTimer(this), "tmrCmdSequ");
+    tmrAutoSend = named(new TTimer(this), "tmrAutoSend");
+    tmrCmdSequ = named(new TTimer(this), "tmrCmdSequ");
 }
 
 QWidget *TfrmMain::BuildSettingsColumn()

@@ -51,8 +51,14 @@ std::string SettingsFilePath()
     return DataDir() + "/" + (name.empty() ? std::string("kestrune") : name) + ".ini";
 }
 
-std::string LoginFilePath() { return DataDir() + "/Login.txt"; }
+std::string LoginFilePath()
+{
+    return DataDir() + "/Login.txt";
+}
 
-void SetDataDirOverride(std::string dir) { dataDirOverride() = std::move(dir); }
+void SetDataDirOverride(std::string dir)
+{
+    dataDirOverride() = std::move(dir);
+}
 
 } // namespace kestrune::paths

@@ -20,8 +20,8 @@ public:
 // and key win; a value is read with surrounding blanks and one pair of surrounding
 // quotes removed, at most IniMaxValueLength characters.
 inline constexpr std::size_t IniMaxValueLength = 2047;
-[[nodiscard]] std::optional<std::string> IniLookup(std::string_view content, std::string_view section,
-                                                   std::string_view key);
+[[nodiscard]] std::optional<std::string> IniLookup(std::string_view content,
+                                                   std::string_view section, std::string_view key);
 // Returns `content` with the key set: a present key is rewritten in place, a new
 // key goes to the end of its section, a new section to the end of the text.
 // Every line of the result ends with CR LF; LF-only input is read as well.

@@ -62,7 +62,8 @@ TEST(IniText, UpdateKeepsPlacesAndAppends)
     // A rewritten key keeps its place; a new one goes to the end of its section.
     text = IniUpdate(text, "main", "METHOD", "UDP");
     text = IniUpdate(text, "Main", "Baudrate", "9600");
-    EXPECT_EQ(text, "[Main]\r\nMETHOD=UDP\r\nPort=COM1\r\nBaudrate=9600\r\n[Other]\r\nTransNum=0\r\n");
+    EXPECT_EQ(text,
+              "[Main]\r\nMETHOD=UDP\r\nPort=COM1\r\nBaudrate=9600\r\n[Other]\r\nTransNum=0\r\n");
 
     // LF-only input is read and written back with CR LF; blank lines stay after the new key.
     text = IniUpdate("[A]\nx=1\n\n[B]\ny=2\n", "A", "z", "3");
