@@ -259,8 +259,8 @@ private:
     void ShowRecvPane();
     [[nodiscard]] QString StartText(const QDateTime &start) const;
     // Writes to a serial or socket transport; a missing transport is skipped.
-    void WriteToTransport(TComponent *transport, std::string_view data);
-    void RelayBlock(bool fromRelay, std::string_view data);
+    void WriteToTransport(TComponent *transport, std::string_view bytes);
+    void RelayBlock(bool fromRelay, std::string_view bytes);
     // Pauses reading on the channels that feed a destination whose queue
     // passed the high-water mark, and resumes them below the low-water mark.
     void UpdateRelayFlow();
