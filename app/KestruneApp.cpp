@@ -62,6 +62,7 @@ int TKestruneApp::Run()
     auto frmMain = std::make_unique<TfrmMain>();
     auto frmPinHelp = std::make_unique<TfrmPinHelp>(frmMain.get());
     frmPinHelp->hide();
+    frmMain->SetPinHelpWindow(frmPinHelp.get());
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
     if (signalPipe[0] >= 0) {

@@ -191,8 +191,8 @@ void TfrmMain::btnStartClick()
 void TfrmMain::COMRequestHangup(TComm *)
 {
     btnStartClick();
-    dialogs::ShowMessage(this, QStringLiteral("Kestrune"), QStringLiteral("Serial port error, Stop."),
-                         dialogs::TMsgIcon::Error);
+    dialogs::ShowMessage(this, QStringLiteral("Kestrune"),
+                         QStringLiteral("Serial port error, Stop."), dialogs::TMsgIcon::Error);
 }
 
 void TfrmMain::SockConnected(TDRSock *)

@@ -34,7 +34,10 @@ int boundPort(int fd)
     return ntohs(a.sin_port);
 }
 
-void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void setNonBlocking(int fd)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 std::string readFd(int fd, std::size_t count, int ms)
 {
@@ -93,7 +96,10 @@ TPty::TPty()
     setNonBlocking(FMaster);
 }
 
-TPty::~TPty() { CloseMaster(); }
+TPty::~TPty()
+{
+    CloseMaster();
+}
 
 void TPty::CloseMaster()
 {
@@ -116,9 +122,15 @@ bool TPty::Write(const std::string &bytes)
     return done == bytes.size();
 }
 
-std::string TPty::Read(std::size_t count, int ms) { return readFd(FMaster, count, ms); }
+std::string TPty::Read(std::size_t count, int ms)
+{
+    return readFd(FMaster, count, ms);
+}
 
-TSocketPeer::~TSocketPeer() { Close(); }
+TSocketPeer::~TSocketPeer()
+{
+    Close();
+}
 
 void TSocketPeer::Close()
 {
@@ -217,7 +229,10 @@ bool TSocketPeer::SendTo(const std::string &bytes, int port)
                     sizeof a) == static_cast<ssize_t>(bytes.size());
 }
 
-std::string TSocketPeer::Read(std::size_t count, int ms) { return readFd(FSocket, count, ms); }
+std::string TSocketPeer::Read(std::size_t count, int ms)
+{
+    return readFd(FSocket, count, ms);
+}
 
 bool TSocketPeer::WaitClosed(int ms)
 {

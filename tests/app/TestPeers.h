@@ -46,8 +46,8 @@ public:
     TSocketPeer &operator=(const TSocketPeer &) = delete;
 
     static int FreePort(bool udp = false);
-    bool Listen(int port = 0);          // TCP server on 127.0.0.1
-    bool Accept(int ms = 5000);         // takes one client of Listen()
+    bool Listen(int port = 0);             // TCP server on 127.0.0.1
+    bool Accept(int ms = 5000);            // takes one client of Listen()
     bool Connect(int port, int ms = 5000); // TCP client to 127.0.0.1:port
     bool BindUdp(int port = 0);
     [[nodiscard]] int Port() const { return FPort; }

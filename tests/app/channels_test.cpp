@@ -1,0 +1,294 @@
+#include "MainWindowFixture.h"
+#include "TestPeers.h"
+
+#include "app/StatusLamp.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTest>
+#include <QTimer>
+
+using namespace kestrune;
+using namespace kestrune::testing;
+
+namespace {
+
+std::string relaySection(int index, const std::string &method, int localPort, int remotePort,
+                         bool enabled = true)
+{
+    return "[Trans" + std::to_string(index) + "]\r\nEnable=" + (enabled ? "1" : "0") +
+           "\r\nMethod=" + method + "\r\nLocalPort=" + std::to_string(localPort) +
+           "\r\nRemotePort=" + std::to_string(remotePort) + "\r\n";
+}
+
+} // namespace
+
+class ChannelTest : public MainWindowTest
+{
+protected:
+    void useMethod(const char *button, int localPort, int remotePort)
+    {
+        find<QRadioButton>(button)->setChecked(true);
+        find<QSpinBox>("edtLocalPort")->setValue(localPort);
+        find<QSpinBox>("edtRemotePort")->setValue(remotePort);
+    }
+    void clickStart() { QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton); }
+    QColor lamp() const { return find<TStatusLamp>("shpCommStatus")->Color(); }
+    // The colour the lamp shows on screen, read at its centre.
+    QColor lampPixel() const
+    {
+        auto *shape = find<TStatusLamp>("shpCommStatus");
+        const QImage image = shape->grab().toImage();
+        return image.pixelColor(image.width() / 2, image.height() / 2);
+    }
+    bool isOpen() const { return find<QPushButton>("btnStart")->text() == "Stop"; }
+    void expectClosedState()
+    {
+        EXPECT_EQ(lamp(), QColor(255, 0, 0));
+        EXPECT_EQ(find<QPushButton>("btnStart")->text(), "Start");
+        EXPECT_FALSE(find<QPushButton>("btnSend")->isEnabled());
+        EXPECT_FALSE(find<QPushButton>("btnCmdSequ")->isEnabled());
+        EXPECT_TRUE(find<QTabBar>("tabSetting")->isEnabled());
+        EXPECT_TRUE(find<QLabel>("stpStatus")->text().isEmpty());
+        EXPECT_TRUE(find<QLabel>("stpMain")->text().isEmpty());
+        EXPECT_EQ(window->MainChannel().Transport, nullptr);
+        for (const auto &relay : window->RelayChannels())
+            EXPECT_EQ(relay->Transport, nullptr);
+    }
+};
+
+TEST_F(ChannelTest, TcpServerGoesListeningConnectedListening)
+{
+    open();
+    window->show();
+    const int port = TSocketPeer::FreePort();
+    useMethod("rbTCPServer", port, 13002);
+    clickStart();
+    ASSERT_TRUE(isOpen()) << (messages.empty() ? "" : messages[0].text.toStdString());
+    EXPECT_EQ(lamp(), QColor(0, 128, 0));
+    EXPECT_EQ(lampPixel(), QColor(0, 128, 0));
+    EXPECT_EQ(find<QLabel>("stpStatus")->text(), "Listening");
+    EXPECT_FALSE(find<QPushButton>("btnSend")->isEnabled());
+    EXPECT_TRUE(find<QPushButton>("btnCmdSequ")->isEnabled());
+    EXPECT_FALSE(find<QTabBar>("tabSetting")->isEnabled());
+    EXPECT_EQ(find<QLabel>("stpMain")->text(), QString("TCP Server,%1").arg(port));
+
+    {
+        TSocketPeer client;
+        ASSERT_TRUE(client.Connect(port));
+        ASSERT_TRUE(WaitFor([&] { return lamp() == QColor(0, 255, 0); }));
+        EXPECT_EQ(lampPixel(), QColor(0, 255, 0));
+        EXPECT_EQ(find<QLabel>("stpStatus")->text(), "Connected");
+        EXPECT_TRUE(find<QPushButton>("btnSend")->isEnabled());
+    }
+    ASSERT_TRUE(WaitFor([&] { return lamp() == QColor(0, 128, 0); }));
+    EXPECT_EQ(find<QLabel>("stpStatus")->text(), "Listening");
+    EXPECT_FALSE(find<QPushButton>("btnSend")->isEnabled());
+
+    clickStart();
+    expectClosedState();
+    EXPECT_EQ(lampPixel(), QColor(255, 0, 0));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ChannelTest, OpenStatesOfUdpAndTcpClient)
+{
+    open();
+    TSocketPeer server;
+    ASSERT_TRUE(server.Listen());
+    const int udpPort = TSocketPeer::FreePort(true);
+    const struct
+    {
+        const char *button;
+        int local, remote;
+        QString description;
+    } rows[] = {
+        {"rbUDP", udpPort, 13002, QString("UDP,127.0.0.1:13002,L:%1").arg(udpPort)},
+        {"rbTCPClient", 13001, server.Port(),
+         QString("TCP Client,127.0.0.1:%1").arg(server.Port())},
+    };
+    for (const auto &row : rows) {
+        useMethod(row.button, row.local, row.remote);
+        clickStart();
+        ASSERT_TRUE(isOpen()) << row.button;
+        EXPECT_EQ(lamp(), QColor(0, 255, 0)) << row.button;
+        EXPECT_TRUE(find<QPushButton>("btnSend")->isEnabled());
+        EXPECT_TRUE(find<QPushButton>("btnCmdSequ")->isEnabled());
+        EXPECT_FALSE(find<QTabBar>("tabSetting")->isEnabled());
+        EXPECT_TRUE(find<QLabel>("stpStatus")->text().isEmpty());
+        EXPECT_EQ(find<QLabel>("stpMain")->text(), row.description);
+        EXPECT_EQ(window->MainChannel().Transport->Tag, 0);
+        clickStart();
+        expectClosedState();
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ChannelTest, TcpClientClosesEverythingSilentlyWhenTheServerLeaves)
+{
+    TSocketPeer server;
+    ASSERT_TRUE(server.Listen());
+    const int relayPort = TSocketPeer::FreePort();
+    writeSettings(relaySection(0, "TCPServer", relayPort, 0) + "[Other]\r\nTransNum=1\r\n");
+    open();
+    ASSERT_EQ(window->RelayChannels().size(), 1u);
+    useMethod("rbTCPClient", 13001, server.Port());
+    clickStart();
+    ASSERT_TRUE(isOpen());
+    ASSERT_NE(window->RelayChannels()[0]->Transport, nullptr);
+    EXPECT_EQ(window->RelayChannels()[0]->Transport->Tag, 1);
+    ASSERT_TRUE(server.Accept());
+    server.Close();
+    ASSERT_TRUE(WaitFor([&] { return !isOpen(); }));
+    expectClosedState();
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ChannelTest, FailingRelayShowsItsErrorAndLeavesEverythingClosed)
+{
+    const int refused = TSocketPeer::FreePort();
+    const int unchecked = TSocketPeer::FreePort();
+    writeSettings(relaySection(0, "TCPServer", unchecked, 0, false) +
+                  relaySection(1, "TCPClient", 0, refused) + "[Other]\r\nTransNum=2\r\n");
+    open();
+    ASSERT_EQ(window->RelayChannels().size(), 2u);
+    const int mainPort = TSocketPeer::FreePort(true);
+    useMethod("rbUDP", mainPort, 13002);
+    clickStart();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Error");
+    EXPECT_EQ(messages[0].text,
+              "Network operate error.\r\nError msg:Error while try establish a TCP connect.");
+    expectClosedState();
+    // The main channel's port and the unchecked relay's port are free again.
+    TSocketPeer probe;
+    EXPECT_TRUE(probe.BindUdp(mainPort));
+    TSocketPeer probe2;
+    EXPECT_TRUE(probe2.Listen(unchecked));
+}
+
+TEST_F(ChannelTest, UncheckedRelaysStayClosedAndStartUsesTheMainChannel)
+{
+    const int relayPort = TSocketPeer::FreePort();
+    writeSettings(relaySection(0, "TCPServer", relayPort, 0, false) +
+                  "[Other]\r\nTransNum=1\r\n[Main]\r\nMethod=UDP\r\n");
+    open();
+    const int mainPort = TSocketPeer::FreePort(true);
+    find<QSpinBox>("edtLocalPort")->setValue(mainPort);
+    // The Transfer tab shows other settings; Start switches back and opens the main channel.
+    find<QTabBar>("tabSetting")->setCurrentIndex(1);
+    find<QRadioButton>("rbTCPClient")->setChecked(true);
+    clickStart();
+    ASSERT_TRUE(isOpen()) << (messages.empty() ? "" : messages[0].text.toStdString());
+    EXPECT_EQ(find<QTabBar>("tabSetting")->currentIndex(), 0);
+    EXPECT_EQ(window->MainChannel().Method, cmUDP);
+    EXPECT_EQ(window->TransferChannel().Method, cmTCPClient);
+    EXPECT_EQ(window->RelayChannels()[0]->Transport, nullptr);
+    TSocketPeer probe;
+    EXPECT_TRUE(probe.Listen(relayPort)) << "an unchecked relay is not opened";
+}
+
+TEST_F(ChannelTest, SerialPortPickedWithMarkOpensWithoutIt)
+{
+    TPty pty;
+    ASSERT_TRUE(pty.Valid());
+    open();
+    find<QComboBox>("cboCOMPort")->setEditText(QString::fromStdString(pty.SlavePath() + "*"));
+    clickStart();
+    ASSERT_TRUE(isOpen()) << (messages.empty() ? "" : messages[0].text.toStdString());
+    EXPECT_EQ(window->MainChannel().Port, pty.SlavePath() + "*") << "the record keeps its mark";
+    EXPECT_EQ(find<QLabel>("stpMain")->text().toStdString(),
+              "Serial," + pty.SlavePath() + "*,9600,8,N,1");
+    EXPECT_EQ(lamp(), QColor(0, 255, 0));
+}
+
+TEST_F(ChannelTest, SerialHangUpClosesEverythingAndSaysSoOnce)
+{
+    auto pty = std::make_unique<TPty>();
+    ASSERT_TRUE(pty->Valid());
+    const int relayPort = TSocketPeer::FreePort();
+    writeSettings(relaySection(0, "TCPServer", relayPort, 0) + "[Other]\r\nTransNum=1\r\n");
+    open();
+    find<QComboBox>("cboCOMPort")->setEditText(QString::fromStdString(pty->SlavePath()));
+    clickStart();
+    ASSERT_TRUE(isOpen());
+    pty.reset();
+    ASSERT_TRUE(WaitFor([&] { return !isOpen(); }));
+    Pump(200);
+    expectClosedState();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Kestrune");
+    EXPECT_EQ(messages[0].text, "Serial port error, Stop.");
+}
+
+TEST_F(ChannelTest, MissingSerialDeviceShowsTheReason)
+{
+    open();
+    find<QComboBox>("cboCOMPort")->setEditText("/dev/kestrune-no-such-port");
+    clickStart();
+    expectClosedState();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Open serial port failed.\r\nError msg:Error opening serial port "
+                                "(No such file or directory)");
+}
+
+TEST_F(ChannelTest, BaudRateThatIsNoNumberOpensNothing)
+{
+    open();
+    find<QComboBox>("cboBaudrate")->setEditText("fast");
+    clickStart();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "'fast' is not a valid integer value");
+    expectClosedState();
+}
+
+namespace {
+
+// Answers the next modal dialog: sets the first time-out edit if asked, then
+// presses the named button.
+void answerTimeoutsDialog(const QString &button, const QString &firstEdit = {})
+{
+    QTimer::singleShot(0, [=] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        if (!firstEdit.isNull())
+            dialog->findChild<QLineEdit *>("edtReadIntervalTimeout")->setText(firstEdit);
+        QTest::mouseClick(dialog->findChild<QPushButton *>(button), Qt::LeftButton);
+    });
+}
+
+} // namespace
+
+TEST_F(ChannelTest, TimeoutsDialogStoresUnsignedValues)
+{
+    open();
+    auto *advanced = find<QPushButton>("btnCOMExpert");
+    answerTimeoutsDialog("btnCancel", "5");
+    QTest::mouseClick(advanced, Qt::LeftButton);
+    EXPECT_EQ(window->MainChannel().ReadIntervalTimeout, 100u) << "Cancel changes nothing";
+
+    answerTimeoutsDialog("btnOK", "-1");
+    QTest::mouseClick(advanced, Qt::LeftButton);
+    EXPECT_EQ(window->MainChannel().ReadIntervalTimeout, 4294967295u);
+    EXPECT_TRUE(messages.empty());
+
+    // Shown as 4294967295 next time; confirming it unchanged cannot convert.
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        shown = dialog->findChild<QLineEdit *>("edtReadIntervalTimeout")->text();
+        QTest::mouseClick(dialog->findChild<QPushButton *>("btnOK"), Qt::LeftButton);
+    });
+    QTest::mouseClick(advanced, Qt::LeftButton);
+    EXPECT_EQ(shown, "4294967295");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "'4294967295' is not a valid integer value");
+}
