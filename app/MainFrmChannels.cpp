@@ -122,6 +122,8 @@ bool TfrmMain::OpenChannel(TChannel &channel, bool open)
 
 void TfrmMain::CloseAllChannels()
 {
+    // A running command list ends with its channels, so no step writes to a closed one.
+    EndCommandList();
     OpenChannel(FMainChannel, false);
     for (auto &relay : FRelayChannels)
         OpenChannel(*relay, false);
