@@ -1,0 +1,333 @@
+// Auto send and command lists, driven through the real window against a
+// loopback TCP server that plays the device.
+#include "MainWindowFixture.h"
+#include "TestPeers.h"
+
+#include "app/Timer.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <fstream>
+
+using namespace kestrune;
+using namespace kestrune::testing;
+
+class CommandListTest : public MainWindowTest
+{
+protected:
+    // Opens the window with its main channel as a TCP client of `device`.
+    void startLinkedTo(const std::string &extraSettings = {})
+    {
+        ASSERT_TRUE(device.Listen());
+        writeSettings("[Main]\r\nMethod=TCPClient\r\nIPAddr=127.0.0.1\r\nRemotePort=" +
+                      std::to_string(device.Port()) + "\r\n" + extraSettings);
+        open();
+        window->show();
+        QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+        ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop");
+        ASSERT_TRUE(device.Accept());
+    }
+
+    // Writes a command file and runs it with the list button.
+    void runList(const std::string &content)
+    {
+        const QString path = dir.filePath(QStringLiteral("commands.txt"));
+        std::ofstream(path.toStdString(), std::ios::binary) << content;
+        dialogs::SetOpenFileHook([path](const QString &, const QString &) { return path; });
+        clickList();
+    }
+
+    void clickList() { QTest::mouseClick(find<QPushButton>("btnCmdSequ"), Qt::LeftButton); }
+    QString listCaption() const { return find<QPushButton>("btnCmdSequ")->text(); }
+    QString progress() const { return find<QLabel>("stpMain")->text(); }
+    QString sendPane() const { return find<QLabel>("stpSend")->text(); }
+    bool sendEnabled() const { return find<QPushButton>("btnSend")->isEnabled(); }
+    TTimer *timer(const char *name) const { return find<TTimer>(name); }
+
+    TSocketPeer device;
+};
+
+// --- Running a list ---------------------------------------------------------
+
+TEST_F(CommandListTest, SendLinesGoOutBackToBackAndTheListEndsReady)
+{
+    startLinkedTo();
+    runList("S:H:01 02\nS:S:AB\r\n; a comment\n\nS:M:x{03}");
+    EXPECT_EQ(device.Read(6), std::string("\x01\x02"
+                                          "ABx\x03",
+                                          6));
+    EXPECT_EQ(progress(), "Ready");
+    EXPECT_EQ(listCaption(), "Exec Cmd List");
+    EXPECT_TRUE(sendEnabled());
+    EXPECT_EQ(sendPane(), "Send: 6B, 3P.");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(CommandListTest, MixedDataUsesTheBracketPairChosenNow)
+{
+    startLinkedTo();
+    find<QComboBox>("cboEscChar")->setCurrentIndex(1); // "[]"
+    runList("S:M:a[41]{42}\n");
+    EXPECT_EQ(device.Read(6), "aA{42}");
+}
+
+TEST_F(CommandListTest, MalformedLinesAreSkippedAndTheListGoesOn)
+{
+    startLinkedTo();
+    std::string file;
+    file += std::string("\x00\xff\x01S:S:binary\n", 12);
+    file += "S:X:" + std::string(1 << 20, 'z') + "\r\n";
+    file += "SXS:no\n S:S:no\nS:X:no\nS:S\nR:T:\nR:T\nR:T5\nR:T9999999999:S:no\n";
+    file += "T4294967296\nTx\nT 5 \nS:S:ok\nlone\rCR\n";
+    runList(file);
+    EXPECT_EQ(device.Read(3, 2000), "ok");
+    EXPECT_EQ(progress(), "Ready");
+    EXPECT_TRUE(messages.empty());
+}
+
+// --- Reply lines ------------------------------------------------------------
+
+TEST_F(CommandListTest, ReplyFoundSendsTheNextLineAtOnce)
+{
+    startLinkedTo();
+    // A time-out far beyond the read deadline below: only the match can send "ok".
+    runList("R:T60000:H:06\nS:S:ok\n");
+    EXPECT_EQ(progress(), "Wait data, Timeout=60000ms.");
+    EXPECT_EQ(listCaption(), "Cancelling");
+    EXPECT_FALSE(sendEnabled());
+    EXPECT_TRUE(device.Send("\x06"));
+    EXPECT_EQ(device.Read(2, 5000), "ok");
+    EXPECT_TRUE(WaitFor([&] { return progress() == "Ready"; }));
+    EXPECT_FALSE(timer("tmrCmdSequ")->Enabled());
+}
+
+TEST_F(CommandListTest, ReplyTimeOutSendsTheNextLineWhenItExpires)
+{
+    startLinkedTo();
+    runList("R:T300:H:06\nS:S:ok\n");
+    // Nothing can go out before the time-out.
+    EXPECT_EQ(device.Read(2, 100), "");
+    EXPECT_EQ(device.Read(2, 5000), "ok");
+    EXPECT_TRUE(WaitFor([&] { return progress() == "Ready"; }));
+}
+
+TEST_F(CommandListTest, ReplySplitOverTwoBlocksIsFoundOnTheSecond)
+{
+    startLinkedTo();
+    runList("r:t60000:s:OK\nS:S:go\n");
+    EXPECT_TRUE(device.Send("xxO"));
+    EXPECT_EQ(device.Read(2, 300), "");
+    EXPECT_TRUE(device.Send("Kyy"));
+    EXPECT_EQ(device.Read(2, 5000), "go");
+}
+
+TEST_F(CommandListTest, EarlierDataAndRelayDataNeverSatisfyAWait)
+{
+    TSocketPeer relayPeer;
+    ASSERT_TRUE(relayPeer.BindUdp());
+    const int relayPort = TSocketPeer::FreePort(true);
+    startLinkedTo("[Other]\r\nTransNum=1\r\n[Trans0]\r\nEnable=1\r\nMethod=UDP\r\n"
+                  "IPAddr=127.0.0.1\r\nLocalPort=" +
+                  std::to_string(relayPort) + "\r\nRemotePort=" + std::to_string(relayPeer.Port()) +
+                  "\r\n");
+    ASSERT_NE(window->RelayChannels().at(0)->Transport, nullptr);
+
+    runList("T300\nR:T60000:S:OK\nS:S:go\n");
+    EXPECT_EQ(progress(), "Wait 300ms.");
+    EXPECT_TRUE(device.Send("OK")); // before the wait begins
+    ASSERT_TRUE(WaitFor([&] { return progress() == "Wait data, Timeout=60000ms."; }));
+
+    EXPECT_TRUE(relayPeer.SendTo("OK", relayPort)); // reaches the device, not the wait
+    EXPECT_EQ(device.Read(2, 2000), "OK");
+    EXPECT_EQ(device.Read(2, 300), "");
+    EXPECT_EQ(progress(), "Wait data, Timeout=60000ms.");
+
+    EXPECT_TRUE(device.Send("OK"));
+    EXPECT_EQ(device.Read(2, 5000), "go");
+}
+
+TEST_F(CommandListTest, ReplyWithoutTimeOutStaysUntilCancelled)
+{
+    startLinkedTo();
+    runList("R:S:OK\nS:S:go\n");
+    EXPECT_EQ(progress(), "Wait data, Timeout=0ms.");
+    EXPECT_FALSE(timer("tmrCmdSequ")->Enabled());
+    EXPECT_TRUE(device.Send("OK"));
+    EXPECT_EQ(device.Read(2, 300), "");
+    EXPECT_EQ(listCaption(), "Cancelling");
+    EXPECT_FALSE(sendEnabled());
+
+    clickList();
+    EXPECT_EQ(listCaption(), "Exec Cmd List");
+    EXPECT_TRUE(sendEnabled());
+    EXPECT_EQ(progress(), "Wait data, Timeout=0ms.");
+    EXPECT_EQ(device.Read(2, 300), "");
+}
+
+TEST_F(CommandListTest, CancelDuringADelayStopsTheList)
+{
+    startLinkedTo();
+    runList("S:S:a\nT200\nS:S:b\n");
+    EXPECT_EQ(device.Read(1), "a");
+    clickList();
+    EXPECT_EQ(progress(), "Wait 200ms.");
+    EXPECT_TRUE(sendEnabled());
+    EXPECT_EQ(device.Read(1, 500), "");
+    EXPECT_EQ(sendPane(), "Send: 1B, 1P.");
+}
+
+// --- Ends that come from the channel ----------------------------------------
+
+TEST_F(CommandListTest, StopAndAServerLeavingEndTheList)
+{
+    for (const bool serverLeaves : {false, true}) {
+        SCOPED_TRACE(serverLeaves ? "server leaves" : "Stop");
+        device.Close();
+        startLinkedTo();
+        runList("S:S:a\nT200\nS:S:b\n");
+        EXPECT_EQ(device.Read(1), "a");
+        if (serverLeaves)
+            device.Close();
+        else
+            QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+        ASSERT_TRUE(WaitFor([&] { return find<QPushButton>("btnStart")->text() == "Start"; }));
+        EXPECT_EQ(listCaption(), "Exec Cmd List");
+        EXPECT_FALSE(sendEnabled());
+        EXPECT_FALSE(timer("tmrCmdSequ")->Enabled());
+        Pump(400);
+        EXPECT_EQ(sendPane(), "Send: 1B, 1P.");
+        close();
+    }
+}
+
+TEST_F(CommandListTest, AFrameThatCannotBeLoggedEndsTheList)
+{
+    startLinkedTo();
+    QDir(dir.path()).mkdir(QStringLiteral("CommLog.txt"));
+    find<QCheckBox>("chkLogToFile")->setChecked(true);
+    runList("S:S:a\nS:S:b\n");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.contains("Is a directory")) << messages[0].text.toStdString();
+    EXPECT_EQ(listCaption(), "Exec Cmd List");
+    EXPECT_TRUE(sendEnabled());
+    EXPECT_EQ(device.Read(2, 300), "");
+}
+
+// --- Choosing the file --------------------------------------------------------
+
+TEST_F(CommandListTest, FilesThatStartNoList)
+{
+    startLinkedTo();
+    QDir(dir.path()).mkdir(QStringLiteral("folder"));
+    std::ofstream((dir.path() + "/empty.txt").toStdString());
+    const struct
+    {
+        QString file; // relative to the test folder; empty: the dialog is cancelled
+        const char *error;
+    } rows[] = {
+        {"", nullptr},
+        {"empty.txt", nullptr},
+        {"missing.txt", "No such file or directory"},
+        {"folder", "Is a directory"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.file.toStdString());
+        messages.clear();
+        const QString path = row.file.isEmpty() ? QString() : dir.filePath(row.file);
+        QString askedFolder;
+        dialogs::SetOpenFileHook([&](const QString &folder, const QString &filter) {
+            askedFolder = folder;
+            EXPECT_TRUE(filter.contains("*.*"));
+            return path;
+        });
+        clickList();
+        EXPECT_FALSE(askedFolder.isEmpty());
+        EXPECT_EQ(listCaption(), "Exec Cmd List");
+        EXPECT_TRUE(sendEnabled());
+        if (row.error) {
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_TRUE(messages[0].text.contains(row.error)) << messages[0].text.toStdString();
+        } else {
+            EXPECT_TRUE(messages.empty());
+        }
+    }
+    EXPECT_EQ(sendPane(), "Send: 0B, 0P.");
+}
+
+// --- Auto send ----------------------------------------------------------------
+
+TEST_F(CommandListTest, AutoSendRepeatsTheSendButton)
+{
+    startLinkedTo();
+    find<QComboBox>("cboSend")->setEditText("x");
+    find<QSpinBox>("edtSendPeriod")->setValue(20);
+    find<QCheckBox>("chkAutoSend")->setChecked(true);
+    EXPECT_EQ(device.Read(3, 5000), "xxx");
+    find<QCheckBox>("chkAutoSend")->setChecked(false);
+    EXPECT_FALSE(timer("tmrAutoSend")->Enabled());
+}
+
+TEST_F(CommandListTest, AutoSendPeriodBelowOneArmsNothing)
+{
+    startLinkedTo();
+    for (const int period : {0, -5}) {
+        SCOPED_TRACE(period);
+        find<QCheckBox>("chkAutoSend")->setChecked(false);
+        find<QSpinBox>("edtSendPeriod")->setValue(period);
+        find<QCheckBox>("chkAutoSend")->setChecked(true);
+        EXPECT_FALSE(timer("tmrAutoSend")->Armed());
+        Pump(150);
+    }
+    EXPECT_EQ(sendPane(), "Send: 0B, 0P.");
+    EXPECT_EQ(device.Read(1, 100), "");
+}
+
+TEST_F(CommandListTest, LeavingThePeriodEditRetimesAutoSend)
+{
+    startLinkedTo();
+    auto *period = find<QSpinBox>("edtSendPeriod");
+    period->setValue(60000);
+    find<QCheckBox>("chkAutoSend")->setChecked(true);
+    ASSERT_TRUE(timer("tmrAutoSend")->Armed());
+    period->setValue(20);
+    EXPECT_EQ(timer("tmrAutoSend")->Interval(), 60000); // not before the edit is left
+    emit period->editingFinished();
+    EXPECT_EQ(timer("tmrAutoSend")->Interval(), 20);
+    EXPECT_TRUE(timer("tmrAutoSend")->Armed());
+    find<QComboBox>("cboSend")->setEditText("y");
+    EXPECT_EQ(device.Read(2, 5000), "yy");
+}
+
+TEST_F(CommandListTest, AutoSendStaysOffAfterAListThoughItsBoxIsChecked)
+{
+    startLinkedTo();
+    find<QComboBox>("cboSend")->setEditText("x");
+    find<QSpinBox>("edtSendPeriod")->setValue(60000);
+    find<QCheckBox>("chkAutoSend")->setChecked(true);
+    runList("S:S:a\n");
+    EXPECT_EQ(progress(), "Ready");
+    EXPECT_TRUE(find<QCheckBox>("chkAutoSend")->isChecked());
+    EXPECT_FALSE(timer("tmrAutoSend")->Enabled());
+    // Clicking the box twice brings it back.
+    find<QCheckBox>("chkAutoSend")->setChecked(false);
+    find<QCheckBox>("chkAutoSend")->setChecked(true);
+    EXPECT_TRUE(timer("tmrAutoSend")->Enabled());
+}
+
+TEST_F(CommandListTest, AutoSendDuringAListSendsNothing)
+{
+    startLinkedTo();
+    runList("R:S:never\n");
+    find<QComboBox>("cboSend")->setEditText("x");
+    find<QSpinBox>("edtSendPeriod")->setValue(10);
+    find<QCheckBox>("chkAutoSend")->setChecked(true);
+    Pump(150);
+    EXPECT_EQ(sendPane(), "Send: 0B, 0P.");
+    EXPECT_EQ(device.Read(1, 50), "");
+}
