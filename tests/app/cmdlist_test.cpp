@@ -10,10 +10,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
 #include <fstream>
+#include <vector>
 
 using namespace kestrune;
 using namespace kestrune::testing;
@@ -58,23 +58,17 @@ protected:
 TEST_F(CommandListTest, SendLinesGoOutBackToBackAndTheListEndsReady)
 {
     startLinkedTo();
-    runList("S:H:01 02\nS:S:AB\r\n; a comment\n\nS:M:x{03}");
-    EXPECT_EQ(device.Read(6), std::string("\x01\x02"
-                                          "ABx\x03",
-                                          6));
+    // Mixed data is read with the bracket pair chosen at the time.
+    find<QComboBox>("cboEscChar")->setCurrentIndex(1);
+    runList("S:H:01 02\nS:S:AB\r\n; a comment\n\nS:M:x[03]{42}");
+    EXPECT_EQ(device.Read(10), std::string("\x01\x02"
+                                           "ABx\x03{42}",
+                                           10));
     EXPECT_EQ(progress(), "Ready");
     EXPECT_EQ(listCaption(), "Exec Cmd List");
     EXPECT_TRUE(sendEnabled());
-    EXPECT_EQ(sendPane(), "Send: 6B, 3P.");
+    EXPECT_EQ(sendPane(), "Send: 10B, 3P.");
     EXPECT_TRUE(messages.empty());
-}
-
-TEST_F(CommandListTest, MixedDataUsesTheBracketPairChosenNow)
-{
-    startLinkedTo();
-    find<QComboBox>("cboEscChar")->setCurrentIndex(1); // "[]"
-    runList("S:M:a[41]{42}\n");
-    EXPECT_EQ(device.Read(6), "aA{42}");
 }
 
 TEST_F(CommandListTest, MalformedLinesAreSkippedAndTheListGoesOn)
@@ -93,38 +87,40 @@ TEST_F(CommandListTest, MalformedLinesAreSkippedAndTheListGoesOn)
 
 // --- Reply lines ------------------------------------------------------------
 
-TEST_F(CommandListTest, ReplyFoundSendsTheNextLineAtOnce)
+TEST_F(CommandListTest, ReplyLineGoesOnWhenTheReplyComesOrTheTimeOutIsOver)
 {
-    startLinkedTo();
-    // A time-out far beyond the read deadline below: only the match can send "ok".
-    runList("R:T60000:H:06\nS:S:ok\n");
-    EXPECT_EQ(progress(), "Wait data, Timeout=60000ms.");
-    EXPECT_EQ(listCaption(), "Cancelling");
-    EXPECT_FALSE(sendEnabled());
-    EXPECT_TRUE(device.Send("\x06"));
-    EXPECT_EQ(device.Read(2, 5000), "ok");
-    EXPECT_TRUE(WaitFor([&] { return progress() == "Ready"; }));
-    EXPECT_FALSE(timer("tmrCmdSequ")->Enabled());
-}
-
-TEST_F(CommandListTest, ReplyTimeOutSendsTheNextLineWhenItExpires)
-{
-    startLinkedTo();
-    runList("R:T300:H:06\nS:S:ok\n");
-    // Nothing can go out before the time-out.
-    EXPECT_EQ(device.Read(2, 100), "");
-    EXPECT_EQ(device.Read(2, 5000), "ok");
-    EXPECT_TRUE(WaitFor([&] { return progress() == "Ready"; }));
-}
-
-TEST_F(CommandListTest, ReplySplitOverTwoBlocksIsFoundOnTheSecond)
-{
-    startLinkedTo();
-    runList("r:t60000:s:OK\nS:S:go\n");
-    EXPECT_TRUE(device.Send("xxO"));
-    EXPECT_EQ(device.Read(2, 300), "");
-    EXPECT_TRUE(device.Send("Kyy"));
-    EXPECT_EQ(device.Read(2, 5000), "go");
+    const struct
+    {
+        const char *list;
+        std::vector<std::string> replyBlocks;
+        const char *progress;
+    } rows[] = {
+        // Time-outs far beyond the read deadline: only the match can send "ok".
+        {"R:T60000:H:06\nS:S:ok\n", {"\x06"}, "Wait data, Timeout=60000ms."},
+        {"r:t60000:s:OK\nS:S:ok\n", {"xxO", "Kyy"}, "Wait data, Timeout=60000ms."},
+        {"R:T300:H:06\nS:S:ok\n", {}, "Wait data, Timeout=300ms."},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.list);
+        device.Close();
+        startLinkedTo();
+        runList(row.list);
+        EXPECT_EQ(progress(), row.progress);
+        EXPECT_EQ(listCaption(), "Cancelling");
+        EXPECT_FALSE(sendEnabled());
+        // Nothing goes out before the whole reply or the time-out.
+        EXPECT_EQ(device.Read(2, 100), "");
+        for (const std::string &block : row.replyBlocks) {
+            EXPECT_TRUE(device.Send(block));
+            if (&block != &row.replyBlocks.back()) {
+                EXPECT_EQ(device.Read(2, 100), "");
+            }
+        }
+        EXPECT_EQ(device.Read(2, 5000), "ok");
+        EXPECT_TRUE(WaitFor([&] { return progress() == "Ready"; }));
+        EXPECT_FALSE(timer("tmrCmdSequ")->Enabled());
+        close();
+    }
 }
 
 TEST_F(CommandListTest, EarlierDataAndRelayDataNeverSatisfyAWait)
@@ -262,46 +258,32 @@ TEST_F(CommandListTest, FilesThatStartNoList)
 
 // --- Auto send ----------------------------------------------------------------
 
-TEST_F(CommandListTest, AutoSendRepeatsTheSendButton)
+TEST_F(CommandListTest, AutoSendFollowsItsBoxAndPeriod)
 {
     startLinkedTo();
-    find<QComboBox>("cboSend")->setEditText("x");
-    find<QSpinBox>("edtSendPeriod")->setValue(20);
-    find<QCheckBox>("chkAutoSend")->setChecked(true);
-    EXPECT_EQ(device.Read(3, 5000), "xxx");
-    find<QCheckBox>("chkAutoSend")->setChecked(false);
-    EXPECT_FALSE(timer("tmrAutoSend")->Enabled());
-}
-
-TEST_F(CommandListTest, AutoSendPeriodBelowOneArmsNothing)
-{
-    startLinkedTo();
-    for (const int period : {0, -5}) {
-        SCOPED_TRACE(period);
-        find<QCheckBox>("chkAutoSend")->setChecked(false);
-        find<QSpinBox>("edtSendPeriod")->setValue(period);
-        find<QCheckBox>("chkAutoSend")->setChecked(true);
-        EXPECT_FALSE(timer("tmrAutoSend")->Armed());
-        Pump(150);
-    }
-    EXPECT_EQ(sendPane(), "Send: 0B, 0P.");
-    EXPECT_EQ(device.Read(1, 100), "");
-}
-
-TEST_F(CommandListTest, LeavingThePeriodEditRetimesAutoSend)
-{
-    startLinkedTo();
+    auto *box = find<QCheckBox>("chkAutoSend");
     auto *period = find<QSpinBox>("edtSendPeriod");
+    find<QComboBox>("cboSend")->setEditText("x");
+    for (const int ms : {0, -5}) {
+        box->setChecked(false);
+        period->setValue(ms);
+        box->setChecked(true);
+        EXPECT_FALSE(timer("tmrAutoSend")->Armed()) << ms;
+    }
+    Pump(150);
+    EXPECT_EQ(device.Read(1, 50), "");
+
+    box->setChecked(false);
     period->setValue(60000);
-    find<QCheckBox>("chkAutoSend")->setChecked(true);
+    box->setChecked(true);
     ASSERT_TRUE(timer("tmrAutoSend")->Armed());
     period->setValue(20);
     EXPECT_EQ(timer("tmrAutoSend")->Interval(), 60000); // not before the edit is left
     emit period->editingFinished();
     EXPECT_EQ(timer("tmrAutoSend")->Interval(), 20);
-    EXPECT_TRUE(timer("tmrAutoSend")->Armed());
-    find<QComboBox>("cboSend")->setEditText("y");
-    EXPECT_EQ(device.Read(2, 5000), "yy");
+    EXPECT_EQ(device.Read(3, 5000), "xxx");
+    box->setChecked(false);
+    EXPECT_FALSE(timer("tmrAutoSend")->Enabled());
 }
 
 TEST_F(CommandListTest, AutoSendStaysOffAfterAListThoughItsBoxIsChecked)
@@ -318,16 +300,4 @@ TEST_F(CommandListTest, AutoSendStaysOffAfterAListThoughItsBoxIsChecked)
     find<QCheckBox>("chkAutoSend")->setChecked(false);
     find<QCheckBox>("chkAutoSend")->setChecked(true);
     EXPECT_TRUE(timer("tmrAutoSend")->Enabled());
-}
-
-TEST_F(CommandListTest, AutoSendDuringAListSendsNothing)
-{
-    startLinkedTo();
-    runList("R:S:never\n");
-    find<QComboBox>("cboSend")->setEditText("x");
-    find<QSpinBox>("edtSendPeriod")->setValue(10);
-    find<QCheckBox>("chkAutoSend")->setChecked(true);
-    Pump(150);
-    EXPECT_EQ(sendPane(), "Send: 0B, 0P.");
-    EXPECT_EQ(device.Read(1, 50), "");
 }

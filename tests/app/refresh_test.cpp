@@ -128,6 +128,7 @@ TEST_F(RefreshTest, NewSizeCutsTheHistoryAtTheNextAppend)
 TEST_F(RefreshTest, ModeChangeRedrawsBothViewsEvenWhilePaused)
 {
     startLinked(0);
+    auto *modes = find<QComboBox>("cboDataMode");
     find<QCheckBox>("chkRecvPause")->setChecked(true);
     find<QCheckBox>("chkSendPause")->setChecked(true);
     receive("AB");
@@ -136,21 +137,19 @@ TEST_F(RefreshTest, ModeChangeRedrawsBothViewsEvenWhilePaused)
     ASSERT_EQ(recvView(), "");
     ASSERT_EQ(sendView(), "");
 
-    find<QComboBox>("cboDataMode")->setCurrentIndex(1);
-    EXPECT_EQ(recvView(), "AB");
-    EXPECT_EQ(sendView(), "C");
-}
-
-TEST_F(RefreshTest, ChoosingTheCurrentModeRedrawsNothing)
-{
-    startLinked(1);
-    find<QCheckBox>("chkRecvPause")->setChecked(true);
-    receive("AB");
-    window->FlushViewRedraw();
-    ASSERT_EQ(recvView(), "");
-    find<QComboBox>("cboDataMode")->setCurrentIndex(1);
+    // The mode already chosen redraws nothing.
     window->cboDataModeChange();
     EXPECT_EQ(recvView(), "");
+
+    modes->setCurrentIndex(1);
+    EXPECT_EQ(recvView(), "AB");
+    EXPECT_EQ(sendView(), "C");
+
+    // The bracket list is only of use in Mixed mode.
+    for (const int mode : {0, 2, 1, 2}) {
+        modes->setCurrentIndex(mode);
+        EXPECT_EQ(find<QComboBox>("cboEscChar")->isEnabled(), mode == 2) << mode;
+    }
 }
 
 TEST_F(RefreshTest, BracketChangeRedrawsInEveryMode)
@@ -174,17 +173,6 @@ TEST_F(RefreshTest, BracketChangeRedrawsInEveryMode)
             EXPECT_EQ(recvView(), "<01>a");
         }
         close();
-    }
-}
-
-TEST_F(RefreshTest, BracketListIsEnabledOnlyInMixedMode)
-{
-    open();
-    auto *modes = find<QComboBox>("cboDataMode");
-    auto *brackets = find<QComboBox>("cboEscChar");
-    for (const int mode : {0, 2, 1, 2}) {
-        modes->setCurrentIndex(mode);
-        EXPECT_EQ(brackets->isEnabled(), mode == 2) << mode;
     }
 }
 
