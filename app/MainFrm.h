@@ -131,6 +131,8 @@ public:
     // reply in a main-channel block: the list goes on with its next step.
     void ReplyArrived();
     [[nodiscard]] bool CommandListRunning() const;
+    // True while Send may be enabled: the main channel is open and has a peer.
+    [[nodiscard]] bool MainChannelCanSend() const;
     // end cmdlist
 
     // Communication log, history size and view refresh (MainFrmRefresh.cpp).

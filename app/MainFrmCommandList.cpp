@@ -1,6 +1,7 @@
 #include "app/MainFrm.h"
 
 #include "app/Dialogs.h"
+#include "app/StatusLamp.h"
 #include "app/Timer.h"
 #include "exchange/CommandList.h"
 #include "exchange/StatusTexts.h"
@@ -60,6 +61,13 @@ bool TfrmMain::CommandListRunning() const
     return btnCmdSequ->text() != Text(CmdListIdleCaption);
 }
 
+bool TfrmMain::MainChannelCanSend() const
+{
+    // The lamp is lime while the main channel is open with a peer to send to; a
+    // TCP server whose client left during the list shows green and keeps Send off.
+    return FMainChannel.Transport && shpCommStatus->Color() == LampLime;
+}
+
 void TfrmMain::btnCmdSequClick()
 {
     if (CommandListRunning()) {
@@ -105,7 +113,7 @@ void TfrmMain::RunCommandListStep()
         if (!command) {
             FCmdFile.Close();
             btnCmdSequ->setText(Text(CmdListIdleCaption));
-            btnSend->setEnabled(true);
+            btnSend->setEnabled(MainChannelCanSend());
             stpMain->setText(Text(CmdListFinishedText));
             return;
         }
@@ -183,7 +191,7 @@ void TfrmMain::EndCommandList()
     if (!CommandListRunning())
         return;
     btnCmdSequ->setText(Text(CmdListIdleCaption));
-    btnSend->setEnabled(true);
+    btnSend->setEnabled(MainChannelCanSend());
 }
 
 } // namespace kestrune

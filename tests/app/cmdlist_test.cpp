@@ -202,6 +202,24 @@ TEST_F(CommandListTest, StopAndAServerLeavingEndTheList)
     }
 }
 
+TEST_F(CommandListTest, SendStaysOffAfterAListWhenTheServerLostItsClient)
+{
+    const int port = TSocketPeer::FreePort();
+    writeSettings("[Main]\r\nMethod=TCPServer\r\nLocalPort=" + std::to_string(port) + "\r\n");
+    open();
+    window->show();
+    QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+    TSocketPeer client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(WaitFor([&] { return sendEnabled(); }));
+    runList("R:S:never\n");
+    client.Close();
+    ASSERT_TRUE(WaitFor([&] { return find<QLabel>("stpStatus")->text() == "Listening"; }));
+    clickList();
+    EXPECT_EQ(listCaption(), "Exec Cmd List");
+    EXPECT_FALSE(sendEnabled());
+}
+
 TEST_F(CommandListTest, AFrameThatCannotBeLoggedEndsTheList)
 {
     startLinkedTo();
