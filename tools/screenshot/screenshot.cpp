@@ -1,27 +1,92 @@
-// Renders the real main window (closed, and open as a TCP server with a client)
-// and the two serial dialogs into PNG files, with settings in a temporary folder.
+// Renders the real windows into PNG files for the README: the main window open
+// as a TCP server with a client that has exchanged a few frames, the serial
+// time-outs dialog and the pin help window. Settings live in a temporary folder.
 #include "app/MainFrm.h"
 #include "common/AppPaths.h"
 #include "serial/COMExpertFrm.h"
 #include "serial/PinHelpFrm.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <arpa/inet.h>
 #include <cstdio>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
 bool save(QWidget &w, const QString &path)
 {
     w.show();
-    QTest::qWait(100);
+    QTest::qWait(150);
     const bool ok = w.grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;
+}
+
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+int connectTo(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Opens the main window as a TCP server, lets a client send a few lines and
+// answers them from the send box.
+void exchangeSomeData(kestrune::TfrmMain &w)
+{
+    const int port = freePort();
+    w.findChild<QRadioButton *>("rbTCPServer")->setChecked(true);
+    w.findChild<QSpinBox *>("edtLocalPort")->setValue(port);
+    QTest::mouseClick(w.findChild<QPushButton *>("btnStart"), Qt::LeftButton);
+    QTest::qWait(100);
+    const int client = connectTo(port);
+    if (client < 0)
+        return;
+    QTest::qWait(100);
+    const std::string lines[] = {"+CSQ: 21,99\r\n", "OK\r\n",
+                                 std::string("\x01\x03\x02\x00\x2A\x38\x5B", 7)};
+    for (const std::string &line : lines) {
+        [[maybe_unused]] auto n = ::send(client, line.data(), line.size(), 0);
+        QTest::qWait(60);
+    }
+    auto *send = w.findChild<QComboBox *>("cboSend");
+    for (const char *text : {"AT+CSQ{0D}{0A}", "Marlowen"}) {
+        send->setEditText(QString::fromLatin1(text));
+        QTest::mouseClick(w.findChild<QPushButton *>("btnSend"), Qt::LeftButton);
+        QTest::qWait(60);
+    }
+    QTest::qWait(100);
+    // The client stays connected until the picture is taken.
+    QObject::connect(&w, &QObject::destroyed, [client] { ::close(client); });
 }
 
 } // namespace
@@ -33,10 +98,13 @@ int main(int argc, char **argv)
     QDir().mkpath(out);
     QTemporaryDir settings;
     kestrune::paths::SetDataDirOverride(settings.path().toStdString());
+    QDir::setCurrent(settings.path());
 
     bool ok = true;
     {
         kestrune::TfrmMain frmMain;
+        frmMain.show();
+        exchangeSomeData(frmMain);
         ok = save(frmMain, out + "/main-window.png") && ok;
         kestrune::TfrmCOMExpert expert(&frmMain);
         ok = save(expert, out + "/timeouts-dialog.png") && ok;
