@@ -2,6 +2,7 @@
 #include "TestPeers.h"
 
 #include "app/StatusLamp.h"
+#include "app/view/HistoryView.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -291,4 +292,27 @@ TEST_F(ChannelTest, TimeoutsDialogStoresUnsignedValues)
     EXPECT_EQ(shown, "4294967295");
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "'4294967295' is not a valid integer value");
+}
+
+TEST_F(ChannelTest, StopThenStartKeepsTheCountersAndRestartsTheHistories)
+{
+    open();
+    const int mainPort = TSocketPeer::FreePort(true);
+    TSocketPeer peer;
+    ASSERT_TRUE(peer.BindUdp());
+    useMethod("rbUDP", mainPort, peer.Port());
+    find<QComboBox>("cboDataMode")->setCurrentIndex(1); // Character
+    clickStart();
+    ASSERT_TRUE(isOpen());
+    ASSERT_TRUE(peer.SendTo("abc", mainPort));
+    ASSERT_TRUE(WaitFor([&] { return find<QLabel>("stpRecv")->text() == "Recv: 3B."; }));
+
+    clickStart();
+    clickStart();
+    ASSERT_TRUE(isOpen());
+    EXPECT_EQ(find<QLabel>("stpRecv")->text(), "Recv: 3B.");
+    ASSERT_TRUE(peer.SendTo("de", mainPort));
+    ASSERT_TRUE(WaitFor([&] { return find<QLabel>("stpRecv")->text() == "Recv: 5B."; }));
+    auto *view = find<THistoryView>("mmoRecv");
+    ASSERT_TRUE(WaitFor([&] { return view->Text() == "de"; })) << view->Text();
 }
