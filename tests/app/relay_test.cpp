@@ -1,0 +1,474 @@
+// The relay list of the real window: forwarding by origin and check mark, the
+// editing commands, and lossless relaying into a slow serial destination.
+#include "MainWindowFixture.h"
+#include "TestPeers.h"
+
+#include "app/view/HistoryView.h"
+#include "common/IniFile.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace kestrune;
+using namespace kestrune::testing;
+
+namespace {
+
+std::string UdpRelaySection(int index, int localPort, int remotePort, bool enabled)
+{
+    return "[Trans" + std::to_string(index) + "]\r\nEnable=" + (enabled ? "1" : "0") +
+           "\r\nMethod=UDP\r\nIPAddr=127.0.0.1\r\nLocalPort=" + std::to_string(localPort) +
+           "\r\nRemotePort=" + std::to_string(remotePort) + "\r\n";
+}
+
+std::vector<Qt::CheckState> CheckStates(QListWidget *list)
+{
+    std::vector<Qt::CheckState> states;
+    for (int i = 0; i < list->count(); ++i)
+        states.push_back(list->item(i)->checkState());
+    return states;
+}
+
+} // namespace
+
+class RelayTest : public MainWindowTest
+{
+protected:
+    // Main channel a TCP client of `device`; relay i a UDP channel bound to
+    // relayPorts[i] that sends to peers[i], checked as `enabled` says.
+    void startWithUdpRelays(const std::vector<bool> &enabled)
+    {
+        ASSERT_TRUE(device.Listen());
+        std::string settings =
+            "[Main]\r\nMethod=TCPClient\r\nIPAddr=127.0.0.1\r\nRemotePort=" +
+            std::to_string(device.Port()) +
+            "\r\n[Other]\r\nDataMode=1\r\nTransNum=" + std::to_string(enabled.size()) + "\r\n";
+        for (std::size_t i = 0; i < enabled.size(); ++i) {
+            peers.push_back(std::make_unique<TSocketPeer>());
+            ASSERT_TRUE(peers.back()->BindUdp());
+            relayPorts.push_back(TSocketPeer::FreePort(true));
+            settings += UdpRelaySection(static_cast<int>(i), relayPorts.back(),
+                                        peers.back()->Port(), enabled[i]);
+        }
+        writeSettings(settings);
+        open();
+        window->show();
+        QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+        ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop")
+            << (messages.empty() ? "" : messages[0].text.toStdString());
+        ASSERT_TRUE(device.Accept());
+    }
+
+    // What each relay peer got within `ms`.
+    std::vector<std::string> peerReads(std::size_t count, int ms = 300)
+    {
+        std::vector<std::string> got;
+        for (auto &peer : peers)
+            got.push_back(peer->Read(count, ms));
+        return got;
+    }
+
+    QListWidget *list() const { return find<QListWidget>("lstTransmit"); }
+    void command(const char *name)
+    {
+        auto *action = find<QMenu>("pmTransmit")->findChild<QAction *>(name);
+        ASSERT_NE(action, nullptr) << name;
+        action->trigger();
+    }
+
+    TSocketPeer device;
+    std::vector<std::unique_ptr<TSocketPeer>> peers;
+    std::vector<int> relayPorts;
+};
+
+// --- Forwarding -------------------------------------------------------------------
+
+TEST_F(RelayTest, RelayBlockIsShownCountedAndWrittenToTheMainChannelOnly)
+{
+    startWithUdpRelays({true, true});
+    ASSERT_TRUE(peers[0]->SendTo("r0", relayPorts[0]));
+    EXPECT_EQ(device.Read(2, 2000), "r0");
+    EXPECT_EQ(peerReads(1), (std::vector<std::string>{"", ""}));
+    EXPECT_TRUE(WaitFor([&] { return find<QLabel>("stpRecv")->text() == "Recv: 2B."; }));
+    EXPECT_TRUE(WaitFor([&] { return find<THistoryView>("mmoRecv")->Text() == "r0"; }));
+}
+
+TEST_F(RelayTest, MainBlockGoesToEveryCheckedRelayAndNeverBackToTheMainChannel)
+{
+    startWithUdpRelays({true, false, true});
+    EXPECT_EQ(window->RelayChannels()[1]->Transport, nullptr);
+    ASSERT_TRUE(device.Send("main"));
+    EXPECT_EQ(peerReads(5), (std::vector<std::string>{"main", "", "main"}));
+    EXPECT_EQ(device.Read(1, 200), "");
+}
+
+TEST_F(RelayTest, CheckMarksChangedWhileOpenDecideForwardingFromTheNextBlock)
+{
+    startWithUdpRelays({true, false, true});
+    // Unchecked while open: stays open, gets nothing more, still forwards to main.
+    list()->item(0)->setCheckState(Qt::Unchecked);
+    // Checked while open: it has no transport and is skipped, not opened.
+    list()->item(1)->setCheckState(Qt::Checked);
+    ASSERT_TRUE(device.Send("m1"));
+    EXPECT_EQ(peerReads(3), (std::vector<std::string>{"", "", "m1"}));
+    EXPECT_EQ(window->RelayChannels()[1]->Transport, nullptr);
+
+    ASSERT_TRUE(peers[0]->SendTo("up", relayPorts[0]));
+    EXPECT_EQ(device.Read(2, 2000), "up");
+    EXPECT_EQ(peerReads(1, 200), (std::vector<std::string>{"", "", ""}));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(RelayTest, DeletingTheFirstOfThreeWhileOpenClosesItAndTheOthersKeepRelaying)
+{
+    startWithUdpRelays({true, true, true});
+    const int deletedPort = relayPorts[0];
+    list()->item(0)->setSelected(true);
+    QTest::mouseClick(find<QPushButton>("btnTransDel"), Qt::LeftButton);
+    ASSERT_EQ(list()->count(), 2);
+    ASSERT_EQ(window->RelayChannels().size(), 2u);
+    TSocketPeer reuse;
+    EXPECT_TRUE(reuse.BindUdp(deletedPort)) << "the deleted relay still holds its port";
+
+    ASSERT_TRUE(device.Send("go"));
+    EXPECT_EQ(peerReads(3), (std::vector<std::string>{"", "go", "go"}));
+    ASSERT_TRUE(peers[2]->SendTo("back", relayPorts[2]));
+    EXPECT_EQ(device.Read(4, 2000), "back");
+
+    close();
+    TIniFile ini(settingsPath());
+    EXPECT_EQ(ini.ReadInteger("Other", "TransNum", -1), 2);
+    EXPECT_EQ(ini.ReadInteger("Trans0", "LocalPort", -1), relayPorts[1]);
+    EXPECT_EQ(ini.ReadInteger("Trans1", "LocalPort", -1), relayPorts[2]);
+}
+
+// --- Editing the list ---------------------------------------------------------------
+
+TEST_F(RelayTest, PopUpCommandsSetClearAndInvertEveryMark)
+{
+    const auto C = Qt::Checked;
+    const auto U = Qt::Unchecked;
+    const struct
+    {
+        const char *command;
+        std::vector<Qt::CheckState> after;
+    } steps[] = {
+        {"pmiTransInvert", {U, C, U}}, {"pmiTransCheck", {C, C, C}},
+        {"pmiTransInvert", {U, U, U}}, {"pmiTransUncheck", {U, U, U}},
+        {"pmiTransCheck", {C, C, C}},  {"pmiTransUncheck", {U, U, U}},
+    };
+    startWithUdpRelays({true, false, true});
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.command);
+        command(step.command);
+        EXPECT_EQ(CheckStates(list()), step.after);
+    }
+    EXPECT_NE(window->RelayChannels()[0]->Transport, nullptr) << "marks only: nothing closes";
+    EXPECT_EQ(window->RelayChannels()[1]->Transport, nullptr) << "marks only: nothing opens";
+}
+
+TEST_F(RelayTest, CommandsOnAnEmptyListAndDeleteWithoutSelectionDoNothing)
+{
+    startWithUdpRelays({true});
+    for (const char *name : {"pmiTransInvert", "pmiTransCheck", "pmiTransUncheck"})
+        command(name);
+    QTest::mouseClick(find<QPushButton>("btnTransDel"), Qt::LeftButton);
+    EXPECT_EQ(list()->count(), 1);
+    EXPECT_EQ(window->RelayChannels().size(), 1u);
+    list()->item(0)->setSelected(true);
+    QTest::mouseClick(find<QPushButton>("btnTransDel"), Qt::LeftButton);
+    EXPECT_EQ(list()->count(), 0);
+    for (const char *name : {"pmiTransInvert", "pmiTransCheck", "pmiTransUncheck"})
+        command(name);
+    EXPECT_EQ(list()->count(), 0);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(RelayTest, AddingTheSameSettingsTwiceGivesTwoIndependentCheckedRelays)
+{
+    open();
+    find<QTabBar>("tabSetting")->setCurrentIndex(1);
+    find<QRadioButton>("rbUDP")->setChecked(true);
+    find<QSpinBox>("edtLocalPort")->setValue(14001);
+    find<QSpinBox>("edtRemotePort")->setValue(14002);
+    auto *add = find<QPushButton>("btnTransAdd");
+    ASSERT_TRUE(add->isEnabled());
+    QTest::mouseClick(add, Qt::LeftButton);
+    QTest::mouseClick(add, Qt::LeftButton);
+    ASSERT_EQ(list()->count(), 2);
+    EXPECT_EQ(list()->item(0)->text(), list()->item(1)->text());
+    EXPECT_EQ(CheckStates(list()), (std::vector<Qt::CheckState>{Qt::Checked, Qt::Checked}));
+    ASSERT_EQ(window->RelayChannels().size(), 2u);
+    EXPECT_NE(window->RelayChannels()[0].get(), window->RelayChannels()[1].get());
+    EXPECT_EQ(window->RelayChannels()[1]->LocalPort, 14001);
+    EXPECT_EQ(window->RelayChannels()[1]->ReadIntervalTimeout, 0u);
+
+    // A baud rate that is no number adds nothing and says why.
+    find<QRadioButton>("rbSerial")->setChecked(true);
+    find<QComboBox>("cboBaudrate")->setEditText("fast");
+    QTest::mouseClick(add, Qt::LeftButton);
+    EXPECT_EQ(list()->count(), 2);
+    EXPECT_EQ(window->RelayChannels().size(), 2u);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "'fast' is not a valid integer value");
+}
+
+// --- Lossless relaying --------------------------------------------------------------
+
+namespace {
+
+std::uint8_t StreamByte(std::uint64_t i)
+{
+    return static_cast<std::uint8_t>(i ^ (i >> 8) * 31 ^ (i >> 16) * 7);
+}
+
+// A pty whose master is read on a thread of its own, at a limited rate until
+// `slowBytes` arrived and at full speed after; every byte is checked in order.
+class TSlowSerialSink
+{
+public:
+    TSlowSerialSink()
+    {
+        FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0)
+            return;
+        FSlave = ::ptsname(FMaster);
+        termios t{};
+        ::tcgetattr(FMaster, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(FMaster, TCSANOW, &t);
+    }
+    ~TSlowSerialSink()
+    {
+        Stop();
+        if (FMaster >= 0)
+            ::close(FMaster);
+    }
+    [[nodiscard]] const std::string &SlavePath() const { return FSlave; }
+
+    void Start(std::uint64_t slowBytes, double bytesPerSecond)
+    {
+        FThread = std::thread([this, slowBytes, bytesPerSecond] {
+            const auto begin = std::chrono::steady_clock::now();
+            char buf[4096];
+            while (!FStop) {
+                std::size_t want = sizeof buf;
+                const std::uint64_t got = Received;
+                if (got < slowBytes) {
+                    const double secs =
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin)
+                            .count();
+                    const double allowed = secs * bytesPerSecond - static_cast<double>(got);
+                    if (allowed < 1) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                        continue;
+                    }
+                    want = std::min<std::size_t>(want, static_cast<std::size_t>(allowed));
+                }
+                pollfd p{FMaster, POLLIN, 0};
+                if (::poll(&p, 1, 50) != 1)
+                    continue;
+                const ssize_t n = ::read(FMaster, buf, want);
+                if (n <= 0)
+                    continue;
+                for (ssize_t k = 0; k < n; ++k) {
+                    if (static_cast<std::uint8_t>(buf[k]) != StreamByte(got + k) && FirstBad < 0)
+                        FirstBad = static_cast<std::int64_t>(got + k);
+                }
+                Received += static_cast<std::uint64_t>(n);
+            }
+        });
+    }
+    void Stop()
+    {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+    }
+
+    std::atomic<std::uint64_t> Received{0};
+    std::atomic<std::int64_t> FirstBad{-1};
+
+private:
+    int FMaster = -1;
+    std::string FSlave;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+// Pushes `total` stream bytes into a connected socket as fast as it takes them.
+class TStreamPusher
+{
+public:
+    ~TStreamPusher() { Stop(); }
+    void Start(int fd, std::uint64_t total)
+    {
+        FThread = std::thread([this, fd, total] {
+            std::vector<char> chunk(65536);
+            std::uint64_t sent = 0;
+            while (!FStop && sent < total) {
+                const std::size_t n = std::min<std::uint64_t>(chunk.size(), total - sent);
+                for (std::size_t k = 0; k < n; ++k)
+                    chunk[k] = static_cast<char>(StreamByte(sent + k));
+                std::size_t done = 0;
+                while (!FStop && done < n) {
+                    pollfd p{fd, POLLOUT, 0};
+                    if (::poll(&p, 1, 50) != 1)
+                        continue;
+                    const ssize_t w =
+                        ::send(fd, chunk.data() + done, n - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+                    if (w > 0)
+                        done += static_cast<std::size_t>(w);
+                    else if (w < 0 && errno != EAGAIN && errno != EINTR)
+                        return;
+                }
+                sent += done;
+            }
+        });
+    }
+    void Stop()
+    {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+    }
+
+private:
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+sockaddr_in Loopback(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+long ResidentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+} // namespace
+
+class LosslessRelayTest : public MainWindowTest
+{
+protected:
+    // Pumps the event loop until the sink has `total` bytes; false on the deadline.
+    bool relayAll(TSlowSerialSink &sink, std::uint64_t total, int ms)
+    {
+        const long before = ResidentBytes();
+        const bool done = WaitFor(
+            [&] {
+                peakGrowth = std::max(peakGrowth, ResidentBytes() - before);
+                return sink.Received >= total || sink.FirstBad >= 0;
+            },
+            ms);
+        return done && sink.Received == total;
+    }
+
+    long peakGrowth = 0;
+};
+
+// A fast TCP client into the main channel, relayed to a serial port read at
+// about 200 KB/s: reading the client stops instead of queueing without bound.
+TEST_F(LosslessRelayTest, FastTcpMainIntoSlowSerialRelayLosesNothing)
+{
+    constexpr std::uint64_t Total = 20'000'000;
+    TSlowSerialSink sink;
+    ASSERT_FALSE(sink.SlavePath().empty());
+    const int serverPort = TSocketPeer::FreePort();
+    writeSettings("[Main]\r\nMethod=TCPServer\r\nLocalPort=" + std::to_string(serverPort) +
+                  "\r\n[Other]\r\nDataMode=0\r\nTransNum=1\r\n[Trans0]\r\nEnable=1\r\n"
+                  "Method=Serial\r\nBaudrate=115200\r\nPort=" +
+                  sink.SlavePath() + "\r\n");
+    open();
+    window->show();
+    QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+    ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop")
+        << (messages.empty() ? "" : messages[0].text.toStdString());
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Loopback(serverPort);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_TRUE(WaitFor([&] { return find<QPushButton>("btnSend")->isEnabled(); }));
+    // Slow for the first 3 MB, long enough to fill every queue and buffer on
+    // the way several times over; then fast, to keep the run short.
+    sink.Start(3'000'000, 200'000);
+    TStreamPusher pusher;
+    pusher.Start(fd, Total);
+    const bool all = relayAll(sink, Total, 100'000);
+    pusher.Stop();
+    sink.Stop();
+    ::close(fd);
+    EXPECT_EQ(sink.FirstBad, -1) << "a byte out of order or changed";
+    EXPECT_TRUE(all) << sink.Received << " of " << Total << " bytes arrived";
+    EXPECT_LT(peakGrowth, 16L << 20) << "resident size grew by " << peakGrowth;
+}
+
+// The other way round: a fast TCP relay into a slow serial main channel stops
+// the relays' reading until the main channel's queue drains.
+TEST_F(LosslessRelayTest, FastTcpRelayIntoSlowSerialMainLosesNothing)
+{
+    constexpr std::uint64_t Total = 8'000'000;
+    TSlowSerialSink sink;
+    ASSERT_FALSE(sink.SlavePath().empty());
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Loopback(0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+    writeSettings("[Main]\r\nMethod=Serial\r\nBaudrate=115200\r\nPort=" + sink.SlavePath() +
+                  "\r\n[Other]\r\nDataMode=2\r\nTransNum=1\r\n[Trans0]\r\nEnable=1\r\n"
+                  "Method=TCPClient\r\nIPAddr=127.0.0.1\r\nRemotePort=" +
+                  std::to_string(ntohs(a.sin_port)) + "\r\n");
+    open();
+    window->show();
+    QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ::close(listener);
+    ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop")
+        << (messages.empty() ? "" : messages[0].text.toStdString());
+    ASSERT_GE(fd, 0);
+
+    sink.Start(2'000'000, 200'000);
+    TStreamPusher pusher;
+    pusher.Start(fd, Total);
+    const bool all = relayAll(sink, Total, 60'000);
+    pusher.Stop();
+    sink.Stop();
+    ::close(fd);
+    EXPECT_EQ(sink.FirstBad, -1) << "a byte out of order or changed";
+    EXPECT_TRUE(all) << sink.Received << " of " << Total << " bytes arrived";
+    // Well below the 8 MB pushed, so a queue that took it all would show.
+    EXPECT_LT(peakGrowth, 5L << 20) << "resident size grew by " << peakGrowth;
+}
