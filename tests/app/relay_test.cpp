@@ -243,8 +243,26 @@ std::uint8_t StreamByte(std::uint64_t i)
     return static_cast<std::uint8_t>(i ^ (i >> 8) * 31 ^ (i >> 16) * 7);
 }
 
-// A pty whose master is read on a thread of its own, at a limited rate until
-// `slowBytes` arrived and at full speed after; every byte is checked in order.
+sockaddr_in Loopback(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+long ResidentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+// A pty whose master a thread of its own reads, at about 200 KB/s until
+// `slowBytes` arrived and at full speed after, checking every byte in order.
 class TSlowSerialSink
 {
 public:
@@ -267,36 +285,30 @@ public:
     }
     [[nodiscard]] const std::string &SlavePath() const { return FSlave; }
 
-    void Start(std::uint64_t slowBytes, double bytesPerSecond)
+    void Start(std::uint64_t slowBytes)
     {
-        FThread = std::thread([this, slowBytes, bytesPerSecond] {
+        FThread = std::thread([this, slowBytes] {
             const auto begin = std::chrono::steady_clock::now();
             char buf[4096];
             while (!FStop) {
-                std::size_t want = sizeof buf;
                 const std::uint64_t got = Received;
-                if (got < slowBytes) {
-                    const double secs =
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin)
-                            .count();
-                    const double allowed = secs * bytesPerSecond - static_cast<double>(got);
-                    if (allowed < 1) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                        continue;
-                    }
-                    want = std::min<std::size_t>(want, static_cast<std::size_t>(allowed));
+                const double secs =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+                const double allowed = secs * 200'000 - static_cast<double>(got);
+                if (got < slowBytes && allowed < 1) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    continue;
                 }
+                const std::size_t want =
+                    got < slowBytes ? std::min(sizeof buf, static_cast<std::size_t>(allowed))
+                                    : sizeof buf;
                 pollfd p{FMaster, POLLIN, 0};
-                if (::poll(&p, 1, 50) != 1)
-                    continue;
-                const ssize_t n = ::read(FMaster, buf, want);
-                if (n <= 0)
-                    continue;
+                const ssize_t n = ::poll(&p, 1, 50) == 1 ? ::read(FMaster, buf, want) : 0;
                 for (ssize_t k = 0; k < n; ++k) {
                     if (static_cast<std::uint8_t>(buf[k]) != StreamByte(got + k) && FirstBad < 0)
                         FirstBad = static_cast<std::int64_t>(got + k);
                 }
-                Received += static_cast<std::uint64_t>(n);
+                Received += static_cast<std::uint64_t>(std::max<ssize_t>(n, 0));
             }
         });
     }
@@ -317,158 +329,106 @@ private:
     std::thread FThread;
 };
 
-// Pushes `total` stream bytes into a connected socket as fast as it takes them.
-class TStreamPusher
-{
-public:
-    ~TStreamPusher() { Stop(); }
-    void Start(int fd, std::uint64_t total)
-    {
-        FThread = std::thread([this, fd, total] {
-            std::vector<char> chunk(65536);
-            std::uint64_t sent = 0;
-            while (!FStop && sent < total) {
-                const std::size_t n = std::min<std::uint64_t>(chunk.size(), total - sent);
-                for (std::size_t k = 0; k < n; ++k)
-                    chunk[k] = static_cast<char>(StreamByte(sent + k));
-                std::size_t done = 0;
-                while (!FStop && done < n) {
-                    pollfd p{fd, POLLOUT, 0};
-                    if (::poll(&p, 1, 50) != 1)
-                        continue;
-                    const ssize_t w =
-                        ::send(fd, chunk.data() + done, n - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-                    if (w > 0)
-                        done += static_cast<std::size_t>(w);
-                    else if (w < 0 && errno != EAGAIN && errno != EINTR)
-                        return;
-                }
-                sent += done;
-            }
-        });
-    }
-    void Stop()
-    {
-        FStop = true;
-        if (FThread.joinable())
-            FThread.join();
-    }
-
-private:
-    std::atomic<bool> FStop{false};
-    std::thread FThread;
-};
-
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-long ResidentBytes()
-{
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * ::sysconf(_SC_PAGESIZE);
-}
-
 } // namespace
 
 class LosslessRelayTest : public MainWindowTest
 {
 protected:
-    // Pumps the event loop until the sink has `total` bytes; false on the deadline.
-    bool relayAll(TSlowSerialSink &sink, std::uint64_t total, int ms)
+    // Starts the window from `settings`, takes the TCP stream that feeds it from
+    // `streamSocket`, pushes `total` bytes into that stream as fast as it takes
+    // them, and pumps the event loop until the slow serial sink has them all.
+    void relayIntoSlowSerial(const std::string &settings, const std::function<int()> &streamSocket,
+                             std::uint64_t total, std::uint64_t slowBytes, long growthBound)
     {
+        writeSettings(settings);
+        open();
+        window->show();
+        QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+        ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop")
+            << (messages.empty() ? "" : messages[0].text.toStdString());
+        const int fd = streamSocket();
+        ASSERT_GE(fd, 0);
+
+        sink.Start(slowBytes);
+        std::atomic<bool> stop{false};
+        std::thread pusher([&] {
+            std::vector<char> chunk(65536);
+            for (std::uint64_t sent = 0; !stop && sent < total;) {
+                const std::size_t n = std::min<std::uint64_t>(chunk.size(), total - sent);
+                for (std::size_t k = 0; k < n; ++k)
+                    chunk[k] = static_cast<char>(StreamByte(sent + k));
+                pollfd p{fd, POLLOUT, 0};
+                const ssize_t w = ::poll(&p, 1, 50) == 1
+                                      ? ::send(fd, chunk.data(), n, MSG_NOSIGNAL | MSG_DONTWAIT)
+                                      : 0;
+                sent += static_cast<std::uint64_t>(std::max<ssize_t>(w, 0));
+            }
+        });
         const long before = ResidentBytes();
+        long peakGrowth = 0;
         const bool done = WaitFor(
             [&] {
                 peakGrowth = std::max(peakGrowth, ResidentBytes() - before);
                 return sink.Received >= total || sink.FirstBad >= 0;
             },
-            ms);
-        return done && sink.Received == total;
+            90'000);
+        stop = true;
+        pusher.join();
+        sink.Stop();
+        ::close(fd);
+        EXPECT_EQ(sink.FirstBad, -1) << "a byte out of order or changed";
+        EXPECT_TRUE(done && sink.Received == total)
+            << sink.Received << " of " << total << " bytes arrived";
+        EXPECT_LT(peakGrowth, growthBound) << "resident size grew by " << peakGrowth;
     }
 
-    long peakGrowth = 0;
+    TSlowSerialSink sink;
 };
 
-// A fast TCP client into the main channel, relayed to a serial port read at
-// about 200 KB/s: reading the client stops instead of queueing without bound.
+// A fast TCP client into the main channel, relayed to a slow serial port:
+// reading the client stops instead of queueing without bound.
 TEST_F(LosslessRelayTest, FastTcpMainIntoSlowSerialRelayLosesNothing)
 {
-    constexpr std::uint64_t Total = 20'000'000;
-    TSlowSerialSink sink;
     ASSERT_FALSE(sink.SlavePath().empty());
-    const int serverPort = TSocketPeer::FreePort();
-    writeSettings("[Main]\r\nMethod=TCPServer\r\nLocalPort=" + std::to_string(serverPort) +
-                  "\r\n[Other]\r\nDataMode=0\r\nTransNum=1\r\n[Trans0]\r\nEnable=1\r\n"
-                  "Method=Serial\r\nBaudrate=115200\r\nPort=" +
-                  sink.SlavePath() + "\r\n");
-    open();
-    window->show();
-    QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
-    ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop")
-        << (messages.empty() ? "" : messages[0].text.toStdString());
-
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(serverPort);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    ASSERT_TRUE(WaitFor([&] { return find<QPushButton>("btnSend")->isEnabled(); }));
-    // Slow for the first 3 MB, long enough to fill every queue and buffer on
-    // the way several times over; then fast, to keep the run short.
-    sink.Start(3'000'000, 200'000);
-    TStreamPusher pusher;
-    pusher.Start(fd, Total);
-    const bool all = relayAll(sink, Total, 100'000);
-    pusher.Stop();
-    sink.Stop();
-    ::close(fd);
-    EXPECT_EQ(sink.FirstBad, -1) << "a byte out of order or changed";
-    EXPECT_TRUE(all) << sink.Received << " of " << Total << " bytes arrived";
-    EXPECT_LT(peakGrowth, 16L << 20) << "resident size grew by " << peakGrowth;
+    const int port = TSocketPeer::FreePort();
+    // Slow for the first 3 MB, long enough to fill every queue and buffer on the
+    // way several times over; then fast, to keep the run short.
+    relayIntoSlowSerial(
+        "[Main]\r\nMethod=TCPServer\r\nLocalPort=" + std::to_string(port) +
+            "\r\n[Other]\r\nDataMode=0\r\nTransNum=1\r\n[Trans0]\r\nEnable=1\r\n"
+            "Method=Serial\r\nBaudrate=115200\r\nPort=" +
+            sink.SlavePath() + "\r\n",
+        [&] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const sockaddr_in a = Loopback(port);
+            if (::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 ||
+                !WaitFor([&] { return find<QPushButton>("btnSend")->isEnabled(); })) {
+                ::close(fd);
+                return -1;
+            }
+            return fd;
+        },
+        20'000'000, 3'000'000, 16L << 20);
 }
 
 // The other way round: a fast TCP relay into a slow serial main channel stops
 // the relays' reading until the main channel's queue drains.
 TEST_F(LosslessRelayTest, FastTcpRelayIntoSlowSerialMainLosesNothing)
 {
-    constexpr std::uint64_t Total = 8'000'000;
-    TSlowSerialSink sink;
     ASSERT_FALSE(sink.SlavePath().empty());
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = Loopback(0);
+    socklen_t len = sizeof a;
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
     ASSERT_EQ(::listen(listener, 1), 0);
-    socklen_t len = sizeof a;
     ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
-    writeSettings("[Main]\r\nMethod=Serial\r\nBaudrate=115200\r\nPort=" + sink.SlavePath() +
-                  "\r\n[Other]\r\nDataMode=2\r\nTransNum=1\r\n[Trans0]\r\nEnable=1\r\n"
-                  "Method=TCPClient\r\nIPAddr=127.0.0.1\r\nRemotePort=" +
-                  std::to_string(ntohs(a.sin_port)) + "\r\n");
-    open();
-    window->show();
-    QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
-    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    ::close(listener);
-    ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop")
-        << (messages.empty() ? "" : messages[0].text.toStdString());
-    ASSERT_GE(fd, 0);
-
-    sink.Start(2'000'000, 200'000);
-    TStreamPusher pusher;
-    pusher.Start(fd, Total);
-    const bool all = relayAll(sink, Total, 60'000);
-    pusher.Stop();
-    sink.Stop();
-    ::close(fd);
-    EXPECT_EQ(sink.FirstBad, -1) << "a byte out of order or changed";
-    EXPECT_TRUE(all) << sink.Received << " of " << Total << " bytes arrived";
     // Well below the 8 MB pushed, so a queue that took it all would show.
-    EXPECT_LT(peakGrowth, 5L << 20) << "resident size grew by " << peakGrowth;
+    relayIntoSlowSerial(
+        "[Main]\r\nMethod=Serial\r\nBaudrate=115200\r\nPort=" + sink.SlavePath() +
+            "\r\n[Other]\r\nDataMode=2\r\nTransNum=1\r\n[Trans0]\r\nEnable=1\r\n"
+            "Method=TCPClient\r\nIPAddr=127.0.0.1\r\nRemotePort=" +
+            std::to_string(ntohs(a.sin_port)) + "\r\n",
+        [&] { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }, 8'000'000, 2'000'000,
+        5L << 20);
+    ::close(listener);
 }

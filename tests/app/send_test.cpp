@@ -86,7 +86,6 @@ TEST_F(SendTest, FrameIsLeadDataCheckTailWithTheCheckOverTheDataAlone)
         const char *tail;
         std::string wire;
     } rows[] = {
-        {1, false, "", "01 03 00 00 00 01", "", std::string("\x01\x03\x00\x00\x00\x01\x84\x0A", 8)},
         // Sum of 01 02 is 03: computed without AA and 55.
         {2, true, "AA", "01 02", "55", "\xAA\x01\x02\x03\x55"},
         {1, true, "7E", "01 03 00 00 00 01", "0D 0A",
@@ -103,16 +102,6 @@ TEST_F(SendTest, FrameIsLeadDataCheckTailWithTheCheckOverTheDataAlone)
         send(row.data);
         EXPECT_EQ(Hex(device.Read(row.wire.size() + 1, 300)), Hex(row.wire));
     }
-}
-
-TEST_F(SendTest, LeadAndTailAreReadInTheDataModeOfEachSend)
-{
-    startLinked("DataMode=1\r\nLeaderTailEnable=1\r\nLeaderText=41\r\nTailText=42\r\n");
-    send("x");
-    EXPECT_EQ(device.Read(6, 300), "41x42");
-    find<QComboBox>("cboDataMode")->setCurrentIndex(0);
-    send("43");
-    EXPECT_EQ(device.Read(4, 300), "ACB");
 }
 
 TEST_F(SendTest, EnterSendsLikeTheButtonAndNothingIsSentWhileSendIsDisabled)
@@ -211,7 +200,6 @@ TEST_F(SendTest, HistoryKeepsTheMostRecentBytesUnderTheLimit)
         {"10", {"12345678", "abcd"}, "345678abcd"},
         {"10", {"12345678", "abcdefghijklmno"}, "abcdefghijklmno"},
         {"0", {"12", "345", "6"}, "6"},
-        {"6", {"12", "34", "56"}, "123456"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.bufSize);
@@ -222,22 +210,6 @@ TEST_F(SendTest, HistoryKeepsTheMostRecentBytesUnderTheLimit)
         EXPECT_TRUE(viewShows("mmoSend", row.history)) << find<THistoryView>("mmoSend")->Text();
         close();
     }
-}
-
-TEST_F(SendTest, PausedSendViewStaysAndTheNextSendRedrawsTheWholeHistory)
-{
-    startLinked("DataMode=1\r\n");
-    send("ab");
-    ASSERT_TRUE(viewShows("mmoSend", "ab"));
-    find<QCheckBox>("chkSendPause")->setChecked(true);
-    send("cd");
-    Pump(100);
-    EXPECT_EQ(find<THistoryView>("mmoSend")->Text(), "ab");
-    find<QCheckBox>("chkSendPause")->setChecked(false);
-    Pump(100);
-    EXPECT_EQ(find<THistoryView>("mmoSend")->Text(), "ab") << "unpausing redraws nothing";
-    send("ef");
-    EXPECT_TRUE(viewShows("mmoSend", "abcdef"));
 }
 
 // --- Pane and clear buttons -------------------------------------------------------
