@@ -57,19 +57,18 @@ void TfrmMain::HandleReceivedData(TComponent *sender, const char *buffer, std::s
 
     FRecvHistory.Append(block, FBufSize);
     ScheduleViewRedraw(false, true);
-    // A failed log record is reported by WriteCommLog; the block still counts
-    // and is still relayed, since dropping it would cut a hole into the
-    // stream the peers exchange.
+    // Forwarded before the log write: a failed record shows an error box, whose
+    // event loop lets later blocks in, and they must not overtake this one.
+    RelayBlock(fromRelay, block);
+    // A failed record is reported by WriteCommLog; the block still counts and
+    // still feeds the reply wait, like the copy the peers already have.
     if (chkLogToFile->isChecked())
         WriteCommLog(LogDirRecv, block);
     FRecvBytes += static_cast<std::int64_t>(length);
     FRecvPaneStale = true;
     ArmViewRedraw();
 
-    RelayBlock(fromRelay, block);
-    if (fromRelay)
-        return;
-    if (FWaitingReply && FReplyMatcher.Feed(block))
+    if (!fromRelay && FWaitingReply && FReplyMatcher.Feed(block))
         ReplyArrived();
 }
 
