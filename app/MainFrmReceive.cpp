@@ -27,10 +27,6 @@ void TfrmMain::ConnectReceiveHandlers()
         if (paused && FRecvViewStale)
             FlushViewRedraw();
     });
-    connect(chkSendPause, &QCheckBox::toggled, this, [this](bool paused) {
-        if (paused && FSendViewStale)
-            FlushViewRedraw();
-    });
 }
 
 void TfrmMain::COMReceiveData(TComm *sender, const char *buffer, std::uint16_t length)

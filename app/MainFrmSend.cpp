@@ -34,6 +34,11 @@ void TfrmMain::ConnectSendHandlers()
         }
         return false;
     });
+    // Like the receive view: a redraw still due when the pause begins is done now.
+    connect(chkSendPause, &QCheckBox::toggled, this, [this](bool paused) {
+        if (paused && FSendViewStale)
+            FlushViewRedraw();
+    });
     HookEvents(stpSend, [this](QEvent *event) {
         if (event->type() == QEvent::MouseButtonDblClick)
             stpSendDblClick();
