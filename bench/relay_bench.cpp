@@ -3,7 +3,7 @@
 // behind a connecting socket. The window runs headless with its receive view in
 // Hex mode and the default 64 KiB history, so every block is also kept, counted
 // and shown as in use. Each run reports its rate, the relay's CPU seconds per MB
-// and the bytes lost or changed; the window's run adds its ratio to socat's rate.
+// and the bytes lost or changed; the later runs add their ratio to socat's rate.
 //
 // KESTRUNE_RELAY_BENCH_MB sets the stream size (default 200).
 #include "app/MainFrm.h"
@@ -288,6 +288,60 @@ void BM_RelaySocat(benchmark::State &state)
     }
 }
 
+// The floor the window's design sets: one poll, one 2,048-byte read and one
+// send per block, as the socket endpoint does per read notification, with no
+// event loop and no window. The gap to socat is the read size; the gap to the
+// window is the event loop and the receive path.
+void BM_RelayPlainLoop2048(benchmark::State &state)
+{
+    const std::uint64_t total = StreamBytes();
+    for (auto _ : state) {
+        TCountingSink sink(total);
+        sink.Start();
+        int port = 0;
+        const int listener = ListenOnFreePort(port);
+        const int out = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in to = Loopback(sink.Port());
+        ::connect(out, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        TPusher pusher;
+        pusher.Start(port, total);
+        const int in = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const double cpuBefore = ThreadCpuSeconds();
+        const auto begin = Clock::now();
+        char buf[2048];
+        std::uint64_t relayed = 0;
+        while (relayed < total) {
+            pollfd p{in, POLLIN, 0};
+            if (::poll(&p, 1, 1000) != 1)
+                break;
+            const ssize_t n = ::recv(in, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w =
+                    ::send(out, buf + done, static_cast<std::size_t>(n - done), MSG_NOSIGNAL);
+                if (w <= 0)
+                    break;
+                done += w;
+            }
+            relayed += static_cast<std::uint64_t>(n);
+        }
+        while (sink.Received < total && Clock::now() < begin + std::chrono::seconds(10))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+        const double cpu = ThreadCpuSeconds() - cpuBefore;
+        pusher.Stop();
+        sink.Stop();
+        ::close(in);
+        ::close(out);
+        ::close(listener);
+        Report(state, total, sink, seconds, cpu);
+        if (gSocatRate > 0)
+            state.counters["rate_vs_socat"] =
+                static_cast<double>(total) / 1e6 / seconds / gSocatRate;
+    }
+}
+
 void BM_RelayMainWindow(benchmark::State &state)
 {
     const std::uint64_t total = StreamBytes();
@@ -344,6 +398,10 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     // socat first: the window's run reports its rate against socat's.
     benchmark::RegisterBenchmark("Relay/socat", kestrune::BM_RelaySocat)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Relay/PlainLoop2048", kestrune::BM_RelayPlainLoop2048)
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
