@@ -53,17 +53,15 @@ void TfrmMain::HandleReceivedData(TComponent *sender, const char *buffer, std::s
 
     FRecvHistory.Append(block, FBufSize);
     ScheduleViewRedraw(false, true);
-    // Forwarded before the log write: a failed record shows an error box, whose
-    // event loop lets later blocks in, and they must not overtake this one.
-    RelayBlock(fromRelay, block);
-    // A failed record is reported by WriteCommLog; the block still counts and
-    // still feeds the reply wait, like the copy the peers already have.
-    if (chkLogToFile->isChecked())
-        WriteCommLog(LogDirRecv, block);
+    // A block whose log record cannot be written goes no further: WriteCommLog
+    // has shown why, and the block is not counted, relayed or matched.
+    if (chkLogToFile->isChecked() && !WriteCommLog(LogDirRecv, block))
+        return;
     FRecvBytes += static_cast<std::int64_t>(length);
     FRecvPaneStale = true;
     ArmViewRedraw();
 
+    RelayBlock(fromRelay, block);
     if (!fromRelay && FWaitingReply && FReplyMatcher.Feed(block))
         ReplyArrived();
 }

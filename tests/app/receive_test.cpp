@@ -243,17 +243,24 @@ TEST_F(ReceiveTest, ZeroLengthBlockOfAClosingPeerGoesThroughEveryStep)
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(ReceiveTest, BlockThatCannotBeLoggedIsStillCountedAndRelayed)
+TEST_F(ReceiveTest, BlockThatCannotBeLoggedGoesNoFurtherAndTheNextOneDoes)
 {
     TDatagramSink relayPeer;
     const int relayPort = TSocketPeer::FreePort(true);
     ASSERT_TRUE(QDir(dir.path()).mkdir("CommLog.txt")); // a folder: the record cannot be written
     startLinked("DataMode=1\r\n" + UdpRelaySettings(relayPort, relayPeer.Port()));
     find<QCheckBox>("chkLogToFile")->setChecked(true);
-    receive("hi", 2);
-    EXPECT_EQ(relayPeer.Next(), "hi");
-    EXPECT_TRUE(viewShows("hi"));
-    EXPECT_FALSE(messages.empty()) << "the failed record is reported";
+    ASSERT_TRUE(device.Send("hi"));
+    ASSERT_TRUE(WaitFor([&] { return !messages.empty(); })) << "the failed record is reported";
+    EXPECT_TRUE(viewShows("hi")) << "it was kept before the record failed";
+    EXPECT_EQ(recvPane(), "Recv: 0B.") << "not counted";
+    EXPECT_FALSE(relayPeer.Next(300).has_value()) << "not relayed";
+
+    // Once the log can be written again, the next block goes all the way.
+    ASSERT_TRUE(QDir(dir.path()).rmdir("CommLog.txt"));
+    receive("yo", 2);
+    EXPECT_EQ(relayPeer.Next(), "yo");
+    EXPECT_EQ(messages.size(), 1u);
 }
 
 // --- Serial diagnostics -----------------------------------------------------------
