@@ -79,6 +79,9 @@ public:
     void SockClosed(TDRSock *sender);
     void btnCOMExpertClick();
     void btnPinHelpClick();
+    // Test seam: called with every serial transport before it opens, so a test
+    // can stand in for device calls a pty cannot make.
+    static inline std::function<void(TComm &)> OnCommCreated;
     // The hidden pin help window created at program start; created on demand otherwise.
     void SetPinHelpWindow(TfrmPinHelp *window) { FPinHelp = window; }
 

@@ -77,6 +77,8 @@ bool TfrmMain::OpenChannel(TChannel &channel, bool open)
         c->OnRequestHangup = [this](TComm *s) { COMRequestHangup(s); };
         c->OnReceiveError = [this](TComm *s, std::uint32_t e) { COMReceiveError(s, e); };
         c->OnModemStateChange = [this](TComm *s, std::uint32_t m) { COMModemStateChange(s, m); };
+        if (OnCommCreated)
+            OnCommCreated(*c);
         try {
             ApplySerialParams(channel);
         } catch (const ECommsError &e) {
