@@ -226,9 +226,4 @@ void TfrmMain::chkLeaderTailClick()
     edtTail->setEnabled(chkLeaderTail->isChecked());
 }
 
-bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
-{
-    return QMainWindow::eventFilter(watched, event);
-}
-
 } // namespace kestrune

@@ -167,7 +167,6 @@ private:
     void ConnectCommandListHandlers();
     void ConnectRefreshHandlers();
     void ShowAddressPane();
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Widgets, by panel.
     QLabel *stpMain = nullptr;

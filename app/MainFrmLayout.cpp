@@ -315,8 +315,6 @@ void TfrmMain::BuildStatusBar()
     bar->addWidget(stpRecv);
     bar->addWidget(stpSend);
     bar->addWidget(stpIPAddr);
-    stpRecv->installEventFilter(this);
-    stpSend->installEventFilter(this);
 }
 
 } // namespace kestrune
