@@ -2,7 +2,18 @@
 
 #include "common/IniFile.h"
 
+#include <QLocale>
 #include <fstream>
+
+QStringList StartTexts(const QDateTime &from, const QDateTime &to)
+{
+    const QLocale locale = QLocale::system();
+    QStringList texts;
+    for (QDateTime t = from.addMSecs(-from.time().msec()); t <= to; t = t.addSecs(1))
+        texts << locale.toString(t.date(), QLocale::ShortFormat) + ' ' +
+                     locale.toString(t.time(), QLocale::LongFormat);
+    return texts;
+}
 
 void MainWindowTest::writeSettings(const std::string &content) const
 {

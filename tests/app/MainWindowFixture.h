@@ -5,12 +5,18 @@
 #include "common/AppPaths.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
+
+// The texts a start moment between `from` and `to` can have in the status
+// pane hints, one per second, in the system locale's own formatting.
+QStringList StartTexts(const QDateTime &from, const QDateTime &to);
 
 // A main window with a settings file, a current directory and a "Login.txt"
 // folder of its own; message boxes are recorded instead of shown.

@@ -31,16 +31,6 @@ using namespace kestrune::testing;
 
 namespace {
 
-QStringList StartTexts(const QDateTime &from, const QDateTime &to)
-{
-    const QLocale locale = QLocale::system();
-    QStringList texts;
-    for (QDateTime t = from.addMSecs(-from.time().msec()); t <= to; t = t.addSecs(1))
-        texts << locale.toString(t.date(), QLocale::ShortFormat) + ' ' +
-                     locale.toString(t.time(), QLocale::LongFormat);
-    return texts;
-}
-
 // A datagram socket that tells an empty datagram from none at all.
 class TDatagramSink
 {

@@ -19,17 +19,6 @@ using namespace kestrune::testing;
 
 namespace {
 
-// The texts a start moment between `from` and `to` can have, one per second.
-QStringList StartTexts(const QDateTime &from, const QDateTime &to)
-{
-    const QLocale locale = QLocale::system();
-    QStringList texts;
-    for (QDateTime t = from.addMSecs(-from.time().msec()); t <= to; t = t.addSecs(1))
-        texts << locale.toString(t.date(), QLocale::ShortFormat) + ' ' +
-                     locale.toString(t.time(), QLocale::LongFormat);
-    return texts;
-}
-
 std::string Hex(const std::string &bytes)
 {
     return FormatData(bytes, dmHex, '{');
