@@ -1,17 +1,18 @@
 #include "serial/CommLink.h"
 
-#include <QCoreApplication>
-
 namespace kestrune {
 
 void TCommLink::Post(TCommMessage Message, std::uint32_t Value)
 {
-    QCoreApplication::postEvent(FNotifyTarget, new TCommNotifyEvent(Message, Value));
+    TCommNotice notice;
+    notice.Message = Message;
+    notice.Value = Value;
+    FNotifier->Enqueue(std::move(notice));
 }
 
-void TCommLink::PostData(std::unique_ptr<char[]> Block, std::uint16_t Count)
+void TCommLink::PostData(std::vector<TCommNotice> &Blocks)
 {
-    QCoreApplication::postEvent(FNotifyTarget, new TCommNotifyEvent(std::move(Block), Count));
+    FNotifier->Enqueue(Blocks);
 }
 
 void TCommLink::SignalHangup()

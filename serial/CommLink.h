@@ -5,9 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
-
-class QObject;
+#include <vector>
 
 namespace kestrune {
 
@@ -19,8 +17,8 @@ class TSerialDevice;
 class TCommLink
 {
 public:
-    TCommLink(TSerialDevice &Device, const TCommEventFd &StopEvent, QObject *NotifyTarget)
-        : FDevice(Device), FStopEvent(StopEvent), FNotifyTarget(NotifyTarget)
+    TCommLink(TSerialDevice &Device, const TCommEventFd &StopEvent, TCommNotifier *Notifier)
+        : FDevice(Device), FStopEvent(StopEvent), FNotifier(Notifier)
     {
     }
 
@@ -28,7 +26,9 @@ public:
     [[nodiscard]] const TCommEventFd &StopEvent() const { return FStopEvent; }
 
     void Post(TCommMessage Message, std::uint32_t Value = 0);
-    void PostData(std::unique_ptr<char[]> Block, std::uint16_t Count);
+    // Hands over received blocks in order, with one wake of the GUI thread for
+    // all of them; Blocks is left empty.
+    void PostData(std::vector<TCommNotice> &Blocks);
 
     // Reports that a thread has stopped on a failure. Both threads may fail
     // on the same vanished device; the owner hears of it once.
@@ -37,7 +37,7 @@ public:
 private:
     TSerialDevice &FDevice;
     const TCommEventFd &FStopEvent;
-    QObject *FNotifyTarget;
+    TCommNotifier *FNotifier;
     std::atomic<bool> FHangupSent{false};
 };
 

@@ -2,63 +2,93 @@
 
 #include "serial/Comm.h"
 
+#include <QCoreApplication>
+
 namespace kestrune {
 
-namespace {
-
-QEvent::Type TypeOf(TCommMessage Message)
+bool TCommNotifier::NeedsWake()
 {
-    return QEvent::Type(TCommNotifyEvent::TypeBase + int(Message));
+    if (FWakePosted)
+        return false;
+    FWakePosted = true;
+    return true;
 }
 
-} // namespace
-
-TCommNotifyEvent::TCommNotifyEvent(TCommMessage Message, std::uint32_t Value)
-    : QEvent(TypeOf(Message)), FValue(Value)
+void TCommNotifier::PostWake()
 {
+    QCoreApplication::postEvent(this, new QEvent(WakeType));
 }
 
-TCommNotifyEvent::TCommNotifyEvent(std::unique_ptr<char[]> Block, std::uint16_t Count)
-    : QEvent(TypeOf(TCommMessage::Data)), FBlock(std::move(Block)), FCount(Count)
+void TCommNotifier::Enqueue(TCommNotice Notice)
 {
+    bool wake = false;
+    {
+        std::lock_guard lock(FLock);
+        FQueue.push_back(std::move(Notice));
+        wake = NeedsWake();
+    }
+    if (wake)
+        PostWake();
 }
 
-TCommMessage TCommNotifyEvent::Message() const
+void TCommNotifier::Enqueue(std::vector<TCommNotice> &Notices)
 {
-    return TCommMessage(int(type()) - TypeBase);
-}
-
-bool TCommNotifyEvent::IsCommEvent(const QEvent *Event)
-{
-    const int message = int(Event->type()) - TypeBase;
-    return message >= int(TCommMessage::Data) && message <= int(TCommMessage::Sent);
+    if (Notices.empty())
+        return;
+    bool wake = false;
+    {
+        std::lock_guard lock(FLock);
+        for (auto &notice : Notices)
+            FQueue.push_back(std::move(notice));
+        wake = NeedsWake();
+    }
+    Notices.clear();
+    if (wake)
+        PostWake();
 }
 
 bool TCommNotifier::event(QEvent *Event)
 {
-    if (!TCommNotifyEvent::IsCommEvent(Event))
+    if (Event->type() != WakeType)
         return QObject::event(Event);
-    if (FOwner) {
+    // Only what was queued before this wake: later notices have a wake of
+    // their own, so a flood cannot keep the GUI thread here for good.
+    std::size_t due = 0;
+    {
+        std::lock_guard lock(FLock);
+        FWakePosted = false;
+        due = FQueue.size();
+    }
+    // Taken one at a time: a handler that runs a nested event loop sees the
+    // following notices delivered from there, still in order.
+    for (; due > 0 && FOwner; --due) {
+        TCommNotice notice;
+        {
+            std::lock_guard lock(FLock);
+            if (FQueue.empty())
+                break;
+            notice = std::move(FQueue.front());
+            FQueue.pop_front();
+        }
         ++FDispatching;
-        Dispatch(FOwner, *static_cast<TCommNotifyEvent *>(Event));
+        Dispatch(FOwner, notice);
         --FDispatching;
     }
-    // Qt deletes the event, and with it a data block, once this returns.
     return true;
 }
 
-void TCommNotifier::Dispatch(TComm *Comm, const TCommNotifyEvent &Event)
+void TCommNotifier::Dispatch(TComm *Comm, const TCommNotice &Notice)
 {
     // Each handler is copied before the call: the handler may destroy the
     // component, and with it the stored function it is running from.
-    switch (Event.Message()) {
+    switch (Notice.Message) {
     case TCommMessage::Data:
         if (auto handler = Comm->OnReceiveData)
-            handler(Comm, Event.Block(), Event.Count());
+            handler(Comm, Notice.Block.get(), Notice.Count);
         break;
     case TCommMessage::Error:
         if (auto handler = Comm->OnReceiveError)
-            handler(Comm, Event.Value());
+            handler(Comm, Notice.Value);
         break;
     case TCommMessage::Hangup:
         if (auto handler = Comm->OnRequestHangup)
@@ -66,7 +96,7 @@ void TCommNotifier::Dispatch(TComm *Comm, const TCommNotifyEvent &Event)
         break;
     case TCommMessage::Modem:
         if (auto handler = Comm->OnModemStateChange)
-            handler(Comm, Event.Value());
+            handler(Comm, Notice.Value);
         break;
     case TCommMessage::Sent:
         if (auto handler = Comm->OnSendDataEmpty)

@@ -4,7 +4,10 @@
 #include <QObject>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace kestrune {
 
@@ -23,48 +26,49 @@ enum class TCommMessage : int
 };
 
 // One notification on its way to the GUI thread. A data notification owns
-// its block, so an event Qt discards (its receiver destroyed) frees it.
-class TCommNotifyEvent : public QEvent
+// its block, so one dropped undelivered frees it.
+struct TCommNotice
 {
-public:
-    static constexpr int TypeBase = QEvent::User;
-
-    TCommNotifyEvent(TCommMessage Message, std::uint32_t Value);
-    TCommNotifyEvent(std::unique_ptr<char[]> Block, std::uint16_t Count);
-
-    [[nodiscard]] TCommMessage Message() const;
-    [[nodiscard]] std::uint32_t Value() const { return FValue; }
-    [[nodiscard]] const char *Block() const { return FBlock.get(); }
-    [[nodiscard]] std::uint16_t Count() const { return FCount; }
-
-    [[nodiscard]] static bool IsCommEvent(const QEvent *Event);
-
-private:
-    std::uint32_t FValue = 0;
-    std::unique_ptr<char[]> FBlock;
-    std::uint16_t FCount = 0;
+    TCommMessage Message = TCommMessage::Data;
+    std::uint32_t Value = 0;
+    std::unique_ptr<char[]> Block;
+    std::uint16_t Count = 0;
 };
 
-// The component's receiver on the GUI thread: turns posted notifications into
-// the component's events, one at a time, in posting order. It may outlive
-// its component by a moment when a handler destroys the component from
-// inside an event; it then drops whatever still arrives.
+// The component's receiver on the GUI thread: turns queued notifications into
+// the component's events, one at a time, in queueing order. The threads queue
+// from any thread; the GUI thread is woken once for whatever gathered since
+// its last wake, not once per notification. It may outlive its component by
+// a moment when a handler destroys the component from inside an event; it
+// then drops whatever is still queued.
 class TCommNotifier : public QObject
 {
 public:
+    static constexpr QEvent::Type WakeType = QEvent::Type(QEvent::User + 0x400);
+
     explicit TCommNotifier(TComm *Owner) : FOwner(Owner) {}
 
     void Detach() { FOwner = nullptr; }
     [[nodiscard]] bool IsDispatching() const { return FDispatching > 0; }
 
+    // Thread-safe. The batch form queues all of Notices in order and clears it.
+    void Enqueue(TCommNotice Notice);
+    void Enqueue(std::vector<TCommNotice> &Notices);
+
 protected:
     bool event(QEvent *Event) override;
 
 private:
-    void Dispatch(TComm *Comm, const TCommNotifyEvent &Event);
+    // Called with FLock held; true when the caller must post a wake event.
+    [[nodiscard]] bool NeedsWake();
+    void PostWake();
+    void Dispatch(TComm *Comm, const TCommNotice &Notice);
 
     TComm *FOwner;
     int FDispatching = 0;
+    std::mutex FLock;
+    std::deque<TCommNotice> FQueue;
+    bool FWakePosted = false; // a wake event is on its way and not yet begun
 };
 
 } // namespace kestrune

@@ -25,6 +25,10 @@ constexpr std::uint32_t CE_RXPARITY = 0x0004;
 constexpr std::uint32_t CE_FRAME = 0x0008;
 constexpr std::uint32_t CE_BREAK = 0x0010;
 
+// Finished blocks gathered while the device has more bytes ready at once,
+// before the GUI thread is woken for them: 64 KB, a few reads' delay at most.
+constexpr std::size_t MaxBlocksPerHandOver = 16;
+
 constexpr std::uint32_t ModemRingBit = 4;
 constexpr std::uint32_t ModemCarrierBit = 8;
 
@@ -55,19 +59,42 @@ void TReadThread::SetPaused(bool Paused)
         FWake.Set();
 }
 
-bool TReadThread::HandOverData(const char *Bytes, std::size_t Count)
+bool TReadThread::Keep(const char *Bytes, std::size_t Count)
 {
     if (Count == 0)
         return true;
     // One spare zero byte after the data, so a handler may treat it as text.
-    std::unique_ptr<char[]> block(new (std::nothrow) char[Count + 1]);
-    if (!block) {
+    TCommNotice notice;
+    notice.Block.reset(new (std::nothrow) char[Count + 1]);
+    if (!notice.Block) {
+        HandOver();
         FLink.SignalHangup();
         return false;
     }
-    std::memcpy(block.get(), Bytes, Count);
-    block[Count] = 0;
-    FLink.PostData(std::move(block), std::uint16_t(Count));
+    std::memcpy(notice.Block.get(), Bytes, Count);
+    notice.Block[Count] = 0;
+    notice.Count = std::uint16_t(Count);
+    try {
+        FFinished.push_back(std::move(notice));
+    } catch (const std::bad_alloc &) {
+        HandOver();
+        FLink.SignalHangup();
+        return false;
+    }
+    return true;
+}
+
+void TReadThread::HandOver()
+{
+    if (!FFinished.empty())
+        FLink.PostData(FFinished);
+}
+
+bool TReadThread::HandOverData(const char *Bytes, std::size_t Count)
+{
+    if (!Keep(Bytes, Count))
+        return false;
+    HandOver();
     return true;
 }
 
@@ -175,17 +202,47 @@ void TReadThread::Run()
             break; // the handle is gone: end without a notice
         // Looked at again: a pause asked for during the wait holds from now on.
         if (!FPaused.load() && (deviceEvents & POLLIN)) {
-            const TIoResult result = device.Read(FBuffer.data() + filled, FBuffer.size() - filled);
-            if (result.Status == TIoStatus::Ok) {
+            // Read on while bytes are there (the descriptor does not block), so
+            // a stream costs one wait and one wake of the GUI thread per
+            // several blocks rather than per piece the driver hands out.
+            bool ended = false;
+            while (!FPaused.load()) {
+                const TIoResult result =
+                    device.Read(FBuffer.data() + filled, FBuffer.size() - filled);
+                if (result.Status == TIoStatus::WouldBlock)
+                    break;
+                if (result.Status == TIoStatus::Invalid) {
+                    HandOver();
+                    ended = true;
+                    break;
+                }
+                if (result.Status == TIoStatus::Failed) {
+                    // Device is likely unplugged, or the other end of a pty closed.
+                    hangUp();
+                    ended = true;
+                    break;
+                }
                 filled += result.Count;
                 completion.ByteArrived(now);
-            } else if (result.Status == TIoStatus::Invalid) {
-                break;
-            } else if (result.Status == TIoStatus::Failed) {
-                // Device is likely unplugged, or the other end of a pty closed.
-                hangUp();
-                break;
+                // Bytes past a full block begin the next one.
+                while (filled > 0 && completion.IsComplete(now, filled)) {
+                    const std::size_t block = std::min(filled, ReadBlockSize);
+                    if (!Keep(FBuffer.data(), block)) {
+                        ended = true;
+                        break;
+                    }
+                    filled -= block;
+                    std::memmove(FBuffer.data(), FBuffer.data() + block, filled);
+                    completion.Start(device.Timeouts(), now);
+                    if (filled > 0)
+                        completion.ByteArrived(now);
+                }
+                if (ended || FFinished.size() >= MaxBlocksPerHandOver)
+                    break;
             }
+            if (ended)
+                break;
+            HandOver();
         } else if (deviceEvents & (POLLHUP | POLLERR)) {
             hangUp();
             break;

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "serial/CommEventFd.h"
+#include "serial/CommNotifier.h"
 #include "serial/CommTimeouts.h"
 #include "serial/SerialDevice.h"
 
 #include <array>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 namespace kestrune {
 
@@ -35,13 +37,21 @@ public:
 
 private:
     void Run();
+    // Queues a finished block for the next HandOver; false (after handing over
+    // what was queued and a hang-up notice) when no memory is left for it.
+    bool Keep(const char *Bytes, std::size_t Count);
+    void HandOver();
     bool HandOverData(const char *Bytes, std::size_t Count);
     bool CheckLine(TLineCounters &Last);
 
     TCommLink &FLink;
     TCommEventFd FWake;
     std::atomic<bool> FPaused{false};
-    std::array<char, ReadBlockSize> FBuffer{};
+    // The block being filled, and room for a whole read beyond it: the driver
+    // hands out a little under a block per read, so reads need not be cut to
+    // what the block lacks.
+    std::array<char, 2 * ReadBlockSize> FBuffer{};
+    std::vector<TCommNotice> FFinished; // blocks complete but not yet handed over
     std::thread FThread;
 };
 

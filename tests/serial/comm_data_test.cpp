@@ -48,6 +48,23 @@ TEST_F(CommData, BurstArrivesInBlocksOfAtMost4096InOrder)
     EXPECT_TRUE(Log.BlocksEndWithZero);
 }
 
+TEST_F(CommData, StreamWithoutTimeoutsArrivesAsWholeBlocksInOrder)
+{
+    // Many blocks ready at once go to the GUI thread together; each must
+    // still be a block of its own, whole, once and in place.
+    Comm.SetReadIntervalTimeout(0);
+    Open();
+    const std::string stream = AllByteValues(40 * 4096);
+    ASSERT_TRUE(Pty.Send(stream));
+    ASSERT_TRUE(WaitUntil([&] { return Log.Received().size() >= stream.size(); }));
+    Settle(50ms);
+    ASSERT_EQ(Log.Blocks.size(), 40u);
+    for (const auto &block : Log.Blocks)
+        EXPECT_EQ(block.size(), 4096u);
+    EXPECT_EQ(Log.Received(), stream) << "bytes lost, repeated or reordered";
+    EXPECT_TRUE(Log.BlocksEndWithZero);
+}
+
 TEST_F(CommData, PauseBetweenBytesEndsABlock)
 {
     Open();
