@@ -15,6 +15,14 @@ QStringList StartTexts(const QDateTime &from, const QDateTime &to)
     return texts;
 }
 
+QStringList PaneHints(const QDateTime &from, const QDateTime &to, const QString &tail)
+{
+    QStringList hints;
+    for (const QString &start : StartTexts(from, to))
+        hints << "From" + start + tail;
+    return hints;
+}
+
 void MainWindowTest::writeSettings(const std::string &content) const
 {
     std::ofstream(settingsPath(), std::ios::binary) << content;

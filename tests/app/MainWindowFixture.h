@@ -17,6 +17,9 @@
 // The texts a start moment between `from` and `to` can have in the status
 // pane hints, one per second, in the system locale's own formatting.
 QStringList StartTexts(const QDateTime &from, const QDateTime &to);
+// The hints a pane can show for a start between `from` and `to`: "From", the
+// start text, then `tail`.
+QStringList PaneHints(const QDateTime &from, const QDateTime &to, const QString &tail);
 
 // A main window with a settings file, a current directory and a "Login.txt"
 // folder of its own; message boxes are recorded instead of shown.

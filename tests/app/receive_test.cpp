@@ -188,18 +188,14 @@ TEST_F(ReceiveTest, PaneCountsBytesAndOnlyTheResetHintEndsWithAFullStop)
     EXPECT_EQ(pane->toolTip(), QString::fromUtf8("接收计数"));
     receive("abc", 3);
     receive("defg", 7);
-    QStringList hints;
-    for (const QString &start : StartTexts(startedFrom, startedTo))
-        hints << "From" + start + ", Total 7Bytes";
+    QStringList hints = PaneHints(startedFrom, startedTo, ", Total 7Bytes");
     EXPECT_TRUE(hints.contains(pane->toolTip())) << pane->toolTip().toStdString();
 
     const QDateTime from = QDateTime::currentDateTime();
     QTest::mouseDClick(pane, Qt::LeftButton);
     const QDateTime to = QDateTime::currentDateTime();
     EXPECT_EQ(pane->text(), "Recv: 0B.");
-    hints.clear();
-    for (const QString &start : StartTexts(from, to))
-        hints << "From" + start + ", Total 0Bytes.";
+    hints = PaneHints(from, to, ", Total 0Bytes.");
     EXPECT_TRUE(hints.contains(pane->toolTip())) << pane->toolTip().toStdString();
     receive("h", 1);
 }

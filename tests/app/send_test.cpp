@@ -213,18 +213,14 @@ TEST_F(SendTest, PaneCountsFramesAndTheResetHintHasNoBlankBeforeTheCount)
     send("12345678");
     send("");
     EXPECT_EQ(pane->text(), "Send: 12B, 3P.");
-    QStringList hints;
-    for (const QString &start : StartTexts(startedFrom, startedTo))
-        hints << "From" + start + ", Total 12Bytes(3Pkgs).";
+    QStringList hints = PaneHints(startedFrom, startedTo, ", Total 12Bytes(3Pkgs).");
     EXPECT_TRUE(hints.contains(pane->toolTip())) << pane->toolTip().toStdString();
 
     const QDateTime from = QDateTime::currentDateTime();
     QTest::mouseDClick(pane, Qt::LeftButton);
     const QDateTime to = QDateTime::currentDateTime();
     EXPECT_EQ(pane->text(), "Send: 0B, 0P.");
-    hints.clear();
-    for (const QString &start : StartTexts(from, to))
-        hints << "From" + start + ", Total0Bytes(0Pkgs).";
+    hints = PaneHints(from, to, ", Total0Bytes(0Pkgs).");
     EXPECT_TRUE(hints.contains(pane->toolTip())) << pane->toolTip().toStdString();
 
     send("x");
