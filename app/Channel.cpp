@@ -5,25 +5,6 @@
 
 namespace kestrune {
 
-void TChannel::CopySettings(const TChannel &o)
-{
-    Transport.reset();
-    Method = o.Method;
-    Port = o.Port;
-    Baudrate = o.Baudrate;
-    ByteSize = o.ByteSize;
-    ParityBit = o.ParityBit;
-    StopBits = o.StopBits;
-    IPAddr = o.IPAddr;
-    LocalPort = o.LocalPort;
-    RemotePort = o.RemotePort;
-    ReadIntervalTimeout = o.ReadIntervalTimeout;
-    ReadTimeoutMultiplier = o.ReadTimeoutMultiplier;
-    ReadTimeoutConstant = o.ReadTimeoutConstant;
-    WriteTimeoutMultiplier = o.WriteTimeoutMultiplier;
-    WriteTimeoutConstant = o.WriteTimeoutConstant;
-}
-
 std::string ChannelDescription(const TChannel &c)
 {
     switch (c.Method) {

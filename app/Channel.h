@@ -1,7 +1,5 @@
 #pragma once
 
-#include "common/Component.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,11 +15,10 @@ enum TCommMethod : std::uint8_t
     cmTCPClient = 3
 };
 
-// One channel's settings and, while it is open, its live transport.
-// Copies carry the settings only: a transport has exactly one owner.
+// One channel's settings. Its live transport, while it is open, belongs to
+// the session.
 struct TChannel
 {
-    std::unique_ptr<TComponent> Transport;
     TCommMethod Method = cmSerial;
     std::string Port;
     std::int32_t Baudrate = 0;
@@ -36,20 +33,6 @@ struct TChannel
     std::uint32_t ReadTimeoutConstant = 0;
     std::uint32_t WriteTimeoutMultiplier = 0;
     std::uint32_t WriteTimeoutConstant = 0;
-
-    TChannel() = default;
-    TChannel(const TChannel &other) { CopySettings(other); }
-    TChannel &operator=(const TChannel &other)
-    {
-        if (this != &other)
-            CopySettings(other);
-        return *this;
-    }
-    TChannel(TChannel &&) = default;
-    TChannel &operator=(TChannel &&) = default;
-
-private:
-    void CopySettings(const TChannel &o);
 };
 
 // The one-line description shown in the relay list and in the main status pane,

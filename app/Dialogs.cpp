@@ -20,6 +20,16 @@ TOpenFileHook &openFileHook()
     return hook;
 }
 
+TStatusHook &statusHook()
+{
+    static TStatusHook hook;
+    return hook;
+}
+
+// Boxes of ours now open. A handler that runs inside a box's event loop
+// (data keeps arriving) must not stack a second box on the first.
+int openBoxes = 0;
+
 QMessageBox::Icon toQt(TMsgIcon icon)
 {
     switch (icon) {
@@ -44,8 +54,23 @@ void SetOpenFileHook(TOpenFileHook hook)
     openFileHook() = std::move(hook);
 }
 
+void SetStatusHook(TStatusHook hook)
+{
+    statusHook() = std::move(hook);
+}
+
 void ShowMessage(QWidget *parent, const QString &caption, const QString &text, TMsgIcon icon)
 {
+    if (openBoxes > 0) {
+        if (statusHook())
+            statusHook()(text);
+        return;
+    }
+    ++openBoxes;
+    struct TClose
+    {
+        ~TClose() { --openBoxes; }
+    } closing;
     if (messageHook()) {
         messageHook()(caption, text, icon);
         return;

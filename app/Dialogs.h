@@ -21,9 +21,14 @@ using TMessageHook =
 using TOpenFileHook = std::function<QString(const QString &folder, const QString &filter)>;
 
 void SetMessageHook(TMessageHook hook);
+// Where a message goes that arrives while one of our boxes is already open:
+// it is not stacked on top as a second box, but shown here (the status bar).
+using TStatusHook = std::function<void(const QString &text)>;
+void SetStatusHook(TStatusHook hook);
 void SetOpenFileHook(TOpenFileHook hook);
 
-// A modal message box with one OK button.
+// A modal message box with one OK button; while one is open, further
+// messages go to the status hook instead.
 void ShowMessage(QWidget *parent, const QString &caption, const QString &text, TMsgIcon icon);
 
 // The application's standard error box for an error no handler caught.

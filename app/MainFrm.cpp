@@ -24,6 +24,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace kestrune {
@@ -33,11 +34,18 @@ constexpr int TabCommunicate = 0;
 constexpr int TabTransfer = 1;
 } // namespace
 
-TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), FIni(paths::SettingsFilePath())
+TfrmMain::TfrmMain(QWidget *parent)
+    : QMainWindow(parent),
+      // Deferred work of the session (joined writes, retired transports)
+      // runs on a later turn of this window's event loop.
+      FSession(
+          [this](std::function<void()> action) { QTimer::singleShot(0, this, std::move(action)); }),
+      FIni(paths::SettingsFilePath())
 {
     setObjectName(QStringLiteral("frmMain"));
     BuildWidgets();
     ConnectHandlers();
+    dialogs::SetStatusHook([this](const QString &text) { ShowStatusMessage(text); });
     // An error during start-up ends start-up at that step; the window opens with
     // the state built so far.
     dialogs::Guarded([this] { FormCreate(); });
@@ -47,10 +55,9 @@ TfrmMain::~TfrmMain()
 {
     if (!FDestroyed)
         dialogs::Guarded([this] { FormDestroy(); });
+    dialogs::SetStatusHook({});
     // Whatever the exit steps did not reach is released here, transports first.
-    FMainChannel.Transport.reset();
-    for (auto &relay : FRelayChannels)
-        relay->Transport.reset();
+    FSession.CloseAll();
 }
 
 void TfrmMain::ConnectHandlers()
@@ -74,36 +81,38 @@ void TfrmMain::ConnectHandlers()
 
 void TfrmMain::FormCreate()
 {
-    // 1. Method buttons indexed by method.
+    // The method buttons, indexed by method, so settings can pick one by number.
     FMethodButtons = {rbSerial, rbUDP, rbTCPServer, rbTCPClient};
 
-    // 2. The network panel lives inside the parameter group, hidden at first.
+    // The network panel shares the parameter group with the serial panel and
+    // starts hidden, as serial is the default method.
     grbCommParam->layout()->addWidget(pnlNetSetting);
     pnlNetSetting->hide();
 
-    // 3. Counters, relay list and the history limit.
+    // Counters, relay list and history limit start from nothing; the settings
+    // loaded below may change the limit.
     FRecvBytes = 0;
     FSendBytes = 0;
     FSendPackets = 0;
     FRelayChannels.clear();
     FBufSize = 65536;
 
-    // 4. Local addresses.
+    // The address pane, so the user knows which address a peer should use.
     ShowAddressPane();
 
-    // 5. Buttons that need an open channel or the "Transfer" tab.
+    // Buttons that need an open channel or the "Transfer" tab start disabled.
     btnTransAdd->setEnabled(tabSetting->currentIndex() == TabTransfer);
     btnSend->setEnabled(false);
     btnCmdSequ->setEnabled(false);
 
-    // 6.
+    // The choice lists must be filled before settings can select in them.
     FillSerialLists();
 
-    // 7. The main channel into the panel.
+    // The main channel, into the panel.
     LoadChannelSettings("Main", FMainChannel);
     SyncChannelUI(FMainChannel, true);
 
-    // 8. Serial ports; the mark "*" is for display only and never stored.
+    // Serial ports; the mark "*" is for display only and never stored.
     cboCOMPort->clear();
     for (const std::string &port : BuildPortList())
         cboCOMPort->addItem(QString::fromUtf8(port));
@@ -111,10 +120,10 @@ void TfrmMain::FormCreate()
         FMainChannel.Port.pop_back();
     cboCOMPort->setEditText(QString::fromUtf8(FMainChannel.Port));
 
-    // 9.
+    // The "Transfer" tab starts from the main channel's settings.
     FTransferChannel = FMainChannel;
 
-    // 10. Relay channels.
+    // Relay channels, each with its mark.
     const std::int32_t transNum = FIni.ReadInteger("Other", "TransNum", 0);
     for (std::int32_t i = 0; i < transNum; ++i) {
         auto relay = std::make_unique<TChannel>();
@@ -123,14 +132,16 @@ void TfrmMain::FormCreate()
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(enabled ? Qt::Checked : Qt::Unchecked);
         FRelayChannels.push_back(std::move(relay));
+        FSession.AddRelay(enabled);
         lstTransmit->addItem(item);
     }
 
-    // 11. The command-file dialog.
+    // The command-file dialog opens beside the program.
     FOpenDialogFolder = QFileInfo(QString::fromStdString(paths::ExecutablePath())).absolutePath();
-    FOpenDialogFilter = QStringLiteral("Any file (*.*)");
+    // "*.*" would hide every file without a dot ("cmds", "modbus-poll").
+    FOpenDialogFilter = QStringLiteral("Any file (*)");
 
-    // 12.
+    // Last, so the general settings see the panel as loaded.
     LoadGeneralSettings();
 }
 
@@ -153,12 +164,12 @@ void TfrmMain::ShowAddressPane()
 void TfrmMain::FormDestroy()
 {
     FDestroyed = true;
-    // 1. The panel shows the main channel only on the "Communicate" tab; otherwise
+    // The panel shows the main channel only on the "Communicate" tab; otherwise
     // the main channel was stored when the tab changed.
     if (tabSetting->currentIndex() == TabCommunicate)
         SyncChannelUI(FMainChannel, false);
 
-    // 2-4. Channels.
+    // Channels: the main one, the number of relays, their marks, then each relay.
     SaveChannelSettings("Main", FMainChannel);
     FIni.WriteInteger("Other", "TransNum", static_cast<std::int32_t>(FRelayChannels.size()));
     for (std::size_t i = 0; i < FRelayChannels.size(); ++i) {
@@ -169,18 +180,17 @@ void TfrmMain::FormDestroy()
     for (std::size_t i = 0; i < FRelayChannels.size(); ++i)
         SaveChannelSettings("Trans" + std::to_string(i), *FRelayChannels[i]);
 
-    // 5-6. Close and release every transport.
-    FMainChannel.Transport.reset();
+    // Every transport closes before its record goes.
     FreeRelayChannels();
 
-    // 7.
     SaveGeneralSettings();
 }
 
 void TfrmMain::FreeRelayChannels()
 {
-    for (auto &relay : FRelayChannels)
-        relay->Transport.reset();
+    FSession.CloseAll();
+    while (FSession.RelayCount() > 0)
+        FSession.RemoveRelay(FSession.RelayCount() - 1);
     FRelayChannels.clear();
 }
 

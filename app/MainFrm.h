@@ -6,6 +6,7 @@
 #include "exchange/BoundedHistory.h"
 #include "exchange/CommandFile.h"
 #include "exchange/ReplyMatcher.h"
+#include "session/Session.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -34,7 +35,6 @@ class QWidget;
 namespace kestrune {
 
 class TComm;
-class TDRSock;
 class TfrmPinHelp;
 class THistoryView;
 class TStatusLamp;
@@ -70,13 +70,23 @@ public:
     void chkLeaderTailClick();
 
     // Opening and closing channels (MainFrmChannels.cpp).
-    bool OpenChannel(TChannel &channel, bool open);
-    void ApplySerialParams(TChannel &channel);
+    // Opens the transport a channel's settings describe; on failure shows why
+    // and returns nothing.
+    [[nodiscard]] std::unique_ptr<TTransport> OpenTransport(const TChannel &channel);
     void CloseAllChannels();
     void btnStartClick();
-    void COMRequestHangup(TComm *sender);
-    void SockConnected(TDRSock *sender);
-    void SockClosed(TDRSock *sender);
+    // A link was lost for good: everything closes, and `message`, if any, is shown.
+    void ChannelsLost(const std::string &message);
+    // Lamp, stpStatus and Send follow the main link's state.
+    void ShowLinkState(TLinkState state);
+    // A line for the status bar that needs no box (a refused frame, a failed log).
+    void ShowStatusMessage(const QString &text);
+    [[nodiscard]] bool MainChannelOpen() const { return FSession.IsOpen(); }
+    [[nodiscard]] bool RelayChannelOpen(std::size_t index) const
+    {
+        return FSession.RelayOpen(index);
+    }
+    [[nodiscard]] const TSession &Session() const { return FSession; }
     void btnCOMExpertClick();
     void btnPinHelpClick();
     // Test seam: called with every serial transport before it opens, so a test
@@ -88,28 +98,27 @@ public:
     // Send path (MainFrmSend.cpp).
     void btnSendClick();
     void UpdateSendList();
-    void TransmitData(const ByteString &frame);
+    // True when the frame went out; a refused frame is not logged, kept or
+    // counted, and the status bar says why.
+    bool TransmitData(const ByteString &frame);
     void btnClearSendClick();
     void btnClearRecvClick();
     void btnClearAllClick();
     void stpSendDblClick();
 
     // Receive path and relaying (MainFrmReceive.cpp).
-    void HandleReceivedData(TComponent *sender, const char *data, std::size_t length);
-    void COMReceiveData(TComm *sender, const char *buffer, std::uint16_t length);
-    void SockReceiveData(TDRSock *sender, const void *buffer, std::int32_t length);
-    void COMReceiveError(TComm *sender, std::uint32_t errors);
-    void COMModemStateChange(TComm *sender, std::uint32_t modemEvent);
+    void HandleReceivedData(bool fromRelay, std::string_view block);
+    void COMReceiveError(std::uint32_t errors);
+    void COMModemStateChange(std::uint32_t modemEvent);
     void stpRecvDblClick();
 
-    // sendreceive: coalesced view redraw (MainFrmViews.cpp).
+    // Coalesced view redraw (MainFrmViews.cpp).
     // Marks a view stale; it is redrawn from its whole history on a later turn
     // of the event loop, so a burst of blocks costs one redraw. ignorePause
     // redraws even while the view's pause box is checked (mode changes).
     void ScheduleViewRedraw(bool send, bool recv, bool ignorePause = false);
     // Redraws the stale views now; tests and mode changes may call it directly.
     void FlushViewRedraw();
-    // end sendreceive
 
     // Relay list (MainFrmRelay.cpp).
     void btnTransAddClick();
@@ -125,7 +134,6 @@ public:
     void btnCmdSequClick();
     void RunCommandListStep();
     void tmrCmdSequTimer();
-    // cmdlist: ends of a running list.
     // Ends a running command list as Cancel does (file closed, timer and reply
     // wait off, Send enabled again); does nothing when no list runs. Every close
     // of all channels calls it, so no later step writes to a closed channel.
@@ -133,13 +141,13 @@ public:
     // The receive path calls this when FReplyMatcher has found the expected
     // reply in a main-channel block: the list goes on with its next step.
     void ReplyArrived();
-    [[nodiscard]] bool CommandListRunning() const;
+    [[nodiscard]] bool CommandListRunning() const { return FListRunning; }
     // True while Send may be enabled: the main channel is open and has a peer.
-    [[nodiscard]] bool MainChannelCanSend() const;
-    // end cmdlist
+    [[nodiscard]] bool MainChannelCanSend() const { return FSession.MainCanSend(); }
 
     // Communication log, history size and view refresh (MainFrmRefresh.cpp).
-    // Returns false (after showing the error) when the record could not be written.
+    // Returns false when the record could not be written. The first failure is
+    // shown once and turns logging off, so a flood cannot stack error boxes.
     bool WriteCommLog(int direction, const ByteString &data);
     void edtBufSizeExit();
     void cboDataModeChange();
@@ -166,6 +174,9 @@ private:
     void ConnectRelayHandlers();
     void ConnectCommandListHandlers();
     void ConnectRefreshHandlers();
+    void ConnectSession();
+    void ShowChannelsClosed();
+    void ShowChannelsOpened();
     void ShowAddressPane();
 
     // Widgets, by panel.
@@ -174,6 +185,7 @@ private:
     QLabel *stpRecv = nullptr;
     QLabel *stpSend = nullptr;
     QLabel *stpIPAddr = nullptr;
+    QLabel *stpMessage = nullptr; // after the panes: lines that need no box
 
     QWidget *pnlSetting = nullptr;
     QTabBar *tabSetting = nullptr;
@@ -252,32 +264,28 @@ private:
     QDateTime FRecvStart;
 
     // Command list.
+    bool FListRunning = false;
     bool FWaitingReply = false;
+    // A send line waits here while the main channel's queue is over the mark.
+    bool FWaitingDrain = false;
+    // Tells a step scheduled for a later turn which run it belongs to.
+    std::uint64_t FListRun = 0;
     TReplyMatcher FReplyMatcher; // stands in for the reply buffer and the expected reply
     TCommandFileReader FCmdFile;
 
-    // sendreceive: view redraw, relay writes and relay back-pressure.
     // Runs `handler` for every event `target` receives; true swallows the event.
     void HookEvents(QObject *target, std::function<bool(QEvent *)> handler);
     void ArmViewRedraw();
     void ShowRecvPane();
     [[nodiscard]] QString StartText(const QDateTime &start) const;
-    // Writes to a serial or socket transport; a missing transport is skipped.
-    void WriteToTransport(TComponent *transport, std::string_view bytes);
-    void RelayBlock(bool fromRelay, std::string_view bytes);
-    // Pauses reading on the channels that feed a destination whose queue
-    // passed the high-water mark, and resumes them below the low-water mark.
-    void UpdateRelayFlow();
-    void WatchDrain(TComponent *destination);
     QTimer *FRedrawTimer = nullptr;
     QElapsedTimer FLastRedraw;
     bool FSendViewStale = false;
     bool FRecvViewStale = false;
     bool FRecvPaneStale = false;
-    QTimer *FFlowTimer = nullptr;
-    bool FMainDestFull = false;  // the main transport's queue is over the mark
-    bool FRelayDestFull = false; // a checked relay's queue is over the mark
-    // end sendreceive
+    // The live channels: transports, the main link's state, relay routing.
+    TSession FSession;
+    QTimer *FMessageTimer = nullptr;
 
     QString FOpenDialogFolder;
     QString FOpenDialogFilter;

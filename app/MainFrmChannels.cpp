@@ -1,11 +1,13 @@
 // Opening and closing channels: Start/Stop, the window's closed and open states,
-// the connection events of the transports, and the serial time-outs dialog.
+// what the main link's state shows, and the serial time-outs dialog.
+#include "app/ChannelTransports.h"
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
 #include "app/StatusLamp.h"
 #include "app/Timer.h"
 #include "common/IntText.h"
-#include "net/DRSock.h"
+#include "debugchannel/DbugIntf.h"
+#include "net/SocketError.h"
 #include "serial/COMExpertFrm.h"
 #include "serial/Comm.h"
 #include "serial/PinHelpFrm.h"
@@ -15,12 +17,17 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QStatusBar>
 #include <QTabBar>
 
 namespace kestrune {
 
 namespace {
 constexpr int TabCommunicate = 0;
+constexpr int TabTransfer = 1;
+// Long enough to read, short enough not to linger over later news.
+constexpr int StatusMessageMs = 15000;
 } // namespace
 
 void TfrmMain::ConnectChannelHandlers()
@@ -30,158 +37,117 @@ void TfrmMain::ConnectChannelHandlers()
     connect(btnCOMExpert, &QPushButton::clicked, this,
             [this] { dialogs::Guarded([this] { btnCOMExpertClick(); }); });
     connect(btnPinHelp, &QPushButton::clicked, this, [this] { btnPinHelpClick(); });
+    ConnectSession();
 }
 
-void TfrmMain::ApplySerialParams(TChannel &channel)
+void TfrmMain::ConnectSession()
 {
-    auto *comm = static_cast<TComm *>(channel.Transport.get());
-    std::string port = channel.Port;
-    if (!port.empty() && port.back() == '*')
-        port.pop_back();
-    comm->SetCommName(port);
-    comm->SetBaudRate(static_cast<std::uint32_t>(channel.Baudrate));
-    comm->SetByteSize(static_cast<TByteSize>(channel.ByteSize));
-    comm->SetParity(static_cast<TParity>(channel.ParityBit));
-    comm->SetStopBits(static_cast<TStopBits>(channel.StopBits));
-    comm->OpenPort();
-}
-
-bool TfrmMain::OpenChannel(TChannel &channel, bool open)
-{
-    if (!open) {
-        if (auto *comm = dynamic_cast<TComm *>(channel.Transport.get()))
-            comm->ClosePort();
-        else if (auto *sock = dynamic_cast<TDRSock *>(channel.Transport.get()))
-            sock->StopSocket();
-        channel.Transport.reset();
-        return true;
-    }
-
-    if (channel.Method == cmSerial) {
-        auto comm = std::make_unique<TComm>();
-        TComm *c = comm.get();
-        channel.Transport = std::move(comm);
-        c->SetCommName(channel.Port);
-        c->SetBaudRate(static_cast<std::uint32_t>(channel.Baudrate));
-        c->SetByteSize(static_cast<TByteSize>(channel.ByteSize));
-        c->SetParity(static_cast<TParity>(channel.ParityBit));
-        c->SetStopBits(static_cast<TStopBits>(channel.StopBits));
-        c->SetReadIntervalTimeout(channel.ReadIntervalTimeout);
-        c->SetReadTotalTimeoutMultiplier(channel.ReadTimeoutMultiplier);
-        c->SetReadTotalTimeoutConstant(channel.ReadTimeoutConstant);
-        c->SetWriteTotalTimeoutMultiplier(channel.WriteTimeoutMultiplier);
-        c->SetWriteTotalTimeoutConstant(channel.WriteTimeoutConstant);
-        c->OnReceiveData = [this](TComm *s, const char *b, std::uint16_t n) {
-            COMReceiveData(s, b, n);
-        };
-        c->OnRequestHangup = [this](TComm *s) { COMRequestHangup(s); };
-        c->OnReceiveError = [this](TComm *s, std::uint32_t e) { COMReceiveError(s, e); };
-        c->OnModemStateChange = [this](TComm *s, std::uint32_t m) { COMModemStateChange(s, m); };
-        if (OnCommCreated)
-            OnCommCreated(*c);
-        try {
-            ApplySerialParams(channel);
-        } catch (const ECommsError &e) {
-            channel.Transport.reset();
-            dialogs::ShowError(this, QStringLiteral("Open serial port failed.\r\nError msg:") +
-                                         QString::fromUtf8(e.what()));
-            return false;
-        }
-        return true;
-    }
-
-    auto sock = std::make_unique<TDRSock>();
-    TDRSock *s = sock.get();
-    channel.Transport = std::move(sock);
-    s->OnDataArrival = [this](TDRSock *d, const void *b, std::int32_t n) {
-        SockReceiveData(d, b, n);
+    FSession.OnData = [this](bool fromRelay, std::string_view block) {
+        dialogs::Guarded([&] { HandleReceivedData(fromRelay, block); });
     };
-    s->LocalPort = channel.LocalPort;
-    s->RemotePort = channel.RemotePort;
-    s->RemoteHost = channel.IPAddr;
-    s->OnConnected = [this](TDRSock *d) { SockConnected(d); };
-    s->OnSocketClose = [this](TDRSock *d) { SockClosed(d); };
-    try {
-        switch (channel.Method) {
-        case cmUDP:
-            s->StartUDP();
-            break;
-        case cmTCPServer:
-            s->StartServer();
-            break;
-        default:
-            s->StartClient();
-            break;
+    FSession.OnMainStateChanged = [this](TLinkState state) { ShowLinkState(state); };
+    FSession.OnStopped = [this](const std::string &message) { ChannelsLost(message); };
+    FSession.OnWarning = [this](const std::string &message) {
+        ShowStatusMessage(QString::fromUtf8(message));
+    };
+    FSession.OnMainDrained = [this] {
+        if (FWaitingDrain) {
+            FWaitingDrain = false;
+            dialogs::Guarded([this] { RunCommandListStep(); });
         }
+    };
+    FSession.OnLineError = [this](bool, std::uint32_t errors) { COMReceiveError(errors); };
+    FSession.OnModemChange = [this](bool, std::uint32_t modemEvent) {
+        COMModemStateChange(modemEvent);
+    };
+
+    // The pane for lines that need no box sits after the other panes.
+    stpMessage = new QLabel(this);
+    stpMessage->setObjectName(QStringLiteral("stpMessage"));
+    statusBar()->addWidget(stpMessage);
+    stpMessage->hide();
+}
+
+std::unique_ptr<TTransport> TfrmMain::OpenTransport(const TChannel &channel)
+{
+    try {
+        return OpenChannelTransport(channel, OnCommCreated);
+    } catch (const ECommsError &e) {
+        dialogs::ShowError(this, QStringLiteral("Open serial port failed.\r\nError msg:") +
+                                     QString::fromUtf8(e.what()));
     } catch (const std::exception &e) {
-        channel.Transport.reset();
         dialogs::ShowError(this, QStringLiteral("Network operate error.\r\nError msg:") +
                                      QString::fromUtf8(e.what()));
-        return false;
     }
-    return true;
+    return nullptr;
 }
 
 void TfrmMain::CloseAllChannels()
 {
     // A running command list ends with its channels, so no step writes to a closed one.
     EndCommandList();
-    OpenChannel(FMainChannel, false);
-    for (auto &relay : FRelayChannels)
-        OpenChannel(*relay, false);
+    FSession.CloseAll();
 }
 
 void TfrmMain::btnStartClick()
 {
-    if (tabSetting->currentIndex() != TabCommunicate)
+    if (tabSetting->currentIndex() != TabCommunicate) {
+        // The switch stores the "Transfer" panel; a number there that does
+        // not convert ends the click with one message, on the tab that holds it.
+        const QSignalBlocker blocker(tabSetting);
         tabSetting->setCurrentIndex(TabCommunicate);
-
-    const bool opening = shpCommStatus->Color() == LampRed;
-    bool ok = false;
-    if (opening) {
-        SyncChannelUI(FMainChannel, false);
-        ok = OpenChannel(FMainChannel, true);
-        if (ok) {
-            FMainChannel.Transport->Tag = 0;
-            for (std::size_t i = 0; i < FRelayChannels.size(); ++i) {
-                const QListWidgetItem *item = lstTransmit->item(static_cast<int>(i));
-                if (!item || item->checkState() != Qt::Checked)
-                    continue;
-                ok = OpenChannel(*FRelayChannels[i], true);
-                if (!ok)
-                    break;
-                FRelayChannels[i]->Transport->Tag = 1;
-            }
-            if (!ok)
-                CloseAllChannels();
-        } else {
-            OpenChannel(FMainChannel, false);
+        try {
+            tabSettingChange();
+        } catch (...) {
+            tabSetting->setCurrentIndex(TabTransfer);
+            throw;
         }
-    } else {
-        CloseAllChannels();
     }
 
-    if (opening && ok) {
-        tabSetting->setEnabled(false);
-        FRecvHistory.Clear();
-        FSendHistory.Clear();
-        FSendStart = QDateTime::currentDateTime();
-        FRecvStart = FSendStart;
-        btnStart->setText(QStringLiteral("Stop"));
-        btnCmdSequ->setEnabled(true);
-        if (chkAutoSend->isChecked())
-            tmrAutoSend->SetEnabled(true);
-        if (FMainChannel.Method == cmTCPServer) {
-            shpCommStatus->SetColor(LampGreen);
-            stpStatus->setText(QStringLiteral("Listening"));
-        } else {
-            shpCommStatus->SetColor(LampLime);
-            btnSend->setEnabled(true);
-        }
-        stpMain->setText(QString::fromUtf8(ChannelDescription(FMainChannel)));
+    if (FSession.IsOpen()) {
+        CloseAllChannels();
+        ShowChannelsClosed();
         return;
     }
 
+    SyncChannelUI(FMainChannel, false);
+    auto main = OpenTransport(FMainChannel);
+    if (!main) {
+        ShowChannelsClosed();
+        return;
+    }
+    FSession.OpenMain(std::move(main));
+    for (std::size_t i = 0; i < FRelayChannels.size(); ++i) {
+        if (!FSession.RelayChecked(i))
+            continue;
+        auto relay = OpenTransport(*FRelayChannels[i]);
+        if (!relay) {
+            CloseAllChannels();
+            ShowChannelsClosed();
+            return;
+        }
+        FSession.OpenRelay(i, std::move(relay));
+    }
+    ShowChannelsOpened();
+}
+
+void TfrmMain::ShowChannelsOpened()
+{
+    tabSetting->setEnabled(false);
+    FRecvHistory.Clear();
+    FSendHistory.Clear();
+    FSendStart = QDateTime::currentDateTime();
+    FRecvStart = FSendStart;
+    btnStart->setText(QStringLiteral("Stop"));
+    btnCmdSequ->setEnabled(true);
+    if (chkAutoSend->isChecked())
+        tmrAutoSend->SetEnabled(true);
+    ShowLinkState(FSession.MainState());
+    stpMain->setText(QString::fromUtf8(ChannelDescription(FMainChannel)));
+}
+
+void TfrmMain::ShowChannelsClosed()
+{
     tabSetting->setEnabled(true);
     shpCommStatus->SetColor(LampRed);
     btnStart->setText(QStringLiteral("Start"));
@@ -192,29 +158,61 @@ void TfrmMain::btnStartClick()
     stpMain->clear();
 }
 
-void TfrmMain::COMRequestHangup(TComm *)
+void TfrmMain::ShowLinkState(TLinkState state)
 {
-    btnStartClick();
-    dialogs::ShowMessage(this, QStringLiteral("Kestrune"),
-                         QStringLiteral("Serial port error, Stop."), dialogs::TMsgIcon::Error);
-}
-
-void TfrmMain::SockConnected(TDRSock *)
-{
-    shpCommStatus->SetColor(LampLime);
-    btnSend->setEnabled(true);
-    stpStatus->setText(QStringLiteral("Connected"));
-}
-
-void TfrmMain::SockClosed(TDRSock *)
-{
-    if (FMainChannel.Method == cmTCPServer) {
+    // A running list keeps Send off for its whole run.
+    const bool canSend = state == TLinkState::Open || state == TLinkState::Connected;
+    btnSend->setEnabled(canSend && !FListRunning);
+    switch (state) {
+    case TLinkState::Closed:
+        shpCommStatus->SetColor(LampRed);
+        break;
+    case TLinkState::Listening:
         shpCommStatus->SetColor(LampGreen);
         stpStatus->setText(QStringLiteral("Listening"));
-        btnSend->setEnabled(false);
-    } else if (FMainChannel.Method == cmTCPClient) {
-        btnStartClick();
+        break;
+    case TLinkState::Connected:
+        shpCommStatus->SetColor(LampLime);
+        stpStatus->setText(QStringLiteral("Connected"));
+        break;
+    case TLinkState::Open:
+        shpCommStatus->SetColor(LampLime);
+        break;
     }
+}
+
+void TfrmMain::ChannelsLost(const std::string &message)
+{
+    if (!FSession.IsOpen())
+        return;
+    CloseAllChannels();
+    ShowChannelsClosed();
+    if (!message.empty())
+        dialogs::ShowMessage(this, QStringLiteral("Kestrune"), QString::fromUtf8(message),
+                             dialogs::TMsgIcon::Error);
+}
+
+void TfrmMain::ShowStatusMessage(const QString &text)
+{
+    stpMessage->setText(text);
+    stpMessage->setToolTip(text);
+    stpMessage->show();
+    if (!FMessageTimer) {
+        FMessageTimer = new QTimer(this);
+        FMessageTimer->setSingleShot(true);
+        connect(FMessageTimer, &QTimer::timeout, stpMessage, &QLabel::hide);
+    }
+    FMessageTimer->start(StatusMessageMs);
+}
+
+void TfrmMain::COMReceiveError(std::uint32_t)
+{
+    SendDebugText("COMReceiveError");
+}
+
+void TfrmMain::COMModemStateChange(std::uint32_t)
+{
+    SendDebugText("COMModemStateChange");
 }
 
 void TfrmMain::btnCOMExpertClick()

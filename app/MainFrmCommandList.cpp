@@ -11,10 +11,18 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 
 namespace kestrune {
 
 namespace {
+
+// Lines run per turn of the event loop: enough to be quick, few enough that
+// a list of a million lines leaves the window responsive.
+constexpr int LinesPerTurn = 64;
+// A send line waits while more than this waits for the main channel, so a
+// peer that does not read cannot make the queue grow without limit.
+constexpr std::size_t SendQueueLimit = 1024 * 1024;
 
 QString Text(std::string_view text)
 {
@@ -56,18 +64,6 @@ void TfrmMain::tmrAutoSendTimer()
     btnSendClick();
 }
 
-bool TfrmMain::CommandListRunning() const
-{
-    return btnCmdSequ->text() != Text(CmdListIdleCaption);
-}
-
-bool TfrmMain::MainChannelCanSend() const
-{
-    // The lamp is lime while the main channel is open with a peer to send to; a
-    // TCP server whose client left during the list shows green and keeps Send off.
-    return FMainChannel.Transport && shpCommStatus->Color() == LampLime;
-}
-
 void TfrmMain::btnCmdSequClick()
 {
     if (CommandListRunning()) {
@@ -87,6 +83,8 @@ void TfrmMain::btnCmdSequClick()
         FCmdFile.Close();
         return;
     }
+    FListRunning = true;
+    ++FListRun;
     btnCmdSequ->setText(Text(CmdListRunningCaption));
     btnSend->setEnabled(false);
     // Auto send stays off after the list, although its box stays checked.
@@ -99,9 +97,23 @@ void TfrmMain::RunCommandListStep()
     // Whoever resumed the list has stopped the timer; stopping it here as well
     // makes sure a new wait starts a fresh count.
     tmrCmdSequ->SetEnabled(false);
-    for (;;) {
-        if (!CommandListRunning())
+    for (int lines = 0;; ++lines) {
+        if (!FListRunning)
             return;
+        if (lines == LinesPerTurn) {
+            // The rest on a later turn, after what is waiting to be handled.
+            QTimer::singleShot(0, this, [this, run = FListRun] {
+                if (FListRunning && FListRun == run && !FWaitingDrain && !FWaitingReply &&
+                    !tmrCmdSequ->Enabled())
+                    dialogs::Guarded([this] { RunCommandListStep(); });
+            });
+            return;
+        }
+        if (FSession.IsOpen() && FSession.MainQueuedBytes() > SendQueueLimit) {
+            // Resumed by the main channel's drained event.
+            FWaitingDrain = true;
+            return;
+        }
         std::optional<TCommandLine> command;
         try {
             command = NextCommand(FCmdFile);
@@ -112,6 +124,7 @@ void TfrmMain::RunCommandListStep()
         }
         if (!command) {
             FCmdFile.Close();
+            FListRunning = false;
             btnCmdSequ->setText(Text(CmdListIdleCaption));
             btnSend->setEnabled(MainChannelCanSend());
             stpMain->setText(Text(CmdListFinishedText));
@@ -119,33 +132,23 @@ void TfrmMain::RunCommandListStep()
         }
 
         switch (command->Kind) {
-        case TCmdLineKind::lkSend: {
-            if (!FMainChannel.Transport) {
-                // Never write to a closed channel.
-                EndCommandList();
-                return;
-            }
-            const std::int64_t packetsBefore = FSendPackets;
-            TransmitData(CommandBytes(*command, FEscChar));
-            // A frame that could not be logged is neither sent nor counted; the
-            // lines after it would go out with a gap in the sequence, so the list
-            // ends there. The error box may also have let the channels close.
-            if (FSendPackets == packetsBefore) {
+        case TCmdLineKind::lkSend:
+            // A frame that did not go out ends the list: the lines after it
+            // would go out with a gap in the sequence. Never written to a
+            // closed channel either.
+            if (!TransmitData(CommandBytes(*command, FEscChar))) {
                 EndCommandList();
                 return;
             }
             continue;
-        }
         case TCmdLineKind::lkReply:
+            FWaitingReply = true;
+            FReplyMatcher.Begin(CommandBytes(*command, FEscChar));
+            // Without a time-out the list waits for the reply as long as it
+            // takes; Cancel or Stop ends the wait.
             if (command->N >= 1) {
-                FWaitingReply = true;
-                FReplyMatcher.Begin(CommandBytes(*command, FEscChar));
                 tmrCmdSequ->SetInterval(command->N);
                 tmrCmdSequ->SetEnabled(true);
-            } else {
-                // No time-out: nothing is armed and the list waits for Cancel.
-                FWaitingReply = false;
-                FReplyMatcher.Cancel();
             }
             stpMain->setText(Text(CmdListReplyText(command->N)));
             return;
@@ -183,13 +186,15 @@ void TfrmMain::ReplyArrived()
 void TfrmMain::EndCommandList()
 {
     FWaitingReply = false;
+    FWaitingDrain = false;
     FReplyMatcher.Cancel();
     tmrCmdSequ->SetEnabled(false);
     FCmdFile.Close();
     // Send is enabled again only when a list gave it up, so a Stop with no list
     // running leaves it as the channel code set it.
-    if (!CommandListRunning())
+    if (!FListRunning)
         return;
+    FListRunning = false;
     btnCmdSequ->setText(Text(CmdListIdleCaption));
     btnSend->setEnabled(MainChannelCanSend());
 }

@@ -2,11 +2,8 @@
 // counted, relayed by its origin and fed to the command list's reply wait.
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
-#include "debugchannel/DbugIntf.h"
 #include "exchange/CommLog.h"
 #include "exchange/StatusTexts.h"
-#include "net/DRSock.h"
-#include "serial/Comm.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -29,51 +26,21 @@ void TfrmMain::ConnectReceiveHandlers()
     });
 }
 
-void TfrmMain::COMReceiveData(TComm *sender, const char *buffer, std::uint16_t length)
+void TfrmMain::HandleReceivedData(bool fromRelay, std::string_view block)
 {
-    dialogs::Guarded([&] { HandleReceivedData(sender, buffer, length); });
-}
-
-void TfrmMain::SockReceiveData(TDRSock *sender, const void *buffer, std::int32_t length)
-{
-    if (length < 0)
-        return;
-    dialogs::Guarded([&] {
-        HandleReceivedData(sender, static_cast<const char *>(buffer),
-                           static_cast<std::size_t>(length));
-    });
-}
-
-void TfrmMain::HandleReceivedData(TComponent *sender, const char *buffer, std::size_t length)
-{
-    // Copied, and the origin read, before anything that may run the event loop
-    // (an error box), during which the transport and its buffer may go.
-    const ByteString block(length ? buffer : "", length);
-    const bool fromRelay = sender && sender->Tag != 0;
-
     FRecvHistory.Append(block, FBufSize);
     ScheduleViewRedraw(false, true);
-    // A block whose log record cannot be written goes no further: WriteCommLog
-    // has shown why, and the block is not counted, relayed or matched.
-    if (chkLogToFile->isChecked() && !WriteCommLog(LogDirRecv, block))
+    // A block whose log record cannot be written goes no further: the failure
+    // has been reported, and the block is not counted, relayed or matched.
+    if (chkLogToFile->isChecked() && !WriteCommLog(LogDirRecv, ByteString(block)))
         return;
-    FRecvBytes += static_cast<std::int64_t>(length);
+    FRecvBytes += static_cast<std::int64_t>(block.size());
     FRecvPaneStale = true;
     ArmViewRedraw();
 
-    RelayBlock(fromRelay, block);
+    FSession.Route(fromRelay, block);
     if (!fromRelay && FWaitingReply && FReplyMatcher.Feed(block))
         ReplyArrived();
-}
-
-void TfrmMain::COMReceiveError(TComm *, std::uint32_t)
-{
-    SendDebugText("COMReceiveError");
-}
-
-void TfrmMain::COMModemStateChange(TComm *, std::uint32_t)
-{
-    SendDebugText("COMModemStateChange");
 }
 
 void TfrmMain::stpRecvDblClick()

@@ -5,6 +5,7 @@
 #include "codec/EscChar.h"
 #include "exchange/CommLog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
@@ -61,9 +62,14 @@ bool TfrmMain::WriteCommLog(int direction, const ByteString &bytes)
                                static_cast<TDataMode>(FDataMode), FEscChar);
     if (result.Ok())
         return true;
-    dialogs::ShowException(QStringLiteral("Cannot write the communication log \"%1\": %2")
-                               .arg(QString::fromLatin1(CommLogFileName),
-                                    QString::fromLocal8Bit(result.Error.c_str())));
+    const QString message = QStringLiteral("Cannot write the communication log \"%1\": %2")
+                                .arg(QString::fromLatin1(CommLogFileName),
+                                     QString::fromLocal8Bit(result.Error.c_str()));
+    // Off before the box: the box's event loop goes on handling data, and no
+    // record after a failed one may be attempted.
+    chkLogToFile->setChecked(false);
+    ShowStatusMessage(QStringLiteral("Logging stopped: ") + message);
+    dialogs::ShowException(message);
     return false;
 }
 

@@ -78,22 +78,30 @@ void TfrmMain::UpdateSendList()
     cboSend->setEditText(text);
 }
 
-void TfrmMain::TransmitData(const ByteString &frame)
+bool TfrmMain::TransmitData(const ByteString &frame)
 {
-    // A command list can outlive its channel; a frame that cannot go out is
-    // neither kept nor counted as sent.
-    if (!FMainChannel.Transport)
-        return;
-    if (chkLogToFile->isChecked() && !WriteCommLog(LogDirSend, frame))
-        return;
+    // A command list can outlive its channel.
+    if (!FSession.IsOpen())
+        return false;
+    const TWriteResult sent = FSession.SendToMain(frame);
+    if (!sent.Ok) {
+        // In the status bar, not a box: an auto send every 10 ms would bury
+        // the user in boxes.
+        ShowStatusMessage(QString::fromUtf8(sent.Error));
+        return false;
+    }
+    // The frame is out: a log that fails now turns logging off and says so,
+    // but the frame is still kept and counted.
+    if (chkLogToFile->isChecked())
+        WriteCommLog(LogDirSend, frame);
     FSendHistory.Append(frame, FBufSize);
     ScheduleViewRedraw(true, false);
-    WriteToTransport(FMainChannel.Transport.get(), frame);
     FSendBytes += static_cast<std::int64_t>(frame.size());
     ++FSendPackets;
     stpSend->setText(QString::fromStdString(SendPaneCaption(FSendBytes, FSendPackets)));
     stpSend->setToolTip(QString::fromUtf8(
         SendPaneHint(StartText(FSendStart).toUtf8().toStdString(), FSendBytes, FSendPackets)));
+    return true;
 }
 
 void TfrmMain::btnClearSendClick()

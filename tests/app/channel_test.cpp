@@ -44,17 +44,6 @@ TEST(ChannelDescription, OneLinePerMethod)
     EXPECT_EQ(ChannelDescription(c), "TCP Client,127.0.0.1:13002");
 }
 
-TEST(ChannelRecord, CopiesCarrySettingsButNeverTheTransport)
-{
-    TChannel a;
-    a.Port = "COM3";
-    a.Transport = std::make_unique<TComponent>();
-    TChannel b = a;
-    EXPECT_EQ(b.Port, "COM3");
-    EXPECT_EQ(b.Transport, nullptr);
-    EXPECT_NE(a.Transport, nullptr);
-}
-
 TEST(AddressPane, CaptionStopsBeforeTheSecondComma)
 {
     EXPECT_EQ(AddressPaneCaption("127.0.0.1"), "127.0.0.1");

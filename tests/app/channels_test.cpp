@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -59,9 +60,9 @@ protected:
         EXPECT_TRUE(find<QTabBar>("tabSetting")->isEnabled());
         EXPECT_TRUE(find<QLabel>("stpStatus")->text().isEmpty());
         EXPECT_TRUE(find<QLabel>("stpMain")->text().isEmpty());
-        EXPECT_EQ(window->MainChannel().Transport, nullptr);
-        for (const auto &relay : window->RelayChannels())
-            EXPECT_EQ(relay->Transport, nullptr);
+        EXPECT_FALSE(window->MainChannelOpen());
+        for (std::size_t i = 0; i < window->RelayChannels().size(); ++i)
+            EXPECT_FALSE(window->RelayChannelOpen(i));
     }
 };
 
@@ -125,7 +126,7 @@ TEST_F(ChannelTest, OpenStatesOfUdpAndTcpClient)
         EXPECT_FALSE(find<QTabBar>("tabSetting")->isEnabled());
         EXPECT_TRUE(find<QLabel>("stpStatus")->text().isEmpty());
         EXPECT_EQ(find<QLabel>("stpMain")->text(), row.description);
-        EXPECT_EQ(window->MainChannel().Transport->Tag, 0);
+        EXPECT_TRUE(window->MainChannelOpen());
         clickStart();
         expectClosedState();
     }
@@ -143,8 +144,7 @@ TEST_F(ChannelTest, TcpClientClosesEverythingSilentlyWhenTheServerLeaves)
     useMethod("rbTCPClient", 13001, server.Port());
     clickStart();
     ASSERT_TRUE(isOpen());
-    ASSERT_NE(window->RelayChannels()[0]->Transport, nullptr);
-    EXPECT_EQ(window->RelayChannels()[0]->Transport->Tag, 1);
+    ASSERT_TRUE(window->RelayChannelOpen(0));
     ASSERT_TRUE(server.Accept());
     server.Close();
     ASSERT_TRUE(WaitFor([&] { return !isOpen(); }));
@@ -191,7 +191,7 @@ TEST_F(ChannelTest, UncheckedRelaysStayClosedAndStartUsesTheMainChannel)
     EXPECT_EQ(find<QTabBar>("tabSetting")->currentIndex(), 0);
     EXPECT_EQ(window->MainChannel().Method, cmUDP);
     EXPECT_EQ(window->TransferChannel().Method, cmTCPClient);
-    EXPECT_EQ(window->RelayChannels()[0]->Transport, nullptr);
+    EXPECT_FALSE(window->RelayChannelOpen(0));
     TSocketPeer probe;
     EXPECT_TRUE(probe.Listen(relayPort)) << "an unchecked relay is not opened";
 }
@@ -315,4 +315,99 @@ TEST_F(ChannelTest, StopThenStartKeepsTheCountersAndRestartsTheHistories)
     ASSERT_TRUE(WaitFor([&] { return find<QLabel>("stpRecv")->text() == "Recv: 5B."; }));
     auto *view = find<THistoryView>("mmoRecv");
     ASSERT_TRUE(WaitFor([&] { return view->Text() == "de"; })) << view->Text();
+}
+
+// Only the main channel's own link moves the lamp, stpStatus and Send: a
+// relay server's clients come and go without touching them.
+TEST_F(ChannelTest, RelayServerClientsChangeNothingOfTheMainChannel)
+{
+    TSocketPeer server;
+    ASSERT_TRUE(server.Listen());
+    const int relayPort = TSocketPeer::FreePort();
+    writeSettings(relaySection(0, "TCPServer", relayPort, 0) + "[Other]\r\nTransNum=1\r\n");
+    open();
+
+    // A connected main client keeps lime and Send through a relay visitor.
+    useMethod("rbTCPClient", 13001, server.Port());
+    clickStart();
+    ASSERT_TRUE(isOpen());
+    ASSERT_TRUE(server.Accept());
+    {
+        TSocketPeer visitor;
+        ASSERT_TRUE(visitor.Connect(relayPort));
+        Pump(150);
+    }
+    Pump(150);
+    EXPECT_EQ(lamp(), LampLime);
+    EXPECT_TRUE(find<QPushButton>("btnSend")->isEnabled());
+    EXPECT_TRUE(find<QLabel>("stpStatus")->text().isEmpty());
+    clickStart();
+
+    // A listening main server stays green without Send while a relay has a client.
+    useMethod("rbTCPServer", TSocketPeer::FreePort(), 0);
+    clickStart();
+    ASSERT_TRUE(isOpen());
+    TSocketPeer visitor;
+    ASSERT_TRUE(visitor.Connect(relayPort));
+    Pump(200);
+    EXPECT_EQ(lamp(), LampGreen);
+    EXPECT_FALSE(find<QPushButton>("btnSend")->isEnabled());
+    EXPECT_EQ(find<QLabel>("stpStatus")->text(), "Listening");
+    EXPECT_TRUE(messages.empty());
+}
+
+// A relay client whose server leaves ends the run as a main client does:
+// nothing may go on being relayed into a closed link unseen.
+TEST_F(ChannelTest, RelayClientWhoseServerLeavesClosesEverythingSilently)
+{
+    TSocketPeer server;
+    ASSERT_TRUE(server.Listen());
+    writeSettings("[Trans0]\r\nEnable=1\r\nMethod=TCPClient\r\nIPAddr=127.0.0.1\r\nRemotePort=" +
+                  std::to_string(server.Port()) + "\r\n[Other]\r\nTransNum=1\r\n");
+    open();
+    useMethod("rbUDP", TSocketPeer::FreePort(true), TSocketPeer::FreePort(true));
+    clickStart();
+    ASSERT_TRUE(isOpen());
+    ASSERT_TRUE(server.Accept());
+    server.Close();
+    ASSERT_TRUE(WaitFor([&] { return !isOpen(); }));
+    expectClosedState();
+    EXPECT_TRUE(messages.empty());
+}
+
+// A list keeps Send off for its whole run, even when the client arrives during it.
+TEST_F(ChannelTest, AClientArrivingWhileAListRunsLeavesSendOff)
+{
+    const int port = TSocketPeer::FreePort();
+    open();
+    useMethod("rbTCPServer", port, 0);
+    clickStart();
+    ASSERT_TRUE(isOpen());
+    QFile list(dir.filePath("wait"));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write("T60000\r\n");
+    list.close();
+    dialogs::SetOpenFileHook([&](const QString &, const QString &) { return list.fileName(); });
+    QTest::mouseClick(find<QPushButton>("btnCmdSequ"), Qt::LeftButton);
+    TSocketPeer client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(WaitFor([&] { return find<QLabel>("stpStatus")->text() == "Connected"; }));
+    EXPECT_FALSE(find<QPushButton>("btnSend")->isEnabled());
+    QTest::mouseClick(find<QPushButton>("btnCmdSequ"), Qt::LeftButton); // Cancel
+    EXPECT_TRUE(find<QPushButton>("btnSend")->isEnabled());
+}
+
+// Start on the "Transfer" tab with a number there that does not convert says
+// so once and stays on that tab, closed.
+TEST_F(ChannelTest, StartWithABadNumberOnTheTransferTabSaysSoOnce)
+{
+    open();
+    find<QTabBar>("tabSetting")->setCurrentIndex(1);
+    find<QRadioButton>("rbSerial")->setChecked(true);
+    find<QComboBox>("cboBaudrate")->setEditText("fast");
+    clickStart();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "'fast' is not a valid integer value");
+    EXPECT_EQ(find<QTabBar>("tabSetting")->currentIndex(), 1);
+    EXPECT_FALSE(isOpen());
 }

@@ -6,15 +6,20 @@
 
 #include "common/IniFile.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <regex>
+#include <set>
 
 using namespace kestrune;
 using namespace kestrune::testing;
@@ -112,7 +117,9 @@ TEST_F(CommLogTest, RelayedBlockIsLoggedOnceAsReceived)
 
 // --- When the file cannot be written --------------------------------------------
 
-TEST_F(CommLogTest, UnwritableLogStopsTheFrameAndTheNextRecordTriesAgain)
+// A log that cannot be written is reported once and logging goes off; the
+// frames themselves still go out and count.
+TEST_F(CommLogTest, UnwritableLogIsReportedOnceAndLoggingStops)
 {
     const struct
     {
@@ -135,19 +142,66 @@ TEST_F(CommLogTest, UnwritableLogStopsTheFrameAndTheNextRecordTriesAgain)
         startLogging(0);
         ASSERT_TRUE(row.block(logPath()));
         send("01");
+        send("02");
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_TRUE(messages[0].text.contains(row.reason)) << messages[0].text.toStdString();
         EXPECT_TRUE(messages[0].text.contains("CommLog.txt"));
-        EXPECT_EQ(sendPane(), "Send: 0B, 0P.");
-        EXPECT_EQ(device.Read(1, 200), "");
-
-        // Once the obstacle is gone the next frame is logged and sent.
+        EXPECT_FALSE(find<QCheckBox>("chkLogToFile")->isChecked());
+        EXPECT_TRUE(find<QLabel>("stpMessage")->text().contains(row.reason));
+        EXPECT_EQ(sendPane(), "Send: 2B, 2P.");
+        EXPECT_EQ(device.Read(2), "\x01\x02");
+        close();
         QDir().rmdir(QString::fromStdString(logPath()));
         QFile::remove(QString::fromStdString(logPath()));
-        send("02");
-        EXPECT_EQ(messages.size(), 1u);
-        EXPECT_TRUE(logIs({" => 02"})) << log();
-        EXPECT_EQ(device.Read(1), "\x02");
-        close();
     }
+}
+
+// A flood into an unwritable log under real message boxes: the box of the
+// first failure runs an event loop that goes on receiving, and no block may
+// open a second box on top of it.
+TEST_F(CommLogTest, UdpFloodIntoAnUnwritableLogOpensOneBox)
+{
+    dialogs::SetMessageHook({});
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(logPath())));
+    const int port = TSocketPeer::FreePort(true);
+    writeSettings("[Main]\r\nMethod=UDP\r\nIPAddr=127.0.0.1\r\nLocalPort=" + std::to_string(port) +
+                  "\r\nRemotePort=" + std::to_string(TSocketPeer::FreePort(true)) +
+                  "\r\n[Other]\r\nDataMode=0\r\n");
+    open();
+    window->show();
+    QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+    ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop");
+    find<QCheckBox>("chkLogToFile")->setChecked(true);
+
+    std::set<QWidget *> boxes;
+    int mostAtOnce = 0;
+    QTimer watcher;
+    QElapsedTimer sinceBox;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        int open = 0;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                ++open;
+                if (boxes.insert(box).second)
+                    sinceBox.start();
+                // Answered after a while, as a person would.
+                if (sinceBox.elapsed() > 500)
+                    box->accept();
+            }
+        }
+        mostAtOnce = std::max(mostAtOnce, open);
+    });
+    watcher.start(20);
+    TSocketPeer flood;
+    ASSERT_TRUE(flood.BindUdp());
+    for (int i = 0; i < 300; ++i) {
+        flood.SendTo(std::string(64, static_cast<char>(i)), port);
+        Pump(3);
+    }
+    Pump(800);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(mostAtOnce, 1);
+    EXPECT_FALSE(find<QCheckBox>("chkLogToFile")->isChecked());
+    EXPECT_TRUE(find<QLabel>("stpMessage")->text().contains("Is a directory"));
+    EXPECT_EQ(find<QPushButton>("btnStart")->text(), "Stop") << "the channel stays open";
 }

@@ -5,6 +5,7 @@
 
 #include "app/view/HistoryView.h"
 #include "common/IniFile.h"
+#include "serial/Comm.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -117,7 +118,7 @@ TEST_F(RelayTest, RelayBlockIsShownCountedAndWrittenToTheMainChannelOnly)
 TEST_F(RelayTest, MainBlockGoesToEveryCheckedRelayAndNeverBackToTheMainChannel)
 {
     startWithUdpRelays({true, false, true});
-    EXPECT_EQ(window->RelayChannels()[1]->Transport, nullptr);
+    EXPECT_FALSE(window->RelayChannelOpen(1));
     ASSERT_TRUE(device.Send("main"));
     EXPECT_EQ(peerReads(5), (std::vector<std::string>{"main", "", "main"}));
     EXPECT_EQ(device.Read(1, 200), "");
@@ -132,7 +133,7 @@ TEST_F(RelayTest, CheckMarksChangedWhileOpenDecideForwardingFromTheNextBlock)
     list()->item(1)->setCheckState(Qt::Checked);
     ASSERT_TRUE(device.Send("m1"));
     EXPECT_EQ(peerReads(3), (std::vector<std::string>{"", "", "m1"}));
-    EXPECT_EQ(window->RelayChannels()[1]->Transport, nullptr);
+    EXPECT_FALSE(window->RelayChannelOpen(1));
 
     ASSERT_TRUE(peers[0]->SendTo("up", relayPorts[0]));
     EXPECT_EQ(device.Read(2, 2000), "up");
@@ -184,8 +185,8 @@ TEST_F(RelayTest, PopUpCommandsSetClearAndInvertEveryMark)
         command(step.command);
         EXPECT_EQ(CheckStates(list()), step.after);
     }
-    EXPECT_NE(window->RelayChannels()[0]->Transport, nullptr) << "marks only: nothing closes";
-    EXPECT_EQ(window->RelayChannels()[1]->Transport, nullptr) << "marks only: nothing opens";
+    EXPECT_TRUE(window->RelayChannelOpen(0)) << "marks only: nothing closes";
+    EXPECT_FALSE(window->RelayChannelOpen(1)) << "marks only: nothing opens";
 }
 
 TEST_F(RelayTest, CommandsOnAnEmptyListAndDeleteWithoutSelectionDoNothing)
@@ -261,8 +262,9 @@ long ResidentBytes()
     return resident * ::sysconf(_SC_PAGESIZE);
 }
 
-// A pty whose master a thread of its own reads, at about 200 KB/s until
-// `slowBytes` arrived and at full speed after, checking every byte in order.
+// A pty whose master a thread of its own reads, at `rate` bytes a second
+// (200 KB/s unless told) until `slowBytes` arrived and at full speed after,
+// checking every byte in order.
 class TSlowSerialSink
 {
 public:
@@ -285,16 +287,16 @@ public:
     }
     [[nodiscard]] const std::string &SlavePath() const { return FSlave; }
 
-    void Start(std::uint64_t slowBytes)
+    void Start(std::uint64_t slowBytes, double rate = 200'000)
     {
-        FThread = std::thread([this, slowBytes] {
+        FThread = std::thread([this, slowBytes, rate] {
             const auto begin = std::chrono::steady_clock::now();
             char buf[4096];
             while (!FStop) {
                 const std::uint64_t got = Received;
                 const double secs =
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-                const double allowed = secs * 200'000 - static_cast<double>(got);
+                const double allowed = secs * rate - static_cast<double>(got);
                 if (got < slowBytes && allowed < 1) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
                     continue;
@@ -432,4 +434,131 @@ TEST_F(LosslessRelayTest, FastTcpRelayIntoSlowSerialMainLosesNothing)
         [&] { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }, 8'000'000, 2'000'000,
         13L << 19);
     ::close(listener);
+}
+
+namespace {
+
+// A serial device that sends at `rate` bytes a second whether or not anyone
+// reads, as a UART does: what finds the receive buffer full is lost and
+// counted. With `flowControl` it waits instead, as a device held back by
+// RTS/CTS would.
+class TUartSource
+{
+public:
+    TUartSource()
+    {
+        FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0)
+            return;
+        FSlave = ::ptsname(FMaster);
+        termios t{};
+        ::tcgetattr(FMaster, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(FMaster, TCSANOW, &t);
+    }
+    ~TUartSource()
+    {
+        if (FThread.joinable())
+            FThread.join();
+        if (FMaster >= 0)
+            ::close(FMaster);
+    }
+    [[nodiscard]] const std::string &SlavePath() const { return FSlave; }
+
+    void Start(std::uint64_t total, double rate, bool flowControl)
+    {
+        FThread = std::thread([=, this] {
+            const auto begin = std::chrono::steady_clock::now();
+            char chunk[1024];
+            for (std::uint64_t done = 0; done < total;) {
+                const double secs =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+                if (static_cast<double>(done) > secs * rate) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
+                const std::size_t n = std::min<std::uint64_t>(sizeof chunk, total - done);
+                for (std::size_t k = 0; k < n; ++k)
+                    chunk[k] = static_cast<char>(StreamByte(done + k));
+                ssize_t w = ::write(FMaster, chunk, n);
+                if (w < 0)
+                    w = 0;
+                if (flowControl) {
+                    done += static_cast<std::uint64_t>(w);
+                    if (static_cast<std::size_t>(w) < n) {
+                        pollfd p{FMaster, POLLOUT, 0};
+                        ::poll(&p, 1, 20);
+                    }
+                } else {
+                    Dropped += n - static_cast<std::size_t>(w);
+                    done += n;
+                }
+            }
+            Finished = true;
+        });
+    }
+
+    std::atomic<std::uint64_t> Dropped{0};
+    std::atomic<bool> Finished{false};
+
+private:
+    int FMaster = -1;
+    std::string FSlave;
+    std::thread FThread;
+};
+
+} // namespace
+
+// A serial main channel relayed into a serial port that stalls. A port
+// without flow control is never paused, since its device would go on sending
+// into a full buffer: its bytes wait in the relay's queue instead. A port with
+// flow control is paused while the relay is full and resumed after.
+TEST_F(LosslessRelayTest, SerialSourceIsPausedOnlyWhenItsDeviceCanWait)
+{
+    for (const bool flowControl : {false, true}) {
+        SCOPED_TRACE(flowControl ? "RTS/CTS" : "no flow control");
+        TUartSource device;
+        TSlowSerialSink slow;
+        ASSERT_FALSE(device.SlavePath().empty());
+        ASSERT_FALSE(slow.SlavePath().empty());
+        TfrmMain::OnCommCreated = [&](TComm &comm) {
+            if (flowControl && comm.CommName() == device.SlavePath())
+                comm.SetRtsControl(TRtsControl::RtsHandshake);
+        };
+        writeSettings("[Main]\r\nMethod=Serial\r\nBaudrate=115200\r\nPort=" + device.SlavePath() +
+                      "\r\n[Other]\r\nDataMode=0\r\nTransNum=1\r\n[Trans0]\r\nEnable=1\r\n"
+                      "Method=Serial\r\nBaudrate=115200\r\nPort=" +
+                      slow.SlavePath() + "\r\n");
+        open();
+        QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+        ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop")
+            << (messages.empty() ? "" : messages[0].text.toStdString());
+
+        // 1.3 MB at 250 KB/s into a relay whose device reads nothing until the
+        // source is done (or held back): the relay's queue passes the 1 MiB mark.
+        // The rate leaves the reader half a second of slack on a busy machine.
+        constexpr std::uint64_t total = 1'300'000;
+        device.Start(total, 250'000, flowControl);
+        bool pausedSeen = false;
+        bool sinkStarted = false;
+        const bool done = WaitFor(
+            [&] {
+                pausedSeen = pausedSeen || window->Session().MainPaused();
+                // A held-back device never finishes: the sink then starts at the hold.
+                if ((device.Finished || pausedSeen) && !sinkStarted) {
+                    sinkStarted = true;
+                    slow.Start(0);
+                }
+                return slow.Received >= total || slow.FirstBad >= 0;
+            },
+            60'000);
+        slow.Stop();
+        EXPECT_TRUE(done && slow.Received == total) << slow.Received << " of " << total;
+        EXPECT_EQ(slow.FirstBad, -1) << "a byte out of order or changed";
+        EXPECT_EQ(device.Dropped, 0u) << "the device sent into a full buffer";
+        EXPECT_EQ(pausedSeen, flowControl);
+        EXPECT_FALSE(window->Session().MainPaused());
+        close();
+        TfrmMain::OnCommCreated = nullptr;
+    }
 }

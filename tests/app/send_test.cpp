@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -145,6 +146,27 @@ TEST_F(SendTest, FrameWithoutAnOpenChannelIsNeitherKeptNorCounted)
     window->TransmitData("\x02");
     EXPECT_EQ(find<QLabel>("stpSend")->text(), "Send: 1B, 1P.");
     EXPECT_TRUE(viewShows("mmoSend", Hex("\x01")));
+}
+
+// A frame the endpoint refuses is not logged, kept, shown or counted; the
+// status bar says why and no box interrupts, so an auto send stays quiet.
+TEST_F(SendTest, RefusedFrameIsNotCountedAndTheStatusBarSaysWhy)
+{
+    writeSettings("[Main]\r\nMethod=TCPServer\r\nLocalPort=" +
+                  std::to_string(TSocketPeer::FreePort()) + "\r\n[Other]\r\nDataMode=0\r\n");
+    open();
+    find<QCheckBox>("chkLogToFile")->setChecked(true);
+    QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
+    ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop");
+    // Listening, no client: what a command list or a test can still try to send.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(window->TransmitData("\x01\x02"));
+    window->FlushViewRedraw();
+    EXPECT_EQ(find<QLabel>("stpSend")->text(), "Send: 0B, 0P.");
+    EXPECT_TRUE(viewShows("mmoSend", ""));
+    EXPECT_FALSE(QFile::exists(dir.filePath("CommLog.txt")));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(find<QLabel>("stpMessage")->text(), "No client is connected.");
 }
 
 // --- Send-box list ----------------------------------------------------------------

@@ -87,7 +87,7 @@ TEST_F(MainWindowTest, FirstRunShowsDefaultsAndWritesEveryKeyAtExit)
     EXPECT_EQ(readSettings(), FirstRunFile);
 }
 
-TEST_F(MainWindowTest, EdgeValuesLoadAndSaveBackAsSpecified)
+TEST_F(MainWindowTest, EdgeValuesLoadAndSaveBack)
 {
     writeSettings("[Main]\n"
                   "Method=tcpCLIENT\n"

@@ -1,0 +1,223 @@
+#include "app/ChannelTransports.h"
+
+#include "net/DRSock.h"
+#include "serial/Comm.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kestrune {
+
+namespace {
+
+// A serial write request carries a 16-bit length.
+constexpr std::size_t MaxSerialRequest = 65535;
+
+class TSerialTransport final : public TTransport
+{
+public:
+    explicit TSerialTransport(std::unique_ptr<TComm> comm) : FComm(std::move(comm))
+    {
+        FComm->OnReceiveData = [this](TComm *, const char *buffer, std::uint16_t length) {
+            if (OnData)
+                OnData(std::string_view(buffer, length));
+        };
+        FComm->OnRequestHangup = [this](TComm *) {
+            if (OnHangup)
+                OnHangup("Serial port error, Stop.");
+        };
+        FComm->OnSendDataEmpty = [this](TComm *) {
+            if (OnDrained)
+                OnDrained();
+        };
+        FComm->OnReceiveError = [this](TComm *, std::uint32_t errors) {
+            if (OnLineError)
+                OnLineError(errors);
+        };
+        FComm->OnModemStateChange = [this](TComm *, std::uint32_t modemEvent) {
+            if (OnModemChange)
+                OnModemChange(modemEvent);
+        };
+    }
+
+    ~TSerialTransport() override { FComm->ClosePort(); }
+
+    TWriteResult Write(std::string_view bytes) override
+    {
+        if (bytes.empty())
+            return TWriteResult::Refused("An empty frame cannot go out on a serial port.");
+        // Split, never cut: the requests queue in order.
+        for (std::size_t offset = 0; offset < bytes.size(); offset += MaxSerialRequest) {
+            const std::size_t n = std::min(MaxSerialRequest, bytes.size() - offset);
+            if (!FComm->WriteData(bytes.data() + offset, static_cast<std::uint16_t>(n)))
+                return TWriteResult::Refused("The serial port does not take data any more.");
+        }
+        return {};
+    }
+
+    std::size_t QueuedBytes() const override { return FComm->QueuedBytes(); }
+    void PauseReading(bool paused) override { FComm->PauseReading(paused); }
+
+    bool PausesWithoutLoss() const override
+    {
+        // With RTS/CTS the driver lowers RTS once its buffer fills; with input
+        // XON/XOFF it sends XOFF. Without either the device just goes on.
+        return FComm->Outx_CtsFlow() || FComm->RtsControl() == TRtsControl::RtsHandshake ||
+               FComm->Inx_XonXoffFlow();
+    }
+
+    bool KeepsWriteBoundaries() const override { return false; }
+    TLinkState State() const override
+    {
+        return FComm->IsOpen() ? TLinkState::Open : TLinkState::Closed;
+    }
+
+    void Close() override
+    {
+        FComm->OnReceiveData = nullptr;
+        FComm->OnRequestHangup = nullptr;
+        FComm->OnSendDataEmpty = nullptr;
+        FComm->OnReceiveError = nullptr;
+        FComm->OnModemStateChange = nullptr;
+        FComm->ClosePort();
+    }
+
+private:
+    std::unique_ptr<TComm> FComm;
+};
+
+class TSocketTransport final : public TTransport
+{
+public:
+    explicit TSocketTransport(std::unique_ptr<TDRSock> sock, TCommMethod method)
+        : FSock(std::move(sock)), FMethod(method)
+    {
+        FSock->OnDataArrival = [this](TDRSock *, const void *buffer, std::int32_t length) {
+            // 0 on TCP is the peer closing; it goes through like any block,
+            // and the close event follows.
+            if (length >= 0 && OnData)
+                OnData(std::string_view(static_cast<const char *>(buffer),
+                                        static_cast<std::size_t>(length)));
+        };
+        FSock->OnConnected = [this](TDRSock *) {
+            FHasPeer = true;
+            if (OnPeerConnected)
+                OnPeerConnected();
+        };
+        FSock->OnSocketClose = [this](TDRSock *) {
+            FHasPeer = false;
+            // A client without its server has nothing left to do: the link
+            // closes without a word, as the user ended it.
+            if (FMethod == cmTCPClient) {
+                if (OnHangup)
+                    OnHangup(std::string());
+            } else if (OnPeerClosed) {
+                OnPeerClosed();
+            }
+        };
+        FSock->OnSendQueueDrained = [this](TDRSock *) {
+            if (OnDrained)
+                OnDrained();
+        };
+    }
+
+    ~TSocketTransport() override { FSock->StopSocket(); }
+
+    TWriteResult Write(std::string_view bytes) override
+    {
+        if (FMethod == cmTCPServer && !FHasPeer)
+            return TWriteResult::Refused("No client is connected.");
+        if (bytes.size() > static_cast<std::size_t>(INT32_MAX))
+            return TWriteResult::Refused("The frame is too long.");
+        errno = 0;
+        const std::int32_t n =
+            FSock->SendData(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        if (n < 0) {
+            const int code = errno;
+            return TWriteResult::Refused(code ? std::string("Send failed: ") + std::strerror(code)
+                                              : std::string("Send failed."));
+        }
+        return {};
+    }
+
+    std::size_t QueuedBytes() const override { return FSock->QueuedBytes(); }
+    void PauseReading(bool paused) override { FSock->PauseReading(paused); }
+    bool PausesWithoutLoss() const override { return FMethod != cmUDP; }
+    bool KeepsWriteBoundaries() const override { return FMethod == cmUDP; }
+
+    TLinkState State() const override
+    {
+        if (FSock->State() == 0)
+            return TLinkState::Closed;
+        if (FMethod == cmTCPServer)
+            return FHasPeer ? TLinkState::Connected : TLinkState::Listening;
+        return TLinkState::Open;
+    }
+
+    void Close() override
+    {
+        FSock->OnDataArrival = nullptr;
+        FSock->OnConnected = nullptr;
+        FSock->OnSocketClose = nullptr;
+        FSock->OnSendQueueDrained = nullptr;
+        FSock->StopSocket();
+    }
+
+private:
+    std::unique_ptr<TDRSock> FSock;
+    TCommMethod FMethod;
+    bool FHasPeer = false;
+};
+
+} // namespace
+
+std::unique_ptr<TTransport>
+OpenChannelTransport(const TChannel &channel, const std::function<void(TComm &)> &onSerialCreated)
+{
+    if (channel.Method == cmSerial) {
+        auto comm = std::make_unique<TComm>();
+        std::string port = channel.Port;
+        // The mark of a present port is for display only.
+        if (!port.empty() && port.back() == '*')
+            port.pop_back();
+        comm->SetCommName(port);
+        comm->SetBaudRate(static_cast<std::uint32_t>(channel.Baudrate));
+        comm->SetByteSize(static_cast<TByteSize>(channel.ByteSize));
+        comm->SetParity(static_cast<TParity>(channel.ParityBit));
+        comm->SetStopBits(static_cast<TStopBits>(channel.StopBits));
+        comm->SetReadIntervalTimeout(channel.ReadIntervalTimeout);
+        comm->SetReadTotalTimeoutMultiplier(channel.ReadTimeoutMultiplier);
+        comm->SetReadTotalTimeoutConstant(channel.ReadTimeoutConstant);
+        comm->SetWriteTotalTimeoutMultiplier(channel.WriteTimeoutMultiplier);
+        comm->SetWriteTotalTimeoutConstant(channel.WriteTimeoutConstant);
+        if (onSerialCreated)
+            onSerialCreated(*comm);
+        TComm *c = comm.get();
+        // Wired before it opens, so no early event is missed.
+        auto transport = std::make_unique<TSerialTransport>(std::move(comm));
+        c->OpenPort();
+        return transport;
+    }
+
+    auto sock = std::make_unique<TDRSock>();
+    sock->LocalPort = channel.LocalPort;
+    sock->RemotePort = channel.RemotePort;
+    sock->RemoteHost = channel.IPAddr;
+    TDRSock *s = sock.get();
+    auto transport = std::make_unique<TSocketTransport>(std::move(sock), channel.Method);
+    switch (channel.Method) {
+    case cmUDP:
+        s->StartUDP();
+        break;
+    case cmTCPServer:
+        s->StartServer();
+        break;
+    default:
+        s->StartClient();
+        break;
+    }
+    return transport;
+}
+
+} // namespace kestrune

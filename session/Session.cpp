@@ -1,0 +1,311 @@
+#include "session/Session.h"
+
+#include <algorithm>
+
+namespace kestrune {
+
+TSession::TSession(TDefer defer) : FDefer(std::move(defer)) {}
+
+TSession::~TSession()
+{
+    // Nothing can be inside one of their events now: they go at once.
+    const auto close = [](TSlot &slot) {
+        if (slot.Transport)
+            slot.Transport->Close();
+        slot.Transport.reset();
+    };
+    close(FMain);
+    for (auto &relay : FRelays)
+        close(*relay);
+}
+
+void TSession::AddRelay(bool checked)
+{
+    auto slot = std::make_shared<TSlot>();
+    slot->Relay = true;
+    slot->Checked = checked;
+    FRelays.push_back(std::move(slot));
+}
+
+void TSession::RemoveRelay(std::size_t index)
+{
+    if (index >= FRelays.size())
+        return;
+    Retire(std::move(FRelays[index]->Transport));
+    FRelays.erase(FRelays.begin() + static_cast<std::ptrdiff_t>(index));
+    UpdatePauses();
+}
+
+void TSession::SetRelayChecked(std::size_t index, bool checked)
+{
+    if (index >= FRelays.size() || FRelays[index]->Checked == checked)
+        return;
+    FRelays[index]->Checked = checked;
+    UpdatePauses();
+}
+
+bool TSession::RelayChecked(std::size_t index) const
+{
+    return index < FRelays.size() && FRelays[index]->Checked;
+}
+
+bool TSession::RelayOpen(std::size_t index) const
+{
+    return index < FRelays.size() && FRelays[index]->Transport != nullptr;
+}
+
+bool TSession::RelayPaused(std::size_t index) const
+{
+    return index < FRelays.size() && FRelays[index]->Paused;
+}
+
+void TSession::OpenMain(std::unique_ptr<TTransport> transport)
+{
+    Retire(std::move(FMain.Transport));
+    FMain.Transport = std::move(transport);
+    FMainState = FMain.Transport ? FMain.Transport->State() : TLinkState::Closed;
+    Wire(FMainSlot);
+}
+
+void TSession::OpenRelay(std::size_t index, std::unique_ptr<TTransport> transport)
+{
+    if (index >= FRelays.size())
+        return;
+    Retire(std::move(FRelays[index]->Transport));
+    FRelays[index]->Transport = std::move(transport);
+    Wire(FRelays[index]);
+    UpdatePauses();
+}
+
+void TSession::CloseAll()
+{
+    const auto reset = [this](TSlot &slot) {
+        Retire(std::move(slot.Transport));
+        slot.Full = false;
+        slot.Paused = false;
+        slot.Joined.clear();
+        slot.LastWarning.clear();
+    };
+    reset(FMain);
+    for (auto &relay : FRelays)
+        reset(*relay);
+    FMainState = TLinkState::Closed;
+}
+
+TLinkState TSession::MainState() const
+{
+    return FMainState;
+}
+
+bool TSession::MainCanSend() const
+{
+    return FMainState == TLinkState::Open || FMainState == TLinkState::Connected;
+}
+
+std::size_t TSession::MainQueuedBytes() const
+{
+    return Waiting(FMain);
+}
+
+std::size_t TSession::Waiting(const TSlot &slot) const
+{
+    return slot.Joined.size() + (slot.Transport ? slot.Transport->QueuedBytes() : 0);
+}
+
+void TSession::Wire(const TSlotPtr &slotPtr)
+{
+    TSlot &slot = *slotPtr;
+    if (!slot.Transport)
+        return;
+    TTransport &t = *slot.Transport;
+    const bool relay = slot.Relay;
+    // Events hold the slot weakly: a slot removed while an event is on its
+    // way is simply gone.
+    const std::weak_ptr<TSlot> weak = slotPtr;
+    t.OnData = [this, relay](std::string_view bytes) {
+        if (OnData)
+            OnData(relay, bytes);
+    };
+    t.OnDrained = [this, weak] {
+        if (const auto s = weak.lock())
+            DestinationDrained(*s);
+    };
+    // Only the main channel's own link changes the main channel's state; a
+    // relay server whose client comes or goes just listens on.
+    t.OnPeerConnected = [this, relay] {
+        if (relay)
+            return;
+        FMainState = TLinkState::Connected;
+        if (OnMainStateChanged)
+            OnMainStateChanged(FMainState);
+    };
+    t.OnPeerClosed = [this, relay, weak] {
+        // What waited for the peer that left goes with it, and so does the
+        // hold it put on the sources.
+        if (const auto s = weak.lock()) {
+            s->Joined.clear();
+            Relieve(*s);
+        }
+        if (relay)
+            return;
+        FMainState = TLinkState::Listening;
+        if (OnMainStateChanged)
+            OnMainStateChanged(FMainState);
+    };
+    t.OnHangup = [this](const std::string &message) { Stop(message); };
+    t.OnWarning = [this, weak](const std::string &message) {
+        if (const auto s = weak.lock())
+            Warn(*s, message);
+    };
+    t.OnLineError = [this, relay](std::uint32_t errors) {
+        if (OnLineError)
+            OnLineError(relay, errors);
+    };
+    t.OnModemChange = [this, relay](std::uint32_t modemEvent) {
+        if (OnModemChange)
+            OnModemChange(relay, modemEvent);
+    };
+}
+
+TWriteResult TSession::SendToMain(std::string_view frame)
+{
+    if (!FMain.Transport)
+        return TWriteResult::Refused("The channel is closed.");
+    Flush(FMain);
+    TWriteResult result = FMain.Transport->Write(frame);
+    if (result.Ok)
+        CheckFull(FMain);
+    return result;
+}
+
+void TSession::Route(bool fromRelay, std::string_view block)
+{
+    if (fromRelay) {
+        if (FMain.Transport)
+            Deliver(FMain, block);
+        return;
+    }
+    for (const auto &relay : FRelays) {
+        if (relay->Checked && relay->Transport)
+            Deliver(*relay, block);
+    }
+}
+
+void TSession::Deliver(TSlot &slot, std::string_view bytes)
+{
+    if (slot.Transport->KeepsWriteBoundaries()) {
+        const TWriteResult result = slot.Transport->Write(bytes);
+        if (!result.Ok)
+            Warn(slot, result.Error);
+        CheckFull(slot);
+        return;
+    }
+    // An empty block means nothing on a stream.
+    if (bytes.empty())
+        return;
+    slot.Joined.append(bytes);
+    if (!slot.FlushArmed) {
+        slot.FlushArmed = true;
+        const std::weak_ptr<TSlot> weak = &slot == &FMain ? FMainSlot : [&] {
+            for (const auto &relay : FRelays)
+                if (relay.get() == &slot)
+                    return relay;
+            return TSlotPtr();
+        }();
+        FDefer([this, weak] {
+            if (const auto s = weak.lock()) {
+                s->FlushArmed = false;
+                Flush(*s);
+            }
+        });
+    }
+    CheckFull(slot);
+}
+
+void TSession::Flush(TSlot &slot)
+{
+    if (slot.Joined.empty() || !slot.Transport)
+        return;
+    std::string bytes;
+    bytes.swap(slot.Joined);
+    const TWriteResult result = slot.Transport->Write(bytes);
+    if (!result.Ok)
+        Warn(slot, result.Error);
+    // The kernel may take it all at once, with no drained event to follow.
+    Relieve(slot);
+}
+
+void TSession::CheckFull(TSlot &slot)
+{
+    if (slot.Full || Waiting(slot) < HighWater)
+        return;
+    slot.Full = true;
+    UpdatePauses();
+}
+
+void TSession::Relieve(TSlot &slot)
+{
+    if (slot.Full && Waiting(slot) <= LowWater) {
+        slot.Full = false;
+        UpdatePauses();
+    }
+}
+
+void TSession::DestinationDrained(TSlot &slot)
+{
+    Relieve(slot);
+    if (&slot == &FMain && OnMainDrained)
+        OnMainDrained();
+}
+
+void TSession::UpdatePauses()
+{
+    // Main-channel data goes only to checked relays, so only they hold it back.
+    const bool relayFull = std::any_of(FRelays.begin(), FRelays.end(), [](const TSlotPtr &r) {
+        return r->Checked && r->Transport && r->Full;
+    });
+    SetPaused(FMain, relayFull);
+    for (auto &relay : FRelays)
+        SetPaused(*relay, FMain.Full);
+}
+
+void TSession::SetPaused(TSlot &slot, bool paused)
+{
+    // A source that would lose bytes while not read (UDP, a serial line
+    // without flow control) is never held back: its bytes wait in the
+    // destination's queue instead.
+    if (!slot.Transport || !slot.Transport->PausesWithoutLoss())
+        paused = false;
+    if (slot.Paused == paused)
+        return;
+    slot.Paused = paused;
+    if (slot.Transport)
+        slot.Transport->PauseReading(paused);
+}
+
+void TSession::Warn(TSlot &slot, const std::string &message)
+{
+    // A destination that refuses block after block says so once.
+    if (message.empty() || message == slot.LastWarning)
+        return;
+    slot.LastWarning = message;
+    if (OnWarning)
+        OnWarning(message);
+}
+
+void TSession::Stop(const std::string &message)
+{
+    if (OnStopped)
+        OnStopped(message);
+}
+
+void TSession::Retire(std::unique_ptr<TTransport> transport)
+{
+    if (!transport)
+        return;
+    transport->Close();
+    std::shared_ptr<TTransport> dying(std::move(transport));
+    FDefer([dying] {});
+}
+
+} // namespace kestrune

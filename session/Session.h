@@ -1,0 +1,121 @@
+#pragma once
+
+#include "session/Transport.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrune {
+
+// The live side of the main channel and the relay channels: their transports,
+// the main link's state, the forwarding of blocks between the main channel and
+// the checked relays, and the flow control that keeps a slow destination from
+// losing what a fast source sends. No widgets: the window draws what it
+// reports and forwards what the user does.
+class TSession
+{
+public:
+    // Above this many waiting bytes a destination holds back the sources that
+    // can wait without loss; they read again once it has drained.
+    static constexpr std::size_t HighWater = 1024 * 1024;
+    static constexpr std::size_t LowWater = 256 * 1024;
+
+    // Runs an action once the current event has been handled. Writes that
+    // go to one destination in one pass of a reader are joined and handed on
+    // then, as one write.
+    using TDefer = std::function<void(std::function<void()>)>;
+
+    explicit TSession(TDefer defer);
+    TSession(const TSession &) = delete;
+    TSession &operator=(const TSession &) = delete;
+    ~TSession();
+
+    // Relay slots follow the relay list, one per entry, open or not.
+    void AddRelay(bool checked);
+    // Closes the relay's transport, if any, before the slot goes.
+    void RemoveRelay(std::size_t index);
+    // A mark changed while open takes effect with the next block.
+    void SetRelayChecked(std::size_t index, bool checked);
+    [[nodiscard]] std::size_t RelayCount() const { return FRelays.size(); }
+    [[nodiscard]] bool RelayChecked(std::size_t index) const;
+    [[nodiscard]] bool RelayOpen(std::size_t index) const;
+
+    // Takes over opened transports and wires their events.
+    void OpenMain(std::unique_ptr<TTransport> transport);
+    void OpenRelay(std::size_t index, std::unique_ptr<TTransport> transport);
+    // Closes every transport without events; pending joined writes are dropped.
+    void CloseAll();
+
+    [[nodiscard]] bool IsOpen() const { return FMain.Transport != nullptr; }
+    [[nodiscard]] TLinkState MainState() const;
+    // True while the main link has a peer to send to.
+    [[nodiscard]] bool MainCanSend() const;
+    [[nodiscard]] std::size_t MainQueuedBytes() const;
+
+    // Writes a frame to the main channel, after anything still waiting to be
+    // joined for it, so the order on the link is the order of the calls.
+    [[nodiscard]] TWriteResult SendToMain(std::string_view frame);
+    // Forwards a received block by its origin: from the main channel to every
+    // checked, open relay; from a relay to the main channel.
+    void Route(bool fromRelay, std::string_view block);
+
+    // True while the main channel's (or a relay's) reading is held back.
+    [[nodiscard]] bool MainPaused() const { return FMain.Paused; }
+    [[nodiscard]] bool RelayPaused(std::size_t index) const;
+
+    // A block arrived on the main channel or on a relay.
+    std::function<void(bool fromRelay, std::string_view block)> OnData;
+    std::function<void(TLinkState state)> OnMainStateChanged;
+    // A link was lost for good: every channel must close. An empty message
+    // needs no word.
+    std::function<void(const std::string &message)> OnStopped;
+    // A failure that keeps the links up, for the status bar.
+    std::function<void(const std::string &message)> OnWarning;
+    // The main channel has handed on everything queued for it.
+    std::function<void()> OnMainDrained;
+    std::function<void(bool fromRelay, std::uint32_t errors)> OnLineError;
+    std::function<void(bool fromRelay, std::uint32_t modemEvent)> OnModemChange;
+
+private:
+    struct TSlot
+    {
+        std::unique_ptr<TTransport> Transport;
+        bool Relay = false;
+        bool Checked = true;
+        bool Full = false;   // its queue passed the high mark
+        bool Paused = false; // its reading is held back
+        std::string Joined;  // bytes for it, handed on at the end of the pass
+        bool FlushArmed = false;
+        std::string LastWarning;
+    };
+
+    using TSlotPtr = std::shared_ptr<TSlot>;
+
+    void Wire(const TSlotPtr &slot);
+    void Deliver(TSlot &slot, std::string_view bytes);
+    void Flush(TSlot &slot);
+    void CheckFull(TSlot &slot);
+    void Relieve(TSlot &slot);
+    void DestinationDrained(TSlot &slot);
+    void UpdatePauses();
+    void SetPaused(TSlot &slot, bool paused);
+    void Warn(TSlot &slot, const std::string &message);
+    void Stop(const std::string &message);
+    [[nodiscard]] std::size_t Waiting(const TSlot &slot) const;
+    // Closes a transport now and deletes it later: the call may come from
+    // inside one of its own events.
+    void Retire(std::unique_ptr<TTransport> transport);
+
+    TDefer FDefer;
+    TSlotPtr FMainSlot = std::make_shared<TSlot>();
+    TSlot &FMain = *FMainSlot;
+    std::vector<TSlotPtr> FRelays;
+    TLinkState FMainState = TLinkState::Closed;
+};
+
+} // namespace kestrune

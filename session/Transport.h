@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kestrune {
+
+// What a channel's link can do right now.
+enum class TLinkState : std::uint8_t
+{
+    Closed,    // no transport
+    Listening, // a TCP server waiting for its client
+    Connected, // a TCP server serving its client
+    Open       // a serial port, a UDP peer or a TCP client: ready to send
+};
+
+// The outcome of handing bytes to a transport: all of them were accepted
+// (they may still wait in the transport's queue), or none, with the reason.
+struct TWriteResult
+{
+    bool Ok = true;
+    std::string Error;
+
+    [[nodiscard]] static TWriteResult Refused(std::string reason)
+    {
+        return {false, std::move(reason)};
+    }
+};
+
+// One open link of a channel: a serial port or a socket endpoint. Everything
+// happens on the GUI thread. Events may be raised from inside the event loop
+// only, never from inside a call on the transport, and a handler may close and
+// destroy the transport that raised it.
+class TTransport
+{
+public:
+    TTransport() = default;
+    TTransport(const TTransport &) = delete;
+    TTransport &operator=(const TTransport &) = delete;
+    virtual ~TTransport() = default;
+
+    // Hands bytes to the link; the transport decides whether an empty write
+    // means anything (an empty datagram does).
+    [[nodiscard]] virtual TWriteResult Write(std::string_view bytes) = 0;
+    // Bytes accepted by Write that the link has not taken yet.
+    [[nodiscard]] virtual std::size_t QueuedBytes() const = 0;
+    // Stops or resumes reading. Only meaningful where PausesWithoutLoss holds.
+    virtual void PauseReading(bool paused) = 0;
+    // True when a paused reader holds its peer back instead of losing bytes:
+    // a TCP peer, or a serial line with hardware or software flow control.
+    [[nodiscard]] virtual bool PausesWithoutLoss() const = 0;
+    // True when each write is a message of its own (UDP): such writes are
+    // never joined.
+    [[nodiscard]] virtual bool KeepsWriteBoundaries() const = 0;
+    [[nodiscard]] virtual TLinkState State() const = 0;
+    // Closes the link without raising events.
+    virtual void Close() = 0;
+
+    // Bytes arrived; valid during the call.
+    std::function<void(std::string_view bytes)> OnData;
+    // Everything queued has been handed on.
+    std::function<void()> OnDrained;
+    // A TCP server's client arrived, or left (the server listens again).
+    std::function<void()> OnPeerConnected;
+    std::function<void()> OnPeerClosed;
+    // The link is gone for good. An empty message means the loss needs no
+    // word (a TCP client whose server left); otherwise it says why.
+    std::function<void(const std::string &message)> OnHangup;
+    // A failure that leaves the link up, said in a line for the status bar.
+    std::function<void(const std::string &message)> OnWarning;
+    // Serial line errors (the component's error bits) and modem-line changes.
+    std::function<void(std::uint32_t errors)> OnLineError;
+    std::function<void(std::uint32_t modemEvent)> OnModemChange;
+};
+
+} // namespace kestrune
