@@ -40,6 +40,14 @@ void TTelnetCodec::Send(unsigned char Verb, unsigned char Option)
     FReplies.push_back(static_cast<char>(Option));
 }
 
+void TTelnetCodec::Answer(TOption &State, unsigned char Verb, unsigned char Option)
+{
+    if (State.Answers >= MaxAnswersPerOption)
+        return;
+    ++State.Answers;
+    Send(Verb, Option);
+}
+
 void TTelnetCodec::Negotiate(unsigned char Verb, unsigned char Option)
 {
     const bool aboutUs = Verb == DO || Verb == DONT;
@@ -50,14 +58,14 @@ void TTelnetCodec::Negotiate(unsigned char Verb, unsigned char Option)
 
     if (enable) {
         if (!option.Supported) {
-            Send(no, Option);
+            Answer(option, no, Option);
             return;
         }
         // Already on: answering would only start an echo of agreements.
         if (!option.Enabled) {
             option.Enabled = true;
             if (!option.Pending)
-                Send(yes, Option);
+                Answer(option, yes, Option);
         }
         option.Pending = false;
         option.Answer = TOptionAnswer::Accepted;
@@ -66,7 +74,7 @@ void TTelnetCodec::Negotiate(unsigned char Verb, unsigned char Option)
     // A refusal of our own request, or a switch-off, which is acknowledged.
     if (option.Enabled) {
         option.Enabled = false;
-        Send(no, Option);
+        Answer(option, no, Option);
     }
     if (option.Supported)
         option.Answer = TOptionAnswer::Refused;

@@ -73,6 +73,10 @@ public:
 
     // Longest subnegotiation payload kept; a longer one is dropped whole.
     static constexpr std::size_t MaxSubnegSize = 1024;
+    // A peer that keeps toggling an option gets no more answers about it
+    // after this many: RFC 854's rules alone cannot stop a peer that takes
+    // our acknowledgements for new requests.
+    static constexpr std::uint8_t MaxAnswersPerOption = 8;
 
 private:
     enum class TState : std::uint8_t
@@ -90,11 +94,13 @@ private:
         bool Supported = false;
         bool Enabled = false;
         bool Pending = false; // we asked and wait for the answer
+        std::uint8_t Answers = 0;
         TOptionAnswer Answer = TOptionAnswer::None;
     };
 
     void Negotiate(unsigned char Verb, unsigned char Option);
     void Send(unsigned char Verb, unsigned char Option);
+    void Answer(TOption &State, unsigned char Verb, unsigned char Option);
 
     std::array<TOption, 256> FLocal{};  // what we do (WILL/WONT from us)
     std::array<TOption, 256> FRemote{}; // what the peer does (DO/DONT from us)
