@@ -3,7 +3,9 @@
 // "rfc2217://...", receive view in Hex mode), against a plain TCP read loop
 // on the same ser2net that only counts what arrives. Both runs carry the same
 // stream, every byte value with runs of 0xFF, which Telnet doubles on the
-// wire. The window's run reports its rate as a ratio to the plain loop's.
+// wire. The window's runs report their rates as ratios to the plain loop's;
+// the same window reading the pty as a local port shows what the remote
+// port itself costs.
 //
 // KESTRUNE_RFC2217_BENCH_MB sets the stream size (default 20).
 #include "app/MainFrm.h"
@@ -151,20 +153,21 @@ void BM_PlainTcpLoop(benchmark::State &state)
     }
 }
 
-void BM_MainWindowHexView(benchmark::State &state)
+// Remote: through ser2net; local: the same kind of pty opened directly.
+void MainWindowHexView(benchmark::State &state, bool Remote)
 {
     const std::uint64_t total = StreamBytes();
     for (auto _ : state) {
         TSer2net server;
-        if (!StartServer(state, server))
+        if (Remote && !StartServer(state, server))
             return;
         QTemporaryDir dir;
         paths::SetDataDirOverride(dir.path().toStdString());
         const QString previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
         std::ofstream(paths::SettingsFilePath(), std::ios::binary)
-            << "[Main]\r\nMethod=Serial\r\nBaudrate=115200\r\nPort=" << server.Url()
-            << "\r\n[Other]\r\nDataMode=0\r\n";
+            << "[Main]\r\nMethod=Serial\r\nBaudrate=115200\r\nPort="
+            << (Remote ? server.Url() : server.SlavePath()) << "\r\n[Other]\r\nDataMode=0\r\n";
 
         // Counts what reaches the window, then hands the block on unchanged.
         std::uint64_t received = 0;
@@ -223,7 +226,12 @@ int main(int argc, char **argv)
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Rfc2217/MainWindowHexView", kestrune::BM_MainWindowHexView)
+    benchmark::RegisterBenchmark("Rfc2217/MainWindowHexView", kestrune::MainWindowHexView, true)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Rfc2217/LocalPtyMainWindowHexView", kestrune::MainWindowHexView,
+                                 false)
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);

@@ -99,6 +99,7 @@ public:
     TSer2net &operator=(const TSer2net &) = delete;
 
     [[nodiscard]] int Master() const { return FMaster; }
+    [[nodiscard]] const std::string &SlavePath() const { return FSlavePath; }
     [[nodiscard]] int Port() const { return FPort; }
     [[nodiscard]] std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(FPort); }
 
