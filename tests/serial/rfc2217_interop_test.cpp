@@ -9,6 +9,7 @@
 
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace kestrune {
 namespace {
@@ -262,6 +263,36 @@ INSTANTIATE_TEST_SUITE_P(
         TOpenFailure{"OptionRefused", RefuseOption.c_str(), nullptr, "refuses the COM-PORT-OPTION"},
         TOpenFailure{"NoAnswer", "", nullptr, "does not answer the COM-PORT-OPTION"}),
     [](const auto &Info) { return std::string(Info.param.Label); });
+
+// While a remote port opens, other ports' events wait: their handlers could
+// close channels the window is in the middle of opening. Nothing is lost.
+TEST(RemotePortScripted, OtherPortsEventsWaitUntilTheOpenEnds)
+{
+    TRemoteOpenLimits saved = RemoteOpenLimits();
+    RemoteOpenLimits() = {2000ms, 400ms};
+    TPtyPair pty;
+    ASSERT_TRUE(pty.IsValid());
+    TComm local;
+    TEventLog localLog;
+    localLog.Attach(local);
+    local.SetCommName(pty.SlavePath());
+    local.OpenPort();
+    ASSERT_TRUE(WaitUntil([&] { return localLog.Sent == 1; }));
+
+    TScriptedComPortServer silent("");
+    TComm remote;
+    remote.SetCommName(silent.Url());
+    std::optional<std::size_t> seenDuringOpen;
+    // Data arrives at the local port while the remote one waits for its answer.
+    QTimer::singleShot(50ms, [&] { (void)pty.Send("during"); });
+    QTimer::singleShot(300ms, [&] { seenDuringOpen = localLog.Received().size(); });
+    EXPECT_THROW(remote.OpenPort(), ECommsError);
+    ASSERT_TRUE(seenDuringOpen.has_value()) << "the event loop did not run during the open";
+    EXPECT_EQ(*seenDuringOpen, 0u);
+    EXPECT_TRUE(WaitUntil([&] { return localLog.Received() == "during"; }));
+    local.ClosePort();
+    RemoteOpenLimits() = saved;
+}
 
 } // namespace
 } // namespace kestrune
