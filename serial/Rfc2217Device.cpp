@@ -123,11 +123,10 @@ TIoStatus TRfc2217Device::ReadLineCounters(TLineCounters &Counters)
 {
     {
         // The reader looks here every few tens of milliseconds: commands left
-        // in FPending by a full socket go out even when the writer is idle.
+        // in FPending by a full socket go out even when the writer is idle. A
+        // failure is left to Read, which hands over what it read first.
         std::lock_guard lock(FSendLock);
-        const TIoStatus flushed = FlushPending();
-        if (flushed != TIoStatus::Ok)
-            return flushed;
+        (void)FlushPending();
     }
     Counters = FState.Counters();
     return TIoStatus::Ok;
