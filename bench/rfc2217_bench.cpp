@@ -189,10 +189,12 @@ void MainWindowHexView(benchmark::State &state, bool Remote)
             window.show();
             window.findChild<QPushButton *>(QStringLiteral("btnStart"))->click();
             QCoreApplication::processEvents();
+            const bool ready = !Remote || server.WaitForBaudRate(115200, std::chrono::seconds(5));
             const auto begin = Clock::now();
             TPtyFeeder feeder;
-            feeder.Start(server.Master(), total);
-            const auto deadline = begin + std::chrono::seconds(300);
+            if (ready)
+                feeder.Start(server.Master(), total);
+            const auto deadline = begin + std::chrono::seconds(ready ? 300 : 0);
             while (received < total && Clock::now() < deadline)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
             const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();

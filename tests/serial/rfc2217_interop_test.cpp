@@ -34,6 +34,8 @@ protected:
         std::string error;
         ASSERT_TRUE(Server.Start(error)) << error;
         Log.Attach(Comm);
+        // Not ser2net's own 9600, so Open can see the settings arrive.
+        Comm.SetBaudRate(38400);
     }
 
     void Open(const std::string &Name)
@@ -41,6 +43,7 @@ protected:
         Comm.SetCommName(Name);
         ASSERT_NO_THROW(Comm.OpenPort());
         ASSERT_TRUE(WaitUntil([&] { return Log.Sent == 1; }));
+        ASSERT_TRUE(Server.WaitForBaudRate(Comm.BaudRate(), 5s));
     }
 
     TSer2net Server;

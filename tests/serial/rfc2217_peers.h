@@ -190,6 +190,29 @@ public:
         return tio;
     }
 
+    // Waits until the pty runs at Baud (one of the common rates). ser2net
+    // takes the commands of an open in order, so once the rate is set, the
+    // purge sent before it is done and bytes written now are not purged.
+    bool WaitForBaudRate(std::uint32_t Baud, std::chrono::milliseconds Limit)
+    {
+        const std::pair<std::uint32_t, speed_t> rates[] = {{4800, B4800},   {9600, B9600},
+                                                           {19200, B19200}, {38400, B38400},
+                                                           {57600, B57600}, {115200, B115200}};
+        speed_t speed = B0;
+        for (const auto &[rate, code] : rates) {
+            if (rate == Baud)
+                speed = code;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + Limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const termios tio = Settings();
+            if (speed != B0 && ::cfgetospeed(&tio) == speed)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
     // Writes all of Bytes into the pty for ser2net to read; false on time-out.
     bool WriteMaster(const std::string &Bytes, std::chrono::milliseconds Limit)
     {
