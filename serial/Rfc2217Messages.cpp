@@ -82,14 +82,10 @@ std::string TComPortState::Take(const TTelnetSubneg &Subneg)
         if (value.size() == 1)
             TakeModemState(first);
         break;
-    case ServerOffset + FlowControlSuspend:
-        FSuspended = true;
-        break;
-    case ServerOffset + FlowControlResume:
-        FSuspended = false;
-        break;
     default:
-        break; // answers to our settings, and codes this client does not use
+        // Answers to our settings, and codes this client does not act on:
+        // FLOWCONTROL-SUSPEND among them, as TCP already holds the sender back.
+        break;
     }
     return {};
 }

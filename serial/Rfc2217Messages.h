@@ -92,8 +92,6 @@ public:
     [[nodiscard]] int ModemState() const { return FModemState; }
     // Last baud rate the server reported it set, 0 before any.
     [[nodiscard]] std::uint32_t ReportedBaudRate() const { return FBaudRate; }
-    // FLOWCONTROL-SUSPEND received and not yet resumed.
-    [[nodiscard]] bool Suspended() const { return FSuspended; }
 
 private:
     void TakeModemState(unsigned char State);
@@ -101,7 +99,6 @@ private:
     TLineCounters FCounters;
     int FModemState = -1;
     std::uint32_t FBaudRate = 0;
-    bool FSuspended = false;
 };
 
 } // namespace kestrune
