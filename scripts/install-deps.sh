@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-dejavu-core socat
+  fonts-dejavu-core socat ser2net
 )
 
 missing=()

@@ -5,6 +5,8 @@
 #include "serial/CommNotifier.h"
 #include "serial/CommWriteQueue.h"
 #include "serial/ReadThread.h"
+#include "serial/Rfc2217Connect.h"
+#include "serial/Rfc2217Device.h"
 #include "serial/SerialDevice.h"
 #include "serial/WriteThread.h"
 
@@ -62,15 +64,7 @@ void TComm::OpenPort()
     if (IsOpen())
         throw ECommsError("This serial port already opened");
 
-    const TOpenResult opened = TSerialDevice::OpenExclusive(CommDevicePath(FCommName));
-    if (opened.Fd < 0)
-        throw ECommsError("Error opening serial port (" + opened.Reason + ")");
-    std::unique_ptr<TSerialDevice> device =
-        FDeviceFactory ? FDeviceFactory(opened.Fd) : std::make_unique<TSerialDevice>(opened.Fd);
-    if (!device->HasTerminalSettings())
-        throw ECommsError("Cannot setup comm buffer");
-
-    FPortHandle = std::move(device);
+    FPortHandle = IsRemotePortName(FCommName) ? OpenRemoteDevice() : OpenLocalDevice();
     FPortHandle->PurgeInput();
     FPortHandle->PurgeOutput();
     ApplyTimeouts();
@@ -102,6 +96,35 @@ void TComm::OpenPort()
         ReleasePort();
         throw ECommsError("Unable to create write thread");
     }
+}
+
+std::unique_ptr<TSerialDevice> TComm::OpenLocalDevice()
+{
+    const TOpenResult opened = TSerialDevice::OpenExclusive(CommDevicePath(FCommName));
+    if (opened.Fd < 0)
+        throw ECommsError("Error opening serial port (" + opened.Reason + ")");
+    std::unique_ptr<TSerialDevice> device =
+        FDeviceFactory ? FDeviceFactory(opened.Fd) : std::make_unique<TSerialDevice>(opened.Fd);
+    if (!device->HasTerminalSettings())
+        throw ECommsError("Cannot setup comm buffer");
+    return device;
+}
+
+std::unique_ptr<TSerialDevice> TComm::OpenRemoteDevice()
+{
+    const std::optional<TRemotePortAddress> address = ParseRemotePortName(FCommName);
+    if (!address)
+        throw ECommsError("Error opening serial port (expected rfc2217://host:port)");
+    TRemoteConnection connection = OpenRemotePort(*address);
+    if (connection.Socket < 0)
+        throw ECommsError("Error opening serial port (" + connection.Reason + ")");
+    return std::make_unique<TRfc2217Device>(connection.Socket, std::move(*connection.Codec));
+}
+
+void TComm::SetBreak(bool On)
+{
+    if (IsOpen())
+        FPortHandle->SetBreak(On);
 }
 
 void TComm::ClosePort()
@@ -173,6 +196,7 @@ void TComm::ApplyLineSettings()
     settings.DataBits = int(FByteSize) + 5;
     settings.Parity = TLineSettings::TParityKind(FParity);
     settings.TwoStopBits = FStopBits != TStopBits::_1;
+    settings.OneAndHalfStopBits = FStopBits == TStopBits::_1_5;
     settings.ParityCheck = FParityCheck;
     settings.HardwareFlow = FOutx_CtsFlow || FRtsControl == TRtsControl::RtsHandshake;
     settings.XonXoffOut = FOutx_XonXoffFlow;

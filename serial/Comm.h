@@ -84,7 +84,9 @@ using TSendDataEmptyEvent = std::function<void(TComm *Sender)>;
 using TNotifyEvent = std::function<void(TComm *Sender)>;
 
 // Maps a port name to its device: "/dev/..." as given, "COMn" (n >= 1, any
-// case) to /dev/ttyS(n-1), any other name to /dev/<name>.
+// case) to /dev/ttyS(n-1), any other name to /dev/<name>. A name beginning
+// with "rfc2217://" (any case) is no device: OpenPort reaches that port over
+// the network instead.
 [[nodiscard]] std::string CommDevicePath(const std::string &CommName);
 
 // One serial port with a reader and a writer thread. Belongs to the thread
@@ -100,7 +102,9 @@ public:
 
     // Opens CommName for exclusive use, applies time-outs and line settings
     // and starts both threads. Throws ECommsError and stays closed on failure
-    // (or untouched when already open).
+    // (or untouched when already open). A remote port ("rfc2217://host:port")
+    // takes up to 10 seconds to connect, during which the event loop runs
+    // for painting and timers only.
     void OpenPort();
     // Stops both threads, drops unsent and unread bytes, closes the device.
     // Does nothing when closed.
@@ -118,6 +122,10 @@ public:
     // the driver meanwhile. Holds across ClosePort and OpenPort.
     void PauseReading(bool Paused);
     [[nodiscard]] bool ReadingPaused() const { return FReadingPaused; }
+
+    // Holds the transmit line in the break state, or ends the break. Does
+    // nothing when closed; a device that cannot is not reported.
+    void SetBreak(bool On);
 
     // Properties. Setting a line property or a time-out to a new value while
     // open re-applies its whole group; the same value changes nothing.
@@ -226,6 +234,8 @@ private:
         if (IsOpen())
             ApplyTimeouts();
     }
+    std::unique_ptr<TSerialDevice> OpenLocalDevice();
+    std::unique_ptr<TSerialDevice> OpenRemoteDevice();
     void ApplyLineSettings();
     void ApplyTimeouts();
     void StopReader();

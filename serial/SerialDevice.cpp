@@ -160,6 +160,11 @@ void TSerialDevice::PurgeOutput()
     ::tcflush(FFd, TCOFLUSH);
 }
 
+void TSerialDevice::SetBreak(bool On)
+{
+    ::ioctl(FFd, On ? TIOCSBRK : TIOCCBRK);
+}
+
 void TSerialDevice::SetTimeouts(const TCommTimeouts &Timeouts)
 {
     std::lock_guard lock(FTimeoutsLock);

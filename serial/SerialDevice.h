@@ -59,7 +59,8 @@ struct TLineSettings
     std::uint32_t BaudRate = 9600;
     int DataBits = 8; // 5..8
     TParityKind Parity = TParityKind::None;
-    bool TwoStopBits = false; // also used for 1.5, which Linux lacks
+    bool TwoStopBits = false;        // also used for 1.5, which Linux lacks
+    bool OneAndHalfStopBits = false; // kept apart for devices that have it
     bool ParityCheck = false;
     bool HardwareFlow = false; // CTS output flow or RTS handshake
     bool XonXoffOut = false;
@@ -105,8 +106,11 @@ public:
     // the reader takes as "this device has no line events".
     virtual TIoStatus ReadLineCounters(TLineCounters &Counters);
 
-    void PurgeInput();
-    void PurgeOutput();
+    virtual void PurgeInput();
+    virtual void PurgeOutput();
+
+    // Starts or ends a break on the transmit line; not reported when refused.
+    virtual void SetBreak(bool On);
 
     // Failures are not reported: the port keeps what the driver accepted.
     virtual void ApplyLineSettings(const TLineSettings &Settings);

@@ -1,0 +1,352 @@
+#pragma once
+
+// Peers for remote serial port tests, shared by the serial and window tests
+// and the benchmark: the real ser2net serving a pty whose master the caller
+// holds, and a scripted RFC 2217 server on a socket of its own.
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace kestrune::testing {
+
+// A loopback TCP port free at this moment.
+inline int FreeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = -1;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// True once something listens on 127.0.0.1:Port (read from /proc, so the
+// check opens no connection that a single-user server would count).
+inline bool IsListening(int Port)
+{
+    char local[32];
+    std::snprintf(local, sizeof local, "0100007F:%04X", Port);
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, address, remote, state;
+        fields >> slot >> address >> remote >> state;
+        if (address == local && state == "0A")
+            return true;
+    }
+    return false;
+}
+
+// ser2net in the foreground, serving the slave of a pty pair as an RFC 2217
+// port on 127.0.0.1. Its configuration and log live in a folder of its own.
+class TSer2net
+{
+public:
+    TSer2net()
+    {
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&FMaster, &slave, name, nullptr, nullptr) != 0)
+            return;
+        ::close(slave);
+        FSlavePath = name;
+        ::fcntl(FMaster, F_SETFD, FD_CLOEXEC);
+        char folder[] = "/tmp/kestrune-ser2net-XXXXXX";
+        if (::mkdtemp(folder))
+            FFolder = folder;
+        FPort = FreeLoopbackPort();
+    }
+    ~TSer2net()
+    {
+        Stop();
+        if (FMaster >= 0)
+            ::close(FMaster);
+        if (!FFolder.empty()) {
+            std::remove((FFolder + "/ser2net.yaml").c_str());
+            std::remove((FFolder + "/ser2net.log").c_str());
+            ::rmdir(FFolder.c_str());
+        }
+    }
+    TSer2net(const TSer2net &) = delete;
+    TSer2net &operator=(const TSer2net &) = delete;
+
+    [[nodiscard]] int Master() const { return FMaster; }
+    [[nodiscard]] const std::string &SlavePath() const { return FSlavePath; }
+    [[nodiscard]] int Port() const { return FPort; }
+    [[nodiscard]] std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(FPort); }
+
+    // Starts ser2net and waits until it listens; false with Error set when it
+    // is not installed or does not come up within 5 seconds.
+    bool Start(std::string &Error)
+    {
+        if (FMaster < 0 || FFolder.empty() || FPort <= 0) {
+            Error = "no pty, folder or free port for ser2net";
+            return false;
+        }
+        const char *program =
+            ::access("/usr/sbin/ser2net", X_OK) == 0 ? "/usr/sbin/ser2net" : "ser2net";
+        const std::string config = FFolder + "/ser2net.yaml";
+        std::ofstream(config) << "connection: &kestrune\n"
+                              << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << FPort << "\n"
+                              << "  connector: serialdev," << FSlavePath << ",9600n81,local\n";
+        const std::string log = FFolder + "/ser2net.log";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        // -n: foreground; -d: log to stdout; -u: no UUCP lock files.
+        const char *argv[] = {program, "-n", "-d", "-u", "-c", config.c_str(), nullptr};
+        const int spawned = ::posix_spawnp(&FPid, program, &actions, nullptr,
+                                           const_cast<char *const *>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            FPid = -1;
+            Error = "cannot start ser2net (" + std::string(std::strerror(spawned)) +
+                    "); scripts/install-deps.sh installs it";
+            return false;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!IsListening(FPort)) {
+            int status = 0;
+            if (::waitpid(FPid, &status, WNOHANG) == FPid) {
+                FPid = -1;
+                Error = "ser2net ended at once (not installed? scripts/install-deps.sh "
+                        "installs it): " +
+                        ReadLog();
+                return false;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                Error =
+                    "ser2net does not listen on port " + std::to_string(FPort) + ": " + ReadLog();
+                Stop();
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    // Ends ser2net (TERM, then KILL after 3 seconds) and waits for it.
+    void Stop()
+    {
+        if (FPid <= 0)
+            return;
+        ::kill(FPid, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        int status = 0;
+        while (::waitpid(FPid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(FPid, SIGKILL);
+                ::waitpid(FPid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        FPid = -1;
+    }
+
+    [[nodiscard]] std::string ReadLog() const
+    {
+        std::ifstream in(FFolder + "/ser2net.log");
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // The pty's settings as ser2net left them (the pair shares one termios).
+    [[nodiscard]] termios Settings() const
+    {
+        termios tio{};
+        ::tcgetattr(FMaster, &tio);
+        return tio;
+    }
+
+    // Waits until the pty runs at Baud (one of the common rates). ser2net
+    // takes the commands of an open in order, so once the rate is set, the
+    // purge sent before it is done and bytes written now are not purged.
+    bool WaitForBaudRate(std::uint32_t Baud, std::chrono::milliseconds Limit)
+    {
+        const std::pair<std::uint32_t, speed_t> rates[] = {{4800, B4800},   {9600, B9600},
+                                                           {19200, B19200}, {38400, B38400},
+                                                           {57600, B57600}, {115200, B115200}};
+        speed_t speed = B0;
+        for (const auto &[rate, code] : rates) {
+            if (rate == Baud)
+                speed = code;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + Limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const termios tio = Settings();
+            if (speed != B0 && ::cfgetospeed(&tio) == speed)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    // Writes all of Bytes into the pty for ser2net to read; false on time-out.
+    bool WriteMaster(const std::string &Bytes, std::chrono::milliseconds Limit)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + Limit;
+        std::size_t done = 0;
+        while (done < Bytes.size()) {
+            const ssize_t n = ::write(FMaster, Bytes.data() + done, Bytes.size() - done);
+            if (n > 0) {
+                done += std::size_t(n);
+                continue;
+            }
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            pollfd fd{FMaster, POLLOUT, 0};
+            ::poll(&fd, 1, 10);
+        }
+        return true;
+    }
+
+    // Reads from the pty until Count bytes are in or Limit passes. Safe from a
+    // thread of the caller's own.
+    std::string ReadMaster(std::size_t Count, std::chrono::milliseconds Limit)
+    {
+        std::string out;
+        const auto deadline = std::chrono::steady_clock::now() + Limit;
+        char buffer[65536];
+        while (out.size() < Count && std::chrono::steady_clock::now() < deadline) {
+            pollfd fd{FMaster, POLLIN, 0};
+            if (::poll(&fd, 1, 10) <= 0)
+                continue;
+            // EIO while no one holds the slave open: ser2net is not connected yet.
+            const ssize_t n = ::read(FMaster, buffer, std::min(sizeof buffer, Count - out.size()));
+            if (n > 0)
+                out.append(buffer, std::size_t(n));
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return out;
+    }
+
+private:
+    int FMaster = -1;
+    std::string FSlavePath;
+    std::string FFolder;
+    int FPort = -1;
+    pid_t FPid = -1;
+};
+
+// An RFC 2217 server played from a script, for what ser2net on a pty cannot
+// show: DTR, RTS and break commands, notifications, and refusals. It takes
+// one client, sends Greeting, and keeps everything the client sends.
+class TScriptedComPortServer
+{
+public:
+    explicit TScriptedComPortServer(std::string Greeting) : FGreeting(std::move(Greeting))
+    {
+        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(FListen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+            ::listen(FListen, 1) != 0 ||
+            ::getsockname(FListen, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            return;
+        FPort = ntohs(a.sin_port);
+        FThread = std::thread([this] { Run(); });
+    }
+    ~TScriptedComPortServer()
+    {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+        if (FClient >= 0)
+            ::close(FClient);
+        ::close(FListen);
+    }
+    TScriptedComPortServer(const TScriptedComPortServer &) = delete;
+    TScriptedComPortServer &operator=(const TScriptedComPortServer &) = delete;
+
+    [[nodiscard]] int Port() const { return FPort; }
+    [[nodiscard]] std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(FPort); }
+
+    [[nodiscard]] std::string Received()
+    {
+        std::lock_guard lock(FLock);
+        return FReceived;
+    }
+    void ClearReceived()
+    {
+        std::lock_guard lock(FLock);
+        FReceived.clear();
+    }
+    // Sends to the connected client; false when there is none.
+    bool Send(const std::string &Bytes)
+    {
+        if (FClient < 0)
+            return false;
+        return ::send(FClient, Bytes.data(), Bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(Bytes.size());
+    }
+
+private:
+    void Run()
+    {
+        while (!FStop && FClient < 0) {
+            pollfd fd{FListen, POLLIN, 0};
+            if (::poll(&fd, 1, 20) == 1)
+                FClient = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+        }
+        if (FClient < 0)
+            return;
+        Send(FGreeting);
+        char buffer[4096];
+        while (!FStop) {
+            pollfd fd{FClient, POLLIN, 0};
+            if (::poll(&fd, 1, 20) != 1)
+                continue;
+            const ssize_t n = ::recv(FClient, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            std::lock_guard lock(FLock);
+            FReceived.append(buffer, std::size_t(n));
+        }
+    }
+
+    std::string FGreeting;
+    int FListen = -1;
+    std::atomic<int> FClient{-1};
+    int FPort = -1;
+    std::atomic<bool> FStop{false};
+    std::mutex FLock;
+    std::string FReceived;
+    std::thread FThread;
+};
+
+} // namespace kestrune::testing
