@@ -57,6 +57,8 @@ public:
     // descriptors or memory, say), has stopped and is idle: nothing listens
     // any more, raised once. Not fatal: a line of the connection log could not
     // be written; the connect or close it belonged to went ahead as usual.
+    // Raised last, after any other event of the same notification; when
+    // unassigned, the failure goes unreported (a fatal one still stops).
     std::function<void(TDRSock *Sender, const std::string &Reason, bool Fatal)> OnFailure;
 
     void StartUDP();
