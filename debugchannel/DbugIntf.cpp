@@ -5,12 +5,17 @@
 #include "debugchannel/DebugRecord.h"
 #include "debugchannel/DebugSocketPath.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
+#include <memory>
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -28,6 +33,26 @@ std::atomic<bool> launchFailed{false};
 std::atomic<int> launchAttempts{0};
 std::atomic<int> spawnAttempts{0};
 std::atomic<pid_t> lastSpawnedPid{0};
+
+// How often a started window's socket is looked for.
+constexpr int kStartPollMs = 10;
+
+// The channel between texts. Touched on the GUI thread only.
+struct TDebugLink
+{
+    TDebugWindow Window; // connected once, reused for every text
+    bool Starting = false;
+    std::uint64_t StartRun = 0; // tells a pending look which start it belongs to
+    std::chrono::steady_clock::time_point StartDeadline;
+    std::shared_ptr<std::atomic<bool>> StartedProgramEnded;
+    std::deque<std::string> Queued; // records waiting for the started window
+};
+
+TDebugLink &debugLink()
+{
+    static TDebugLink state;
+    return state;
+}
 
 std::string &settingsPathOverride()
 {
@@ -114,36 +139,109 @@ pid_t spawnProgram(const std::string &path)
     return pid;
 }
 
-// Waits until the new program's socket answers, the program ends, or time is up.
-// A program still running afterwards is reaped by a thread of its own, so it
-// leaves no zombie when it closes while we run.
-TDebugWindow waitForWindow(pid_t pid)
+// The started program is reaped by a thread of its own, so it leaves no zombie
+// when it closes while we run; the flag tells the GUI thread it has ended.
+std::shared_ptr<std::atomic<bool>> reapWhenEnded(pid_t pid)
 {
-    using namespace std::chrono;
-    const auto deadline = steady_clock::now() + milliseconds(DebugWindowStartWaitMs);
-    bool ended = false;
-    for (;;) {
-        if (TDebugWindow window = FindDebugWindow())
-            break;
-        if (::waitpid(pid, nullptr, WNOHANG) == pid) {
-            ended = true;
-            break;
-        }
-        if (steady_clock::now() >= deadline)
-            break;
-        std::this_thread::sleep_for(milliseconds(10));
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    try {
+        std::thread([pid, ended] {
+            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            *ended = true;
+        }).detach();
+    } catch (const std::exception &) {
+        // No thread to spare: the ended program stays a zombie until we exit,
+        // and the start is given up at its deadline.
     }
-    if (!ended) {
-        try {
-            std::thread([pid] {
-                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-                }
-            }).detach();
-        } catch (const std::exception &) {
-            // No thread to spare: the ended program stays a zombie until we exit.
-        }
+    return ended;
+}
+
+// Hands the record to the kept window, reconnecting once when that window has
+// gone (a restarted window binds a new socket at the same place). False when
+// there is no window to take it.
+bool deliver(TDebugLink &c, const std::string &record)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!c.Window)
+            c.Window = FindDebugWindow();
+        if (!c.Window)
+            return false;
+        if (c.Window.Send(record) != TDebugSend::Gone)
+            return true;
+        c.Window = TDebugWindow();
     }
-    return FindDebugWindow();
+    return false;
+}
+
+void queue(TDebugLink &c, std::string record)
+{
+    if (c.Queued.size() < DebugQueueLimit)
+        c.Queued.push_back(std::move(record));
+}
+
+void endStart(TDebugLink &c)
+{
+    c.Starting = false;
+    ++c.StartRun;
+    c.Queued.clear();
+    c.StartedProgramEnded.reset();
+}
+
+void lookForStartedWindow(std::uint64_t run) noexcept;
+
+void scheduleLook(std::uint64_t run)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app) {
+        // No event loop to await the window on.
+        endStart(debugLink());
+        return;
+    }
+    QTimer::singleShot(kStartPollMs, app, [run] { lookForStartedWindow(run); });
+}
+
+// One look for the started window's socket, between other events. Once it is
+// there, the queued texts go out as fast as the window takes them (its queue
+// holds only a few), still within a time limit.
+void lookForStartedWindow(std::uint64_t run) noexcept
+{
+    TDebugLink &c = debugLink();
+    if (!c.Starting || run != c.StartRun)
+        return;
+    try {
+        const auto now = std::chrono::steady_clock::now();
+        if (!c.Window) {
+            c.Window = FindDebugWindow();
+            if (c.Window) {
+                c.StartDeadline = now + std::chrono::milliseconds(DebugWindowStartWaitMs);
+            } else {
+                const bool ended = c.StartedProgramEnded && c.StartedProgramEnded->load();
+                if (ended || now >= c.StartDeadline)
+                    endStart(c); // the next text starts the program again
+                else
+                    scheduleLook(run);
+                return;
+            }
+        }
+        while (!c.Queued.empty()) {
+            const TDebugSend sent = c.Window.Send(c.Queued.front());
+            if (sent == TDebugSend::Full)
+                break;
+            if (sent == TDebugSend::Gone) {
+                c.Window = TDebugWindow();
+                endStart(c);
+                return;
+            }
+            c.Queued.pop_front();
+        }
+        if (c.Queued.empty() || now >= c.StartDeadline)
+            endStart(c);
+        else
+            scheduleLook(run);
+    } catch (const std::exception &) {
+        endStart(c);
+    }
 }
 
 } // namespace
@@ -167,26 +265,40 @@ std::string DebugWindowProgramPath()
     return dir + "/" + std::string(DebugWindowProgramName);
 }
 
-TDebugWindow LaunchDebugWindow() noexcept
+bool LaunchDebugWindow() noexcept
 {
+    TDebugLink &c = debugLink();
+    if (c.Starting)
+        return true;
     if (launchFailed)
-        return {};
+        return false;
     ++launchAttempts;
     try {
         const std::string program = DebugWindowProgramPath();
         if (trimBlanks(program).empty() || !isFile(program)) {
             launchFailed = true;
-            return {};
+            return false;
         }
         const pid_t pid = spawnProgram(program);
         if (pid <= 0) {
             launchFailed = true;
-            return {};
+            return false;
         }
-        return waitForWindow(pid);
+        c.Starting = true;
+        ++c.StartRun;
+        c.StartDeadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(DebugWindowStartWaitMs);
+        c.StartedProgramEnded = reapWhenEnded(pid);
+        scheduleLook(c.StartRun);
+        return c.Starting;
     } catch (const std::exception &) {
-        return {};
+        return false;
     }
+}
+
+bool DebugWindowStarting() noexcept
+{
+    return debugLink().Starting;
 }
 
 bool DebugWindowLaunchFailed() noexcept
@@ -197,12 +309,18 @@ bool DebugWindowLaunchFailed() noexcept
 void SendDebugTextOfKind(std::string_view text, std::uint8_t kind) noexcept
 {
     try {
-        TDebugWindow window = FindDebugWindow();
-        if (!window)
-            window = LaunchDebugWindow();
-        if (!window)
+        TDebugLink &c = debugLink();
+        std::string record = BuildDebugRecord(text, kind);
+        // While a started window is awaited, texts keep their order behind
+        // the ones already waiting.
+        if (c.Starting) {
+            queue(c, std::move(record));
             return;
-        window.Send(BuildDebugRecord(text, kind));
+        }
+        if (deliver(c, record))
+            return;
+        if (LaunchDebugWindow())
+            queue(c, std::move(record));
     } catch (const std::exception &) {
         // A diagnostic text is never worth disturbing the user for.
     }
@@ -238,6 +356,8 @@ pid_t LastSpawnedPid()
 
 void Reset()
 {
+    endStart(debugLink());
+    debugLink().Window = TDebugWindow();
     launchFailed = false;
     launchAttempts = 0;
     spawnAttempts = 0;

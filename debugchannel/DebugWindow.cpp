@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <utility>
@@ -32,16 +31,22 @@ TDebugWindow::~TDebugWindow()
         ::close(FSocket);
 }
 
-bool TDebugWindow::Send(std::string_view record) const
+TDebugSend TDebugWindow::Send(std::string_view record) const
 {
     if (FSocket < 0)
-        return false;
+        return TDebugSend::Gone;
     for (;;) {
-        const ssize_t sent = ::send(FSocket, record.data(), record.size(), MSG_NOSIGNAL);
+        const ssize_t sent =
+            ::send(FSocket, record.data(), record.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0)
-            return static_cast<std::size_t>(sent) == record.size();
-        if (errno != EINTR)
-            return false;
+            return TDebugSend::Sent;
+        if (errno == EINTR)
+            continue;
+        // A record too large for the window's socket is lost like one that
+        // finds its queue full; the window itself is still there.
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS || errno == EMSGSIZE)
+            return TDebugSend::Full;
+        return TDebugSend::Gone;
     }
 }
 
@@ -57,10 +62,6 @@ TDebugWindow FindDebugWindow()
     // A socket file left behind by a window that died refuses the connect.
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
         return {};
-    timeval timeout{};
-    timeout.tv_sec = DebugSendTimeoutMs / 1000;
-    timeout.tv_usec = (DebugSendTimeoutMs % 1000) * 1000;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     return window;
 }
 

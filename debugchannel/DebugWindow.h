@@ -4,10 +4,13 @@
 
 namespace kestrune {
 
-// How long one record may wait for room in the debug window's queue. The window
-// reads as fast as it can show, so only a hung window ever makes a send wait;
-// the bound keeps such a window from freezing the program's own event loop.
-inline constexpr int DebugSendTimeoutMs = 2000;
+// What became of one record handed to the debug window.
+enum class TDebugSend
+{
+    Sent,
+    Full, // not taken (the window's queue is full): the record is dropped
+    Gone, // the window closed its socket (or there is none): look for it again
+};
 
 // A found debug window: a datagram socket connected to the window's socket.
 // Empty when no window was found. Owns the socket.
@@ -25,8 +28,9 @@ public:
     [[nodiscard]] explicit operator bool() const { return FSocket >= 0; }
     [[nodiscard]] int Handle() const { return FSocket; }
 
-    // Hands one record to the window as one datagram; false when it was not taken.
-    bool Send(std::string_view record) const;
+    // Hands one record to the window as one datagram without waiting: a
+    // window that does not keep up loses the record rather than stall us.
+    TDebugSend Send(std::string_view record) const;
 
 private:
     int FSocket = -1;

@@ -7,13 +7,15 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <exception>
-#include <fcntl.h>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -35,6 +37,12 @@ public:
 namespace {
 
 constexpr std::size_t kCompactAt = 1 << 20;
+// What one read wake-up may take before other sockets and the GUI get a turn.
+constexpr int kReadsPerWake = 64;
+constexpr std::size_t kBytesPerWake = 128 * 1024;
+// Room for a burst of datagrams while the GUI thread is busy elsewhere.
+constexpr int kUdpReceiveBuffer = 4 << 20;
+constexpr const char *kConnectError = "Error while try establish a TCP connect.";
 
 // Closes a descriptor unless released: a failed start leaves nothing open.
 class FdGuard
@@ -95,22 +103,28 @@ bool wouldBlock(int error)
     return error == EAGAIN || error == EWOULDBLOCK;
 }
 
-// A blocking connect interrupted by a signal goes on in the background; wait
-// for its outcome as the uninterrupted call would have.
-bool connectBlocking(int fd, const sockaddr_in &to)
+// The outcome of a non-blocking connect: 0 once connected, EINPROGRESS while
+// the server has not answered, otherwise the reason it failed.
+int connectOutcome(int fd)
 {
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
-        return true;
-    if (errno != EINTR)
-        return false;
     pollfd p{fd, POLLOUT, 0};
-    while (::poll(&p, 1, -1) < 0) {
-        if (errno != EINTR)
-            return false;
-    }
+    if (::poll(&p, 1, 0) == 0)
+        return EINPROGRESS;
     int error = 0;
     socklen_t len = sizeof error;
-    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+        return errno;
+    return error;
+}
+
+void requestReceiveBuffer(int fd)
+{
+    // The forced form goes past net.core.rmem_max but needs CAP_NET_ADMIN;
+    // without it the kernel caps the plain request at rmem_max.
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kUdpReceiveBuffer,
+                     sizeof kUdpReceiveBuffer) == 0)
+        return;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kUdpReceiveBuffer, sizeof kUdpReceiveBuffer);
 }
 
 void retire(QSocketNotifier *&notifier)
@@ -132,6 +146,9 @@ TDRSock::TDRSock() : FWindow(new TSockWindow(this)) {}
 
 TDRSock::~TDRSock()
 {
+    *FAlive = false;
+    if (FConnectLoop)
+        FConnectLoop->quit();
     // Owners stop before deleting; an endpoint deleted while open still
     // closes its sockets rather than leaking them.
     closeDataSocket();
@@ -144,7 +161,7 @@ TDRSock::~TDRSock()
 
 void TDRSock::StartServer()
 {
-    if (FState != 0)
+    if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
     FdGuard fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (fd.get() < 0)
@@ -167,23 +184,74 @@ void TDRSock::StartServer()
 
 void TDRSock::StartClient()
 {
-    if (FState != 0)
+    if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
     const sockaddr_in remote = ipv4Address(ResolveHost(RemoteHost), RemotePort);
-    FdGuard fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    FdGuard fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (fd.get() < 0)
         throw ESocketError("Error create a socket");
-    if (!connectBlocking(fd.get(), remote))
-        throw ESocketError("Error while try establish a TCP connect.");
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
+    // May run other handlers, which may stop or delete this endpoint: after a
+    // failure nothing of it is touched.
+    const int error = connectWaiting(fd.get(), remote);
+    if (error != 0)
+        throw ESocketError(std::string(kConnectError) + " " + std::strerror(error));
 
     attachDataSocket(fd.release(), true);
     FState = 2;
 }
 
+int TDRSock::connectWaiting(int fd, const sockaddr_in &to)
+{
+    // A connect interrupted by a signal goes on in the background, as one
+    // still in progress does.
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
+        return 0;
+    if (errno != EINPROGRESS && errno != EINTR)
+        return errno;
+
+    const int timeoutMs = std::max(0, ConnectTimeoutMs);
+    if (!QCoreApplication::instance()) {
+        // No event loop to keep going: wait here.
+        pollfd p{fd, POLLOUT, 0};
+        int ready;
+        while ((ready = ::poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
+        }
+        return ready == 0 ? ETIMEDOUT : connectOutcome(fd);
+    }
+
+    const std::shared_ptr<bool> alive = FAlive;
+    QEventLoop loop;
+    QSocketNotifier answered(fd, QSocketNotifier::Write);
+    QTimer timer;
+    timer.setSingleShot(true);
+    bool timedOut = false;
+    QObject::connect(&answered, &QSocketNotifier::activated, &loop, [&loop] { loop.quit(); });
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
+    timer.start(timeoutMs);
+    for (;;) {
+        FConnectLoop = &loop;
+        // Paint events and other sockets' notifications still run; the user
+        // cannot click or type into a window that is half way through Start.
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (!*alive)
+            return ECANCELED;
+        if (!FConnectLoop) // StopSocket ran meanwhile
+            return ECANCELED;
+        FConnectLoop = nullptr;
+        const int outcome = connectOutcome(fd);
+        if (outcome != EINPROGRESS)
+            return outcome;
+        if (timedOut)
+            return ETIMEDOUT;
+    }
+}
+
 void TDRSock::StartUDP()
 {
-    if (FState != 0)
+    if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
     FdGuard fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (fd.get() < 0)
@@ -191,6 +259,7 @@ void TDRSock::StartUDP()
     const sockaddr_in local = ipv4Address(htonl(INADDR_ANY), LocalPort);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
         throw ESocketError("Error bind sock to " + std::to_string(LocalPort) + ".");
+    requestReceiveBuffer(fd.get());
     FSendToAddr = ResolveHost(RemoteHost);
     FSendToPort = static_cast<std::uint16_t>(RemotePort);
 
@@ -200,6 +269,11 @@ void TDRSock::StartUDP()
 
 void TDRSock::StopSocket()
 {
+    if (FConnectLoop) {
+        // Ends a StartClient that is still waiting; it then raises.
+        FConnectLoop->quit();
+        FConnectLoop = nullptr;
+    }
     if (FState == 0)
         return;
     closeDataSocket();
@@ -322,11 +396,16 @@ void TDRSock::handleAccept()
                 false); // out of descriptors; resumes when the client leaves
         return;
     }
+    const std::shared_ptr<bool> alive = FAlive;
     if (fd < 0) {
-        if (isTransientAcceptError(errno))
+        const int error = errno;
+        if (isTransientAcceptError(error))
             return;
+        // Out of descriptors or memory: retrying would spin on the same
+        // failure, so the server stops and says why.
         StopSocket();
-        throw ESocketError("Accept error.");
+        reportFailure(alive, std::string("Accept error. ") + std::strerror(error), true);
+        return;
     }
 
     FClientAddr = peer.sin_addr.s_addr;
@@ -334,50 +413,80 @@ void TDRSock::handleAccept()
     attachDataSocket(fd, true);
 
     // Prepared before the event: the handler may delete this endpoint.
-    const std::string line =
-        LoginLine(QDateTime::currentDateTime(), DottedAddress(FClientAddr), FClientPort, true);
-    const std::string path = paths::LoginFilePath();
+    std::string line;
+    std::string path;
+    std::string logError;
+    try {
+        line =
+            LoginLine(QDateTime::currentDateTime(), DottedAddress(FClientAddr), FClientPort, true);
+        path = paths::LoginFilePath();
+    } catch (const std::exception &e) {
+        logError = e.what();
+    }
     if (const auto handler = OnConnected)
         handler(this);
-    AppendLoginLine(path, line);
+    if (logError.empty()) {
+        try {
+            AppendLoginLine(path, line);
+        } catch (const std::exception &e) {
+            logError = e.what();
+        }
+    }
+    if (!logError.empty())
+        reportFailure(alive, logError, false);
 }
 
 void TDRSock::handleRead()
 {
-    if (FDataSocket < 0)
-        return;
-    // MSG_TRUNC makes a datagram report its full length, so an oversized one
-    // is detected instead of silently cut.
-    const ssize_t n =
-        ::recv(FDataSocket, FRecvBuffer, sizeof FRecvBuffer, FDataIsTcp ? 0 : MSG_TRUNC);
-    if (n < 0) {
-        const int error = errno;
-        if (wouldBlock(error) || error == EINTR)
+    // Each event may stop, pause, restart or delete this endpoint: the loop
+    // goes on only while the same connection is still wanted.
+    const std::shared_ptr<bool> alive = FAlive;
+    const std::uint64_t generation = FDataGeneration;
+    const auto stillWanted = [&] {
+        return *alive && generation == FDataGeneration && FDataSocket >= 0 && !FReadPaused &&
+               !FPeerClosed;
+    };
+    std::size_t taken = 0;
+    for (int reads = 0; reads < kReadsPerWake && taken < kBytesPerWake && stillWanted(); ++reads) {
+        // MSG_TRUNC makes a datagram report its full length, so an oversized
+        // one is detected instead of silently cut.
+        const ssize_t n =
+            ::recv(FDataSocket, FRecvBuffer, sizeof FRecvBuffer, FDataIsTcp ? 0 : MSG_TRUNC);
+        if (n < 0) {
+            const int error = errno;
+            if (error == EINTR)
+                continue;
+            if (wouldBlock(error))
+                return;
+            // A failed read ends the wake-up: a lasting error must not spin.
+            if (const auto handler = OnSocketError)
+                handler(this, error);
             return;
-        if (const auto handler = OnSocketError)
-            handler(this, error);
-        return;
+        }
+        if (static_cast<std::size_t>(n) > sizeof FRecvBuffer) {
+            if (const auto handler = OnSocketError)
+                handler(this, EMSGSIZE);
+            continue;
+        }
+        if (FDataIsTcp && n == 0) {
+            FPeerClosed = true;
+            updateReadNotifier();
+            TSockWindow *window = FWindow;
+            QMetaObject::invokeMethod(
+                window,
+                [window, generation] {
+                    if (window->Owner)
+                        window->Owner->handleClose(generation);
+                },
+                Qt::QueuedConnection);
+            if (const auto handler = OnDataArrival)
+                handler(this, FRecvBuffer, 0);
+            return;
+        }
+        taken += static_cast<std::size_t>(n);
+        if (const auto handler = OnDataArrival)
+            handler(this, FRecvBuffer, static_cast<std::int32_t>(n));
     }
-    if (static_cast<std::size_t>(n) > sizeof FRecvBuffer) {
-        if (const auto handler = OnSocketError)
-            handler(this, EMSGSIZE);
-        return;
-    }
-    if (FDataIsTcp && n == 0) {
-        FPeerClosed = true;
-        updateReadNotifier();
-        TSockWindow *window = FWindow;
-        const std::uint64_t generation = FDataGeneration;
-        QMetaObject::invokeMethod(
-            window,
-            [window, generation] {
-                if (window->Owner)
-                    window->Owner->handleClose(generation);
-            },
-            Qt::QueuedConnection);
-    }
-    if (const auto handler = OnDataArrival)
-        handler(this, FRecvBuffer, static_cast<std::int32_t>(n));
 }
 
 void TDRSock::handleWritable()
@@ -419,7 +528,7 @@ void TDRSock::handleClose(std::uint64_t generation)
 {
     if (generation != FDataGeneration || FDataSocket < 0)
         return;
-    std::exception_ptr logError;
+    std::string logError;
     if (FState == 1) {
         // After a reset the kernel no longer knows the peer; the accept did.
         sockaddr_in peer{};
@@ -435,16 +544,26 @@ void TDRSock::handleClose(std::uint64_t generation)
         try {
             AppendLoginLine(paths::LoginFilePath(), LoginLine(QDateTime::currentDateTime(),
                                                               DottedAddress(addr), port, false));
-        } catch (...) {
-            logError = std::current_exception();
+        } catch (const std::exception &e) {
+            logError = e.what();
         }
         closeDataSocket();
         FListenNotifier->setEnabled(true);
     }
+    const std::shared_ptr<bool> alive = FAlive;
     if (const auto handler = OnSocketClose)
         handler(this);
-    if (logError)
-        std::rethrow_exception(logError);
+    if (!logError.empty())
+        reportFailure(alive, logError, false);
+}
+
+void TDRSock::reportFailure(const std::shared_ptr<bool> &alive, const std::string &reason,
+                            bool fatal)
+{
+    if (!*alive)
+        return;
+    if (const auto handler = OnFailure)
+        handler(this, reason, fatal);
 }
 
 } // namespace kestrune

@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+class QEventLoop;
 class QSocketNotifier;
+struct sockaddr_in;
 
 namespace kestrune {
 
@@ -16,9 +19,11 @@ class TSockWindow;
 // The network transport: a UDP peer, a TCP server serving one client at a
 // time, or a TCP client; one of them between a start call and StopSocket.
 // Everything runs on the GUI thread; readiness arrives through notifiers owned
-// by a hidden QObject. Every event is the last thing the endpoint does while
-// handling a notification, so a handler may send, stop, or stop and delete the
-// endpoint. The start calls raise ESocketError and then leave nothing open.
+// by a hidden QObject. A handler may send, pause, stop, or stop and delete the
+// endpoint from inside any event: the endpoint notices and touches nothing of
+// itself afterwards. The start calls raise ESocketError and then leave nothing
+// open; nothing is ever thrown out of a notification, failures there are
+// reported through OnFailure.
 class TDRSock : public TComponent
 {
 public:
@@ -29,11 +34,16 @@ public:
     std::string RemoteHost = "127.0.0.1";
     std::int32_t RemotePort = 0;
     std::int32_t LocalPort = 0;
+    // How long StartClient waits for the server to answer.
+    int ConnectTimeoutMs = 10'000;
 
     // The TCP server accepted a client.
     std::function<void(TDRSock *Sender)> OnConnected;
-    // Bytes were read; valid until the handler returns. On TCP a count of 0
-    // means the peer closed, and OnSocketClose follows as a later event.
+    // Bytes were read, at most 2,048 per event (UDP: one datagram per event);
+    // valid until the handler returns. One wake-up reads on while data is
+    // ready, up to a budget, so a burst arrives as consecutive events in
+    // order. On TCP a count of 0 means the peer closed, and OnSocketClose
+    // follows as a later event.
     std::function<void(TDRSock *Sender, const void *Buffer, std::int32_t ByteNum)> OnDataArrival;
     // A read failed with this errno (EMSGSIZE: a datagram over 2,048 bytes).
     std::function<void(TDRSock *Sender, std::int32_t Code)> OnSocketError;
@@ -42,10 +52,24 @@ public:
     std::function<void(TDRSock *Sender)> OnSocketClose;
     // Every byte that SendData had to queue has now been handed to the kernel.
     std::function<void(TDRSock *Sender)> OnSendQueueDrained;
+    // Something failed while handling a notification; Reason is a sentence
+    // for the user. Fatal: the TCP server could not accept (out of
+    // descriptors or memory, say), has stopped and is idle: nothing listens
+    // any more, raised once. Not fatal: a line of the connection log could not
+    // be written; the connect or close it belonged to went ahead as usual.
+    // Raised last, after any other event of the same notification; when
+    // unassigned, the failure goes unreported (a fatal one still stops).
+    std::function<void(TDRSock *Sender, const std::string &Reason, bool Fatal)> OnFailure;
 
     void StartUDP();
     void StartServer();
-    // Connects while the call waits; a normal return means connected.
+    // Connects while the call waits; a normal return means connected. While
+    // it waits (at most ConnectTimeoutMs) the event loop runs without user
+    // input, so windows keep painting and other channels keep working. On
+    // failure the message is "Error while try establish a TCP connect."
+    // followed by the system's reason. StopSocket or deleting the endpoint
+    // during the wait ends it: the call then raises with the reason
+    // "Operation canceled" and touches nothing of a deleted endpoint.
     void StartClient();
     // Closes everything without events; does nothing when idle.
     void StopSocket();
@@ -68,7 +92,7 @@ public:
     // bytes to the kernel's flow control. Holds across clients until changed.
     void PauseReading(bool Pause);
 
-    // 0 idle, 1 TCP server, 2 TCP client, 3 UDP peer.
+    // 0 idle (also while StartClient waits), 1 TCP server, 2 TCP client, 3 UDP peer.
     [[nodiscard]] int State() const { return FState; }
     // The port the TCP server or UDP peer is bound to (LocalPort 0 lets the
     // system choose); 0 when not bound.
@@ -77,6 +101,7 @@ public:
 private:
     friend struct TDRSockTestAccess;
 
+    int connectWaiting(int fd, const sockaddr_in &to);
     void attachDataSocket(int fd, bool tcp);
     void closeDataSocket();
     void closeListenSocket();
@@ -85,8 +110,12 @@ private:
     void handleRead();
     void handleWritable();
     void handleClose(std::uint64_t generation);
+    void reportFailure(const std::shared_ptr<bool> &alive, const std::string &reason, bool fatal);
 
     std::uint8_t FState = 0;
+    // False once destroyed; a loop that raised an event checks its copy first.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+    QEventLoop *FConnectLoop = nullptr; // set while StartClient waits
     TSockWindow *FWindow = nullptr;
     int FListenSocket = -1;
     int FDataSocket = -1;

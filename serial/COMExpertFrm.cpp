@@ -1,10 +1,15 @@
 #include "serial/COMExpertFrm.h"
 
+#include "common/IntText.h"
+
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
+#include <string_view>
 
 namespace kestrune {
 
@@ -87,6 +92,56 @@ QLineEdit *TfrmCOMExpert::AddRow(int row, const QString &labelText, const char *
 void TfrmCOMExpert::btnOKClick()
 {
     accept();
+}
+
+std::uint32_t TfrmCOMExpert::TimeoutFromText(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (const auto value = TryStrToInt(view))
+        return static_cast<std::uint32_t>(*value);
+    // Past the signed range the same notation holds, up to 32 bits unsigned.
+    std::size_t i = std::min(view.find_first_not_of(" \t"), view.size());
+    if (i < view.size() && view[i] == '+')
+        ++i;
+    unsigned base = 10;
+    if (i < view.size() && (view[i] == '$' || view[i] == 'x' || view[i] == 'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < view.size() && view[i] == '0' &&
+               (view[i + 1] == 'x' || view[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    std::uint64_t value = 0;
+    bool digits = false;
+    for (; i < view.size(); ++i) {
+        const char c = view[i];
+        unsigned d = 16;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        if (d >= base || (value = value * base + d) > 0xFFFFFFFFu) {
+            digits = false;
+            break;
+        }
+        digits = true;
+    }
+    if (!digits)
+        return static_cast<std::uint32_t>(StrToInt(view)); // raises the usual conversion error
+    return static_cast<std::uint32_t>(value);
+}
+
+void TfrmCOMExpert::ReadTimeouts(const std::array<std::uint32_t *, 5> &targets) const
+{
+    const QLineEdit *edits[] = {edtReadIntervalTimeout, edtReadTimeoutMultiplier,
+                                edtReadTimeoutConstant, edtWriteTimeoutMultiplier,
+                                edtWriteTimeoutConstant};
+    for (std::size_t i = 0; i < targets.size(); ++i)
+        *targets[i] = TimeoutFromText(edits[i]->text());
 }
 
 void TfrmCOMExpert::btnCancelClick()

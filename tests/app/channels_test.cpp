@@ -166,7 +166,8 @@ TEST_F(ChannelTest, FailingRelayShowsItsErrorAndLeavesEverythingClosed)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, "Error");
     EXPECT_EQ(messages[0].text,
-              "Network operate error.\r\nError msg:Error while try establish a TCP connect.");
+              "Network operate error.\r\nError msg:Error while try establish a TCP connect. "
+              "Connection refused");
     expectClosedState();
     // The main channel's port and the unchecked relay's port are free again.
     TSocketPeer probe;

@@ -4,6 +4,8 @@
 #include "debugchannel/DbugIntf.h"
 #include "debugchannel/DebugSocketPath.h"
 
+#include <QCoreApplication>
+
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -19,18 +21,28 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace kestrune {
 
+// Runs the event loop (a started window is awaited there) until `done` holds
+// or the time is up.
 inline bool WaitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+inline int OpenFdCount()
+{
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 inline std::string FileText(const std::string &path)
@@ -69,6 +81,15 @@ public:
     ~TRecordListener() { ::close(FSocket); }
     TRecordListener(const TRecordListener &) = delete;
     TRecordListener &operator=(const TRecordListener &) = delete;
+
+    // Everything waiting, one record each.
+    std::vector<std::string> Drain()
+    {
+        std::vector<std::string> records;
+        while (auto record = Receive(0))
+            records.push_back(*record);
+        return records;
+    }
 
     std::optional<std::string> Receive(int timeoutMs = 5000)
     {

@@ -57,10 +57,35 @@ TEST_F(DebugChannelTest, SocketLeftBehindByADeadWindowIsNoWindow)
     EXPECT_TRUE(DebugWindowLaunchFailed());
 }
 
-// A window that stopped reading must not hold the caller (the GUI thread) for good.
-TEST_F(DebugChannelTest, HungWindowDoesNotBlockTheSenderForever)
+// One socket serves every text; a restarted window is found again at once.
+TEST_F(DebugChannelTest, OneSocketIsKeptAndAReplacedWindowIsReconnected)
+{
+    auto window = std::make_unique<TRecordListener>(SocketPath());
+    SendDebugText("first");
+    EXPECT_TRUE(window->Receive().has_value());
+    const int fds = OpenFdCount();
+    for (int i = 0; i < 20; ++i) {
+        SendDebugText("again");
+        EXPECT_TRUE(window->Receive().has_value());
+    }
+    EXPECT_EQ(OpenFdCount(), fds) << "no socket per text";
+
+    window.reset();
+    std::filesystem::remove(SocketPath());
+    window = std::make_unique<TRecordListener>(SocketPath());
+    SendDebugText("after restart");
+    EXPECT_EQ(window->Receive(), "\x01\x03"
+                                 "after restart\0"s);
+    EXPECT_EQ(OpenFdCount(), fds);
+    EXPECT_EQ(debugchannel_testing::LaunchAttempts(), 0);
+}
+
+// A window that stopped reading must not hold the caller (the GUI thread):
+// the text it has no room for is dropped, and the window stays in use.
+TEST_F(DebugChannelTest, FullWindowDropsTheTextWithoutWaiting)
 {
     TRecordListener hung(SocketPath());
+    SendDebugText("before");
     // Fill the window's queue from sockets of our own until it takes nothing more.
     std::vector<TDebugWindow> fillers;
     for (int i = 0; i < 64; ++i) {
@@ -75,13 +100,24 @@ TEST_F(DebugChannelTest, HungWindowDoesNotBlockTheSenderForever)
             break;
     }
 
+    // Run apart, so a send that waits fails the test instead of hanging it.
     auto returned = std::make_shared<std::atomic<bool>>(false);
     std::thread([returned] {
-        SendDebugText("COMReceiveError");
+        SendDebugText("dropped");
         *returned = true;
     }).detach();
-    EXPECT_TRUE(WaitUntil([&] { return returned->load(); }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return returned->load(); }, 5000));
+
+    const std::vector<std::string> queued = hung.Drain();
+    EXPECT_EQ(queued.front(), "\x01\x03"
+                              "before\0"s);
+    for (const std::string &record : queued)
+        EXPECT_EQ(record.find("dropped"), std::string::npos);
+    SendDebugText("later");
+    EXPECT_EQ(hung.Receive(), "\x01\x03"
+                              "later\0"s);
     EXPECT_FALSE(DebugWindowLaunchFailed());
+    EXPECT_EQ(debugchannel_testing::LaunchAttempts(), 0);
 }
 
 TEST_F(DebugChannelTest, ProgramPathComesFromFilePathOrFallsBackBesideTheExecutable)

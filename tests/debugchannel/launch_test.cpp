@@ -74,14 +74,47 @@ TEST_F(DebugWindowLaunchTest, ProgramThatCannotRunSetsTheFlag)
     }
 }
 
-// A program that starts but opens no socket is no failure: the next text tries again.
+// Texts sent while the started window comes up wait for it, in order and up to
+// the queue's limit; the sender never waits for the window.
+TEST_F(DebugWindowLaunchTest, TextsSentWhileTheWindowStartsAreQueuedAndFlushed)
+{
+    WriteFile(Dir + "/bin/GExpertsDebugWindow",
+              "#!/bin/sh\nsleep 0.3\nexec '" + StandInProgram() + "' '" + SocketPath() + "' >'" +
+                  Output() + "' 2>/dev/null\n",
+              0755);
+    SendDebugText("t0");
+    EXPECT_TRUE(DebugWindowStarting()) << "returned before the window was up";
+    for (int i = 1; i < 100; ++i)
+        SendDebugText("t" + std::to_string(i));
+    ASSERT_TRUE(WaitUntil([] { return !DebugWindowStarting(); }));
+    std::string expected;
+    for (std::size_t i = 0; i < DebugQueueLimit; ++i)
+        expected += "kind 2: t" + std::to_string(i) + "\n";
+    EXPECT_TRUE(OutputHas(expected));
+    SendDebugText("after");
+    EXPECT_TRUE(OutputHas(expected + "kind 2: after\n")) << "the rest were dropped";
+    EXPECT_EQ(debugchannel_testing::SpawnAttempts(), 1);
+}
+
+// A program that opens no socket in time is no failure: its texts are dropped
+// and the next text starts it again.
 TEST_F(DebugWindowLaunchTest, ProgramThatOpensNoWindowIsStartedAgainForTheNextText)
 {
-    WriteFile(Dir + "/bin/GExpertsDebugWindow", "#!/bin/sh\nexit 0\n", 0755);
-    EXPECT_FALSE(LaunchDebugWindow());
-    EXPECT_FALSE(LaunchDebugWindow());
-    EXPECT_FALSE(DebugWindowLaunchFailed());
-    EXPECT_EQ(debugchannel_testing::SpawnAttempts(), 2);
+    const std::pair<const char *, const char *> cases[] = {{"ends at once", "exit 0"},
+                                                           {"stays silent", "exec sleep 30"}};
+    for (const auto &[name, body] : cases) {
+        ResetChannel();
+        WriteFile(Dir + "/bin/GExpertsDebugWindow", std::string("#!/bin/sh\n") + body + "\n", 0755);
+        for (int spawn = 1; spawn <= 2; ++spawn) {
+            EXPECT_TRUE(LaunchDebugWindow()) << name;
+            EXPECT_TRUE(
+                WaitUntil([] { return !DebugWindowStarting(); }, DebugWindowStartWaitMs + 5000))
+                << name;
+            ::kill(debugchannel_testing::LastSpawnedPid(), SIGTERM);
+            EXPECT_FALSE(DebugWindowLaunchFailed()) << name;
+            EXPECT_EQ(debugchannel_testing::SpawnAttempts(), spawn) << name;
+        }
+    }
 }
 
 } // namespace

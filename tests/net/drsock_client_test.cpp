@@ -1,7 +1,9 @@
 #include "net/DRSock.h"
+#include "net/SocketError.h"
 
 #include "socket_support.h"
 
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -99,6 +101,79 @@ TEST_F(DRSockClient, TcpSendLosesNothingToASlowReader)
     EXPECT_EQ(got.size(), payload.size());
     EXPECT_TRUE(got == payload) << "bytes out of order";
 }
+
+// A server that does not answer: the start gives up, or is ended by a handler
+// that stops or deletes the endpoint, while the event loop keeps running.
+struct UnansweredConnect
+{
+    const char *name;
+    int timeoutMs;
+    const char *meanwhile; // "", "stop" or "delete", done 100 ms into the wait
+    const char *reason;
+};
+
+void PrintTo(const UnansweredConnect &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class DRSockUnansweredConnect : public ::testing::TestWithParam<UnansweredConnect>
+{
+};
+
+TEST_P(DRSockUnansweredConnect, EndsWithTheReasonAndLeavesNothingOpen)
+{
+    const UnansweredConnect &c = GetParam();
+    test::TUnansweredServer server;
+    ASSERT_TRUE(server.Full());
+    test::Pump(1);
+    const int fdsBefore = test::OpenFdCount();
+
+    auto sock = std::make_unique<TDRSock>();
+    sock->RemotePort = server.Port();
+    sock->ConnectTimeoutMs = c.timeoutMs;
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &tick, [&] { ++ticks; });
+    tick.start(10);
+    std::string secondStart;
+    QTimer::singleShot(100, &tick, [&] {
+        try {
+            sock->StartUDP();
+        } catch (const ESocketError &e) {
+            secondStart = e.what();
+        }
+        if (std::string(c.meanwhile) == "stop")
+            sock->StopSocket();
+        else if (std::string(c.meanwhile) == "delete")
+            sock.reset();
+    });
+
+    std::string error = "connected";
+    try {
+        sock->StartClient();
+    } catch (const ESocketError &e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, std::string("Error while try establish a TCP connect. ") + c.reason);
+    EXPECT_GT(ticks, 3) << "the event loop kept running";
+    EXPECT_EQ(secondStart, "Control already started.");
+    if (sock) {
+        EXPECT_EQ(sock->State(), 0);
+        sock->RemoteHost = "127.0.0.1";
+        sock->StartUDP(); // usable again
+        sock->StopSocket();
+    }
+    test::Pump(1);
+    EXPECT_EQ(test::OpenFdCount(), fdsBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DRSockUnansweredConnect,
+    ::testing::Values(UnansweredConnect{"GivesUp", 400, "", "Connection timed out"},
+                      UnansweredConnect{"Stopped", 10'000, "stop", "Operation canceled"},
+                      UnansweredConnect{"Deleted", 10'000, "delete", "Operation canceled"}),
+    [](const auto &p) { return std::string(p.param.name); });
 
 } // namespace
 } // namespace kestrune

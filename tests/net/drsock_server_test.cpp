@@ -4,21 +4,14 @@
 #include "socket_support.h"
 
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <regex>
+#include <sys/resource.h>
 
 namespace kestrune {
-
-// Drives the notification handlers without the event loop, so a throw meant
-// for the application's error box can be caught here.
-struct TDRSockTestAccess
-{
-    static void Accept(TDRSock &s) { s.handleAccept(); }
-    static void Read(TDRSock &s) { s.handleRead(); }
-    static void Close(TDRSock &s) { s.handleClose(s.FDataGeneration); }
-};
 
 namespace {
 
@@ -172,29 +165,55 @@ TEST_P(DRSockDeletedInHandler, NothingTouchesItAfterwards)
 
 INSTANTIATE_TEST_SUITE_P(Events, DRSockDeletedInHandler, ::testing::Range(0, 4));
 
-TEST_F(DRSockServer, LoginFileFailureIsRaisedAfterTheEndpointIsConsistent)
+TEST_F(DRSockServer, LoginFileFailureIsReportedAndTheVisitGoesOn)
 {
     std::filesystem::create_directory(paths::LoginFilePath()); // cannot be opened as a file
-    const int client = ConnectTo(port);
-    EXPECT_THROW(TDRSockTestAccess::Accept(*sock), std::runtime_error);
-    EXPECT_EQ(log.order, std::vector<std::string>{"connected"});
+    const int client = Attach();
+    ASSERT_TRUE(WaitUntil([&] { return log.order.size() == 2; }));
+    EXPECT_EQ(log.order, (std::vector<std::string>{"connected", "failure"}));
+    EXPECT_NE(log.failures[0].find(paths::LoginFilePath()), std::string::npos) << log.failures[0];
     EXPECT_EQ(sock->SendData("served"), 6);
     EXPECT_EQ(Receive(client), "served");
 
     ::close(client);
-    for (QDeadlineTimer deadline(2000); log.order.back() != "data0" && !deadline.hasExpired();)
-        TDRSockTestAccess::Read(*sock);
-    EXPECT_THROW(TDRSockTestAccess::Close(*sock), std::runtime_error);
-    EXPECT_EQ(log.order, (std::vector<std::string>{"connected", "data0", "close"}));
+    ASSERT_TRUE(WaitUntil([&] { return log.order.size() == 5; }));
+    EXPECT_EQ(log.order,
+              (std::vector<std::string>{"connected", "failure", "data0", "close", "failure"}));
 
-    // Ready for the next client; the close notice the read posted is stale.
-    const int next = ConnectTo(port);
-    EXPECT_THROW(TDRSockTestAccess::Accept(*sock), std::runtime_error);
-    test::Pump(50);
-    EXPECT_EQ(log.Count("close"), 1);
+    // The close went through: the next client is served.
+    const int next = Attach();
     EXPECT_EQ(sock->SendData("again"), 5);
     EXPECT_EQ(Receive(next), "again");
     ::close(next);
+    EXPECT_EQ(sock->State(), 1);
+}
+
+// Out of descriptors, accept cannot succeed however often it is retried.
+TEST_F(DRSockServer, FatalAcceptFailureStopsTheServerAndIsReportedOnce)
+{
+    const int client = ConnectTo(port); // waits in the kernel's accept queue
+    ASSERT_GE(client, 0);
+    rlimit old{};
+    ::getrlimit(RLIMIT_NOFILE, &old);
+    rlimit low = old;
+    low.rlim_cur = static_cast<rlim_t>(test::OpenFdCount() + 16);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fillers;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        fillers.push_back(fd);
+    TDRSockTestAccess::Accept(*sock);
+    for (const int fd : fillers)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+
+    EXPECT_EQ(log.order, std::vector<std::string>{"fatal"});
+    EXPECT_EQ(log.failures, std::vector<std::string>{"Accept error. Too many open files"});
+    EXPECT_EQ(sock->State(), 0);
+    EXPECT_TRUE(test::ConnectionGone(client)) << "the waiting client is let go";
+    EXPECT_EQ(ConnectTo(port), -1) << "nothing listens any more";
+    test::Pump(50);
+    EXPECT_EQ(log.order.size(), 1u);
+    ::close(client);
 }
 
 } // namespace

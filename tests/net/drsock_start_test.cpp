@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailedStart{"UdpUnknownHost", 0, "not a host", 3, "Error remote address."},
         FailedStart{"ClientUnknownHost", 0, "not a host", 2, "Error remote address."},
         FailedStart{"ClientRefused", 0, "127.0.0.1", 2,
-                    "Error while try establish a TCP connect."}),
+                    "Error while try establish a TCP connect. Connection refused"}),
     [](const auto &p) { return std::string(p.param.name); });
 
 TEST(DRSockLifecycle, SecondStartIsRefusedAndTheRoleStays)

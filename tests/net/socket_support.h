@@ -18,6 +18,20 @@
 #include <unistd.h>
 #include <vector>
 
+namespace kestrune {
+
+// Drives the notification handlers without the event loop, so a test decides
+// exactly which wake-up happens when.
+struct TDRSockTestAccess
+{
+    static void Accept(TDRSock &s) { s.handleAccept(); }
+    static void Read(TDRSock &s) { s.handleRead(); }
+    static void Close(TDRSock &s) { s.handleClose(s.FDataGeneration); }
+    static int DataSocket(const TDRSock &s) { return s.FDataSocket; }
+};
+
+} // namespace kestrune
+
 namespace kestrune::test {
 
 // Runs the event loop until `done` holds or the time is up.
@@ -98,13 +112,48 @@ inline bool ConnectionGone(int fd, int timeoutMs = 2000)
     return Receive(fd, timeoutMs) == "";
 }
 
+// A listening socket on 127.0.0.1 whose accept queue is full, so the kernel
+// leaves a further connect unanswered (its SYN is dropped, not refused).
+class TUnansweredServer
+{
+public:
+    TUnansweredServer()
+    {
+        FListener = BoundSocket(SOCK_STREAM);
+        ::listen(FListener, 0); // room for one connection that is never accepted
+        FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const sockaddr_in to = Loopback(Port());
+        ::connect(FFiller, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        pollfd p{FFiller, POLLOUT, 0};
+        FFull = ::poll(&p, 1, 5000) == 1;
+    }
+    ~TUnansweredServer()
+    {
+        ::close(FFiller);
+        ::close(FListener);
+    }
+    TUnansweredServer(const TUnansweredServer &) = delete;
+    TUnansweredServer &operator=(const TUnansweredServer &) = delete;
+
+    [[nodiscard]] int Port() const { return PortOf(FListener); }
+    [[nodiscard]] bool Full() const { return FFull; }
+
+private:
+    int FListener = -1;
+    int FFiller = -1;
+    bool FFull = false;
+};
+
 // What an endpoint raised, in order.
 struct EventLog
 {
-    // "connected", "data", "data0" (end of stream), "error", "close"
+    // "connected", "data", "data0" (end of stream), "error", "close",
+    // "failure" (not fatal), "fatal"
     std::vector<std::string> order;
     std::string data;
+    std::vector<std::string> blocks;
     std::vector<int> errors;
+    std::vector<std::string> failures;
 
     void Wire(TDRSock &sock)
     {
@@ -112,12 +161,17 @@ struct EventLog
         sock.OnDataArrival = [this](TDRSock *, const void *buffer, int32_t count) {
             order.push_back(count == 0 ? "data0" : "data");
             data.append(static_cast<const char *>(buffer), static_cast<size_t>(count));
+            blocks.emplace_back(static_cast<const char *>(buffer), static_cast<size_t>(count));
         };
         sock.OnSocketError = [this](TDRSock *, int32_t code) {
             order.push_back("error");
             errors.push_back(code);
         };
         sock.OnSocketClose = [this](TDRSock *) { order.push_back("close"); };
+        sock.OnFailure = [this](TDRSock *, const std::string &reason, bool fatal) {
+            order.push_back(fatal ? "fatal" : "failure");
+            failures.push_back(reason);
+        };
     }
     [[nodiscard]] int Count(const std::string &kind) const
     {

@@ -1,3 +1,4 @@
+#include "common/IntText.h"
 #include "serial/COMExpertFrm.h"
 #include "serial/PinHelpFrm.h"
 
@@ -207,6 +208,66 @@ TEST(COMExpertDialog, EnterAndEscapeDoNotCloseIt)
         });
         EXPECT_EQ(result, expected);
     }
+}
+
+// What OK reads back from an edit: every value the dialog can show, in the
+// usual integer notation, and nothing beyond 32 bits.
+TEST(COMExpertDialog, TimeoutTextsReadBackAsUnsigned32BitValues)
+{
+    const std::uint32_t shown[] = {0u,          1u,          100u,        2147483647u,
+                                   2147483648u, 3000000000u, 4294967294u, 4294967295u};
+    for (const std::uint32_t value : shown)
+        EXPECT_EQ(TfrmCOMExpert::TimeoutFromText(QString::number(value)), value)
+            << "OK on the unchanged text " << value;
+
+    const std::pair<const char *, std::uint32_t> accepted[] = {
+        {"  +2147483648", 2147483648u},
+        {"$FFFFFFFF", 4294967295u},
+        {"x80000000", 2147483648u},
+        {"0XfffffffE", 4294967294u},
+        {"\t007", 7u},
+        {"-1", 4294967295u},
+        {"-2147483648", 2147483648u},
+        {"0x7FFFFFFF", 2147483647u},
+    };
+    for (const auto &[text, value] : accepted)
+        EXPECT_EQ(TfrmCOMExpert::TimeoutFromText(text), value) << text;
+
+    const char *refused[] = {"4294967296", "99999999999999999999",
+                             "$100000000", "-2147483649",
+                             "-$FFFFFFFF", "",
+                             "   ",        "+",
+                             "$",          "12 ",
+                             "1 2",        "abc",
+                             "12x",        "--1"};
+    for (const char *text : refused) {
+        try {
+            (void)TfrmCOMExpert::TimeoutFromText(text);
+            ADD_FAILURE() << "'" << text << "' was taken";
+        } catch (const EConvertError &e) {
+            EXPECT_EQ(e.what(), "'" + std::string(text) + "' is not a valid integer value");
+        }
+    }
+}
+
+TEST(COMExpertDialog, ReadTimeoutsStopsAtTheFirstTextThatDoesNotConvert)
+{
+    TfrmCOMExpert dlg;
+    const QString texts[] = {"4294967295", "2147483648", "many", "7", "8"};
+    QLineEdit *edits[] = {dlg.edtReadIntervalTimeout, dlg.edtReadTimeoutMultiplier,
+                          dlg.edtReadTimeoutConstant, dlg.edtWriteTimeoutMultiplier,
+                          dlg.edtWriteTimeoutConstant};
+    for (int i = 0; i < 5; ++i)
+        edits[i]->setText(texts[i]);
+    std::array<std::uint32_t, 5> values = {1, 2, 3, 4, 5};
+    const std::array<std::uint32_t *, 5> targets = {&values[0], &values[1], &values[2], &values[3],
+                                                    &values[4]};
+    EXPECT_THROW(dlg.ReadTimeouts(targets), EConvertError);
+    EXPECT_EQ(values, (std::array<std::uint32_t, 5>{4294967295u, 2147483648u, 3, 4, 5}));
+
+    edits[2]->setText("3000000000");
+    dlg.ReadTimeouts(targets);
+    EXPECT_EQ(values, (std::array<std::uint32_t, 5>{4294967295u, 2147483648u, 3000000000u, 7, 8}));
 }
 
 TEST(PinHelpWindow, ShowsTheDrawnPictureUnscaledFromTheTopLeft)
