@@ -120,6 +120,17 @@ public:
             if (OnDrained)
                 OnDrained();
         };
+        // A server that can no longer accept has stopped: the link is lost, as
+        // a serial port's is on a hang-up. A connection-log line that could
+        // not be written leaves the link as it was.
+        FSock->OnFailure = [this](TDRSock *, const std::string &reason, bool fatal) {
+            if (fatal) {
+                if (OnHangup)
+                    OnHangup("Network operate error.\r\nError msg:" + reason);
+            } else if (OnWarning) {
+                OnWarning(reason);
+            }
+        };
     }
 
     ~TSocketTransport() override { FSock->StopSocket(); }
@@ -161,6 +172,7 @@ public:
         FSock->OnConnected = nullptr;
         FSock->OnSocketClose = nullptr;
         FSock->OnSendQueueDrained = nullptr;
+        FSock->OnFailure = nullptr;
         FSock->StopSocket();
     }
 

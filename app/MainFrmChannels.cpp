@@ -229,10 +229,10 @@ void TfrmMain::btnCOMExpertClick()
         edit->setText(QString::number(*value));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    // Converted in order: an entry that is not a number stops here, the ones
-    // before it keep their new values.
-    for (const auto &[edit, value] : fields)
-        *value = static_cast<std::uint32_t>(StrToInt(edit->text().toUtf8().toStdString()));
+    // Read back in the range they are shown in. Converted in order: an entry
+    // that is not a number stops here, the ones before it keep their new values.
+    dialog.ReadTimeouts({fields[0].second, fields[1].second, fields[2].second, fields[3].second,
+                         fields[4].second});
 }
 
 void TfrmMain::btnPinHelpClick()

@@ -281,7 +281,7 @@ TEST_F(ChannelTest, TimeoutsDialogStoresUnsignedValues)
     EXPECT_EQ(window->MainChannel().ReadIntervalTimeout, 4294967295u);
     EXPECT_TRUE(messages.empty());
 
-    // Shown as 4294967295 next time; confirming it unchanged cannot convert.
+    // Shown as 4294967295 next time; confirming it unchanged keeps it.
     QString shown;
     QTimer::singleShot(0, [&] {
         QWidget *dialog = QApplication::activeModalWidget();
@@ -291,8 +291,14 @@ TEST_F(ChannelTest, TimeoutsDialogStoresUnsignedValues)
     });
     QTest::mouseClick(advanced, Qt::LeftButton);
     EXPECT_EQ(shown, "4294967295");
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(window->MainChannel().ReadIntervalTimeout, 4294967295u);
+
+    // Past the unsigned range it still does not convert.
+    answerTimeoutsDialog("btnOK", "4294967296");
+    QTest::mouseClick(advanced, Qt::LeftButton);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "'4294967295' is not a valid integer value");
+    EXPECT_EQ(messages[0].text, "'4294967296' is not a valid integer value");
 }
 
 TEST_F(ChannelTest, StopThenStartKeepsTheCountersAndRestartsTheHistories)
