@@ -19,9 +19,11 @@ enum class TMsgIcon
 using TMessageHook =
     std::function<void(const QString &caption, const QString &text, TMsgIcon icon)>;
 using TOpenFileHook = std::function<QString(const QString &folder, const QString &filter)>;
+using TSaveFileHook = std::function<QString(const QString &folder, const QString &filter)>;
 
 void SetMessageHook(TMessageHook hook);
 void SetOpenFileHook(TOpenFileHook hook);
+void SetSaveFileHook(TSaveFileHook hook);
 
 // A modal message box with one OK button.
 void ShowMessage(QWidget *parent, const QString &caption, const QString &text, TMsgIcon icon);
@@ -34,6 +36,9 @@ void ShowError(QWidget *parent, const QString &text);
 
 // Asks for an existing file; an empty result means the user cancelled.
 QString GetOpenFileName(QWidget *parent, const QString &folder, const QString &filter);
+
+// Asks for a file to write; an empty result means the user cancelled.
+QString GetSaveFileName(QWidget *parent, const QString &folder, const QString &filter);
 
 // Runs `action` and shows any std::exception it raises in the standard error box,
 // so a failing handler ends only the current user action.

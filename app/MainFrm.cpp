@@ -70,6 +70,7 @@ void TfrmMain::ConnectHandlers()
     ConnectRelayHandlers();
     ConnectCommandListHandlers();
     ConnectRefreshHandlers();
+    ConnectViewHandlers();
 }
 
 void TfrmMain::FormCreate()

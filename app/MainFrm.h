@@ -103,8 +103,8 @@ public:
     void stpRecvDblClick();
 
     // sendreceive: coalesced view redraw (MainFrmViews.cpp).
-    // Marks a view stale; it is redrawn from its whole history on a later turn
-    // of the event loop, so a burst of blocks costs one redraw. ignorePause
+    // Marks a view stale; it is brought up to its history on a later turn of
+    // the event loop, so a burst of blocks costs one redraw. ignorePause
     // redraws even while the view's pause box is checked (mode changes).
     void ScheduleViewRedraw(bool send, bool recv, bool ignorePause = false);
     // Redraws the stale views now; tests and mode changes may call it directly.
@@ -166,6 +166,8 @@ private:
     void ConnectRelayHandlers();
     void ConnectCommandListHandlers();
     void ConnectRefreshHandlers();
+    // The views' Save As and messages go through the dialog seam.
+    void ConnectViewHandlers();
     void ShowAddressPane();
 
     // Widgets, by panel.

@@ -63,6 +63,23 @@ void THistoryBytes::Follow(const THistoryBytes &source)
         FChunks.push_back(source.FChunks[i]);
 }
 
+void THistoryBytes::Extend(const THistoryBytes &source)
+{
+    FEnd = source.FEnd;
+    if (FChunks.empty()) {
+        FChunks = source.FChunks;
+        FBegin = source.FBegin;
+        return;
+    }
+    if (source.FChunks.empty())
+        return;
+    const std::uint64_t lastBase = FChunks.back()->Base;
+    const std::uint64_t sourceFirst = source.FChunks.front()->Base;
+    std::size_t i = lastBase >= sourceFirst ? (lastBase - sourceFirst) / HistoryChunkSize + 1 : 0;
+    for (; i < source.FChunks.size(); ++i)
+        FChunks.push_back(source.FChunks[i]);
+}
+
 void THistoryBytes::Reset()
 {
     FChunks.clear();

@@ -50,15 +50,16 @@ public:
 
     // Hands [from, to) to sink(const char *, std::size_t) in contiguous pieces,
     // oldest first; the range is clamped to [Begin, End).
-    template <typename TSink> void ForEachPiece(std::uint64_t from, std::uint64_t to, TSink &&sink) const
+    template <typename TSink>
+    void ForEachPiece(std::uint64_t from, std::uint64_t to, TSink &&sink) const
     {
         from = from < FBegin ? FBegin : from;
         to = to > FEnd ? FEnd : to;
         while (from < to) {
             const std::uint64_t rel = from - FChunks.front()->Base;
             const std::size_t at = rel % HistoryChunkSize;
-            const std::size_t n = static_cast<std::size_t>(
-                std::min<std::uint64_t>(to - from, HistoryChunkSize - at));
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(to - from, HistoryChunkSize - at));
             sink(FChunks[rel / HistoryChunkSize]->Bytes + at, n);
             from += n;
         }
@@ -71,6 +72,9 @@ public:
     // Becomes equal to `source`, keeping the chunks already shared with it:
     // costs the chunks added and dropped since the last call, not the size.
     void Follow(const THistoryBytes &source);
+    // Takes what `source` holds past End, keeping the front as it is; source
+    // must be this run of bytes grown and perhaps trimmed.
+    void Extend(const THistoryBytes &source);
     void Reset();
 
 protected:
