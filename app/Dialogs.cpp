@@ -43,6 +43,12 @@ QMessageBox::Icon toQt(TMsgIcon icon)
     return QMessageBox::Information;
 }
 
+TSaveFileHook &saveFileHook()
+{
+    static TSaveFileHook hook;
+    return hook;
+}
+
 } // namespace
 
 void SetMessageHook(TMessageHook hook)
@@ -57,6 +63,11 @@ void SetOpenFileHook(TOpenFileHook hook)
 void SetStatusHook(TStatusHook hook)
 {
     statusHook() = std::move(hook);
+}
+
+void SetSaveFileHook(TSaveFileHook hook)
+{
+    saveFileHook() = std::move(hook);
 }
 
 void ShowMessage(QWidget *parent, const QString &caption, const QString &text, TMsgIcon icon)
@@ -95,6 +106,18 @@ QString GetOpenFileName(QWidget *parent, const QString &folder, const QString &f
         return openFileHook()(folder, filter);
     QFileDialog dialog(parent, QString(), folder, filter);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+QString GetSaveFileName(QWidget *parent, const QString &folder, const QString &filter)
+{
+    if (saveFileHook())
+        return saveFileHook()(folder, filter);
+    QFileDialog dialog(parent, QString(), folder, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

@@ -19,6 +19,7 @@ enum class TMsgIcon
 using TMessageHook =
     std::function<void(const QString &caption, const QString &text, TMsgIcon icon)>;
 using TOpenFileHook = std::function<QString(const QString &folder, const QString &filter)>;
+using TSaveFileHook = std::function<QString(const QString &folder, const QString &filter)>;
 
 void SetMessageHook(TMessageHook hook);
 // Where a message goes that arrives while one of our boxes is already open:
@@ -26,6 +27,7 @@ void SetMessageHook(TMessageHook hook);
 using TStatusHook = std::function<void(const QString &text)>;
 void SetStatusHook(TStatusHook hook);
 void SetOpenFileHook(TOpenFileHook hook);
+void SetSaveFileHook(TSaveFileHook hook);
 
 // A modal message box with one OK button; while one is open, further
 // messages go to the status hook instead.
@@ -39,6 +41,9 @@ void ShowError(QWidget *parent, const QString &text);
 
 // Asks for an existing file; an empty result means the user cancelled.
 QString GetOpenFileName(QWidget *parent, const QString &folder, const QString &filter);
+
+// Asks for a file to write; an empty result means the user cancelled.
+QString GetSaveFileName(QWidget *parent, const QString &folder, const QString &filter);
 
 // Runs `action` and shows any std::exception it raises in the standard error box,
 // so a failing handler ends only the current user action.

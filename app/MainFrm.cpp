@@ -77,6 +77,7 @@ void TfrmMain::ConnectHandlers()
     ConnectRelayHandlers();
     ConnectCommandListHandlers();
     ConnectRefreshHandlers();
+    ConnectViewHandlers();
 }
 
 void TfrmMain::FormCreate()

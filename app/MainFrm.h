@@ -113,8 +113,8 @@ public:
     void stpRecvDblClick();
 
     // Coalesced view redraw (MainFrmViews.cpp).
-    // Marks a view stale; it is redrawn from its whole history on a later turn
-    // of the event loop, so a burst of blocks costs one redraw. ignorePause
+    // Marks a view stale; it is brought up to its history on a later turn of
+    // the event loop, so a burst of blocks costs one redraw. ignorePause
     // redraws even while the view's pause box is checked (mode changes).
     void ScheduleViewRedraw(bool send, bool recv, bool ignorePause = false);
     // Redraws the stale views now; tests and mode changes may call it directly.
@@ -177,6 +177,8 @@ private:
     void ConnectSession();
     void ShowChannelsClosed();
     void ShowChannelsOpened();
+    // The views' Save As and messages go through the dialog seam.
+    void ConnectViewHandlers();
     void ShowAddressPane();
 
     // Widgets, by panel.

@@ -1,9 +1,10 @@
 // Coalesced redraw of the send and receive views and of the receive pane: a
 // burst of blocks marks them stale and costs one redraw on a later turn of the
-// event loop instead of one per block.
+// event loop instead of one per block. A view reads its history itself, so a
+// redraw costs what arrived since the last one, not the history's size.
+#include "app/Dialogs.h"
 #include "app/MainFrm.h"
 #include "app/view/HistoryView.h"
-#include "codec/Format.h"
 #include "exchange/StatusTexts.h"
 
 #include <QCheckBox>
@@ -43,6 +44,23 @@ void TfrmMain::HookEvents(QObject *target, std::function<bool(QEvent *)> handler
     target->installEventFilter(new TEventHook(target, std::move(handler)));
 }
 
+void TfrmMain::ConnectViewHandlers()
+{
+    for (THistoryView *view : {mmoRecv, mmoSend}) {
+        view->SetAskFileName([this] {
+            return dialogs::GetSaveFileName(this, QString(),
+                                            QStringLiteral("Text files (*.txt);;All files (*)"));
+        });
+        view->SetReport([this](const QString &text, bool error) {
+            if (error)
+                dialogs::ShowError(this, text);
+            else
+                dialogs::ShowMessage(this, QStringLiteral("Kestrune"), text,
+                                     dialogs::TMsgIcon::Information);
+        });
+    }
+}
+
 void TfrmMain::ScheduleViewRedraw(bool send, bool recv, bool ignorePause)
 {
     if (send && (ignorePause || !chkSendPause->isChecked()))
@@ -74,12 +92,12 @@ void TfrmMain::FlushViewRedraw()
     const auto mode = static_cast<TDataMode>(FDataMode);
     if (FSendViewStale) {
         FSendViewStale = false;
-        mmoSend->SetText(FormatData(FSendHistory.Bytes(), mode, FEscChar));
+        mmoSend->ShowHistory(FSendHistory, mode, FEscChar);
         mmoSend->ScrollToEnd();
     }
     if (FRecvViewStale) {
         FRecvViewStale = false;
-        mmoRecv->SetText(FormatData(FRecvHistory.Bytes(), mode, FEscChar));
+        mmoRecv->ShowHistory(FRecvHistory, mode, FEscChar);
         mmoRecv->ScrollToEnd();
     }
     if (FRecvPaneStale) {

@@ -1,4 +1,4 @@
-// Appending small blocks to a full history: the offset-based history against the
+// Appending small blocks to a full history: the chunked history against the
 // plain rule that moves every kept byte on each append. Items are blocks.
 #include "exchange/BoundedHistory.h"
 
@@ -20,7 +20,7 @@ void BM_HistoryAppend(benchmark::State &state)
     const std::string block(BlockSize, 'b');
     for (auto _ : state) {
         history.Append(block, limit);
-        benchmark::DoNotOptimize(history.View().data());
+        benchmark::DoNotOptimize(history.End());
     }
     state.SetItemsProcessed(state.iterations());
 }

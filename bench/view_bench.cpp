@@ -1,9 +1,12 @@
 // Redraw cost of the receive and send views: the history view against a
 // QPlainTextEdit, for histories of several sizes in each data mode. One redraw
-// is what the send and receive paths do per block: set the formatted text,
-// scroll to the end, paint. Painting goes into an offscreen pixmap.
+// is what the send and receive paths do per block: a 2 KiB block appended to a
+// full history, the view brought up to it, scrolled to the end and painted.
+// The QPlainTextEdit is handed the formatted history, as a plain memo would be.
+// Painting goes into an offscreen pixmap.
 #include "app/view/HistoryView.h"
 #include "codec/Format.h"
+#include "exchange/BoundedHistory.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -68,12 +71,19 @@ template <typename TView> void Prepare(TView &view)
 
 void RedrawHistoryView(benchmark::State &state, TDataMode mode, std::size_t size)
 {
-    const std::string &text = DisplayText(mode, size);
+    const ByteString traffic = TrafficBytes(size + 64 * 1024);
+    const auto limit = static_cast<std::int32_t>(size);
+    TBoundedHistory history;
+    history.Append(std::string_view(traffic).substr(0, size), limit);
     THistoryView view;
     Prepare(view);
+    view.ShowHistory(history, mode, '{');
     QPixmap pixmap(view.size());
+    std::size_t at = 0;
     for (auto _ : state) {
-        view.SetText(text); // the copy a caller makes of its formatted text
+        history.Append(std::string_view(traffic).substr(at, 2048), limit);
+        at = (at + 2048) % (64 * 1024);
+        view.ShowHistory(history, mode, '{');
         view.ScrollToEnd();
         view.render(&pixmap);
     }

@@ -1,5 +1,8 @@
 #include "exchange/BoundedHistory.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace kestrune {
 
 namespace {
@@ -28,32 +31,98 @@ void BoundedAppend(ByteString &history, std::string_view block, std::int32_t buf
     history.append(block);
 }
 
+ByteString THistoryBytes::Copy(std::uint64_t from, std::uint64_t to) const
+{
+    ByteString bytes;
+    if (from < to)
+        bytes.reserve(static_cast<std::size_t>(to - from));
+    ForEachPiece(from, to, [&](const char *data, std::size_t n) { bytes.append(data, n); });
+    return bytes;
+}
+
+void THistoryBytes::Follow(const THistoryBytes &source)
+{
+    FBegin = source.FBegin;
+    FEnd = source.FEnd;
+    if (source.FChunks.empty()) {
+        FChunks.clear();
+        return;
+    }
+    const std::uint64_t firstBase = source.FChunks.front()->Base;
+    while (!FChunks.empty() && FChunks.front()->Base < firstBase)
+        FChunks.pop_front();
+    const std::size_t shared = FChunks.size();
+    // What is left must be a prefix of the source's chunks; anything else (a
+    // different history) is taken over whole.
+    if (shared == 0 || shared > source.FChunks.size() ||
+        FChunks.front() != source.FChunks.front() || FChunks.back() != source.FChunks[shared - 1]) {
+        FChunks = source.FChunks;
+        return;
+    }
+    for (std::size_t i = shared; i < source.FChunks.size(); ++i)
+        FChunks.push_back(source.FChunks[i]);
+}
+
+void THistoryBytes::Extend(const THistoryBytes &source)
+{
+    FEnd = source.FEnd;
+    if (FChunks.empty()) {
+        FChunks = source.FChunks;
+        FBegin = source.FBegin;
+        return;
+    }
+    if (source.FChunks.empty())
+        return;
+    const std::uint64_t lastBase = FChunks.back()->Base;
+    const std::uint64_t sourceFirst = source.FChunks.front()->Base;
+    std::size_t i = lastBase >= sourceFirst ? (lastBase - sourceFirst) / HistoryChunkSize + 1 : 0;
+    for (; i < source.FChunks.size(); ++i)
+        FChunks.push_back(source.FChunks[i]);
+}
+
+void THistoryBytes::Reset()
+{
+    FChunks.clear();
+    FBegin = FEnd;
+}
+
 void TBoundedHistory::Append(std::string_view block, std::int32_t bufSize)
 {
     const std::int64_t keep = KeepCount(block.size(), bufSize);
-    const std::size_t live = Size();
-    if (static_cast<std::int64_t>(live) >= keep) {
-        if (keep <= 0) {
-            // Nothing old survives: start afresh rather than carrying a dead prefix.
-            FBuffer.assign(block);
-            FStart = 0;
-            return;
+    const auto live = static_cast<std::int64_t>(Size());
+    if (live >= keep)
+        DropFront(static_cast<std::uint64_t>(live - std::max<std::int64_t>(keep, 0)));
+    while (!block.empty()) {
+        if (!FTail || FEnd - FTail->Base == HistoryChunkSize) {
+            auto chunk = std::make_shared<THistoryChunk>();
+            chunk->Base = FEnd;
+            FTail = chunk.get();
+            FChunks.push_back(std::move(chunk));
         }
-        FStart += live - static_cast<std::size_t>(keep);
-        // Compact once the dead prefix is larger than what is kept: the copy is
-        // paid for by the bytes that became dead since the last compaction.
-        if (FStart > FBuffer.size() - FStart) {
-            FBuffer.erase(0, FStart);
-            FStart = 0;
-        }
+        const std::size_t at = static_cast<std::size_t>(FEnd - FTail->Base);
+        const std::size_t n = std::min(block.size(), HistoryChunkSize - at);
+        std::memcpy(FTail->Bytes + at, block.data(), n);
+        FEnd += n;
+        block.remove_prefix(n);
     }
-    FBuffer.append(block);
+}
+
+void TBoundedHistory::DropFront(std::uint64_t count)
+{
+    FBegin += count;
+    if (FBegin == FEnd) {
+        // Nothing old survives: the next byte starts a fresh chunk.
+        Clear();
+        return;
+    }
+    while (FChunks.front()->Base + HistoryChunkSize <= FBegin)
+        FChunks.pop_front();
 }
 
 void TBoundedHistory::Clear()
 {
-    FBuffer.clear();
-    FStart = 0;
+    Reset();
+    FTail = nullptr;
 }
 
 } // namespace kestrune

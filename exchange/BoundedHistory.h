@@ -2,8 +2,11 @@
 
 #include "codec/ByteString.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string_view>
 
 namespace kestrune {
@@ -11,30 +14,91 @@ namespace kestrune {
 // Appends `block` to `history` so that the most recent `bufSize` bytes survive:
 // the last (bufSize - block length) old bytes, if any, then the whole block. A
 // block longer than the limit replaces the history and stays whole. This is the
-// plain rule; TBoundedHistory gives the same result without moving the kept
-// bytes on every append.
+// plain rule; TBoundedHistory gives the same result without moving kept bytes.
 void BoundedAppend(ByteString &history, std::string_view block, std::int32_t bufSize);
 
+// Bytes of a history live in fixed-size chunks. A byte, once written, never
+// changes, so a chunk can be shared by the history and by views of it.
+constexpr std::size_t HistoryChunkSize = 64 * 1024;
+
+struct THistoryChunk
+{
+    std::uint64_t Base = 0; // stream position of Bytes[0]
+    char Bytes[HistoryChunkSize];
+};
+
+// A read-only run of history bytes, addressed by stream position: positions
+// count every byte appended since the history was made and are never reused,
+// so a position names the same byte for as long as anyone holds it. Copying
+// one shares the chunks; a paused view keeps its bytes alive that way.
+class THistoryBytes
+{
+public:
+    [[nodiscard]] std::uint64_t Begin() const { return FBegin; }
+    [[nodiscard]] std::uint64_t End() const { return FEnd; }
+    [[nodiscard]] std::size_t Size() const { return static_cast<std::size_t>(FEnd - FBegin); }
+    [[nodiscard]] bool Empty() const { return FEnd == FBegin; }
+    [[nodiscard]] std::size_t ChunkCount() const { return FChunks.size(); }
+
+    // The byte at pos, which must lie in [Begin, End).
+    [[nodiscard]] unsigned char At(std::uint64_t pos) const
+    {
+        const std::uint64_t rel = pos - FChunks.front()->Base;
+        return static_cast<unsigned char>(
+            FChunks[rel / HistoryChunkSize]->Bytes[rel % HistoryChunkSize]);
+    }
+
+    // Hands [from, to) to sink(const char *, std::size_t) in contiguous pieces,
+    // oldest first; the range is clamped to [Begin, End).
+    template <typename TSink>
+    void ForEachPiece(std::uint64_t from, std::uint64_t to, TSink &&sink) const
+    {
+        from = from < FBegin ? FBegin : from;
+        to = to > FEnd ? FEnd : to;
+        while (from < to) {
+            const std::uint64_t rel = from - FChunks.front()->Base;
+            const std::size_t at = rel % HistoryChunkSize;
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(to - from, HistoryChunkSize - at));
+            sink(FChunks[rel / HistoryChunkSize]->Bytes + at, n);
+            from += n;
+        }
+    }
+
+    [[nodiscard]] ByteString Copy(std::uint64_t from, std::uint64_t to) const;
+    // All kept bytes, oldest first.
+    [[nodiscard]] ByteString Bytes() const { return Copy(FBegin, FEnd); }
+
+    // Becomes equal to `source`, keeping the chunks already shared with it:
+    // costs the chunks added and dropped since the last call, not the size.
+    void Follow(const THistoryBytes &source);
+    // Takes what `source` holds past End, keeping the front as it is; source
+    // must be this run of bytes grown and perhaps trimmed.
+    void Extend(const THistoryBytes &source);
+    void Reset();
+
+protected:
+    // Contiguous: chunk i starts at FChunks[0]->Base + i * HistoryChunkSize.
+    std::deque<std::shared_ptr<const THistoryChunk>> FChunks;
+    std::uint64_t FBegin = 0;
+    std::uint64_t FEnd = 0;
+};
+
 // A send or receive history under a size limit that may change between appends.
-// Trimming only advances a start offset; the dead prefix is dropped once it
-// outgrows the live bytes, so each byte is moved O(1) times on average however
-// small the blocks are.
-class TBoundedHistory
+// Appending copies the block once; trimming the front advances Begin and
+// releases whole chunks, so neither touches the bytes that are kept.
+class TBoundedHistory : public THistoryBytes
 {
 public:
     // The limit is read at each append, so lowering it cuts the history only then.
     void Append(std::string_view block, std::int32_t bufSize);
+    // Empties the history; positions go on from where they were.
     void Clear();
 
-    // The kept bytes, oldest first. Valid until the next Append or Clear.
-    [[nodiscard]] std::string_view View() const { return std::string_view(FBuffer).substr(FStart); }
-    [[nodiscard]] ByteString Bytes() const { return ByteString(View()); }
-    [[nodiscard]] std::size_t Size() const { return FBuffer.size() - FStart; }
-    [[nodiscard]] bool Empty() const { return Size() == 0; }
-
 private:
-    ByteString FBuffer;
-    std::size_t FStart = 0;
+    void DropFront(std::uint64_t count);
+
+    THistoryChunk *FTail = nullptr; // the last chunk, still being filled
 };
 
 } // namespace kestrune

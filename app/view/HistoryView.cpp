@@ -3,18 +3,24 @@
 #include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QtMath>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace kestrune {
 
@@ -24,6 +30,10 @@ namespace {
 constexpr qreal kMargin = 2;
 // Pace of scrolling while a drag selection is held above or below the view.
 constexpr int kAutoScrollMs = 50;
+// Bytes formatted and written at a time by Save As.
+constexpr std::uint64_t kSaveBytes = 1 << 20;
+// How far a double click looks for the ends of a word.
+constexpr int kWordReach = 4096;
 
 int ClampToInt(std::size_t value)
 {
@@ -51,6 +61,20 @@ TCharClass ClassOf(char c)
     return TCharClass::Other;
 }
 
+bool WriteAll(int fd, const std::string &text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 } // namespace
 
 THistoryView::THistoryView(QWidget *parent) : QAbstractScrollArea(parent)
@@ -63,26 +87,48 @@ THistoryView::THistoryView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAutoFillBackground(false);
     Remeasure();
-    FIndex.SetColumns(ColumnsForWidth());
+    FLayout.SetColumns(ColumnsForWidth());
     UpdateScrollRange();
 }
 
-void THistoryView::SetText(std::string text)
+void THistoryView::ShowHistory(const THistoryBytes &history, TDataMode mode, char escChar)
 {
     const bool hadSelection = HasSelection();
-    FText = std::move(text);
-    FIndex.SetText(FText);
-    FAnchor = std::min(FAnchor, FText.size());
-    FCursor = std::min(FCursor, FText.size());
-    UpdateScrollRange();
-    viewport()->update();
-    if (hadSelection != HasSelection())
-        emit copyAvailable(HasSelection());
+    const TTextCells &cells = FLayout.Cells();
+    if (FShowing && cells.Mode() == mode && cells.EscChar() == EscCharOrDefault(escChar)) {
+        FLayout.Follow(history);
+    } else {
+        FLayout.Reset(history, mode, escChar, ColumnsForWidth());
+        // Positions inside a byte's text mean nothing in another representation:
+        // the selection keeps its bytes.
+        const auto whole = [](TTextPos pos, bool up) {
+            return pos % 4 == 0 ? pos : PosOfByte(ByteOfPos(pos) + (up ? 1 : 0));
+        };
+        const bool forward = FAnchor <= FCursor;
+        FAnchor = whole(FAnchor, !forward);
+        FCursor = whole(FCursor, forward);
+        FShowing = true;
+    }
+    ClampSelection(hadSelection);
 }
 
 void THistoryView::Clear()
 {
-    SetText(std::string());
+    const bool hadSelection = HasSelection();
+    FLayout.Clear();
+    ClampSelection(hadSelection);
+}
+
+void THistoryView::ClampSelection(bool hadSelection)
+{
+    const TTextPos begin = FLayout.TextBegin();
+    const TTextPos end = FLayout.TextEnd();
+    FAnchor = std::clamp(FAnchor, begin, end);
+    FCursor = std::clamp(FCursor, begin, end);
+    UpdateScrollRange();
+    viewport()->update();
+    if (hadSelection != HasSelection())
+        emit copyAvailable(HasSelection());
 }
 
 void THistoryView::ScrollToEnd()
@@ -90,34 +136,99 @@ void THistoryView::ScrollToEnd()
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
-QString THistoryView::SelectedText() const
+std::string THistoryView::Text() const
 {
-    const std::size_t start = SelectionStart();
-    return QString::fromLatin1(FText.data() + start,
-                               static_cast<qsizetype>(SelectionEnd() - start));
+    std::string text;
+    FLayout.Cells().AppendText(FLayout.Bytes(), FLayout.TextBegin(), FLayout.TextEnd(), text);
+    return text;
 }
 
-void THistoryView::SetSelection(std::size_t anchor, std::size_t cursor)
+QString THistoryView::SelectedText() const
+{
+    std::string text;
+    FLayout.Cells().AppendText(FLayout.Bytes(), SelectionStart(), SelectionEnd(), text);
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void THistoryView::SetSelection(TTextPos anchor, TTextPos cursor)
 {
     const bool hadSelection = HasSelection();
-    FAnchor = std::min(anchor, FText.size());
-    FCursor = std::min(cursor, FText.size());
-    viewport()->update();
-    if (hadSelection != HasSelection())
-        emit copyAvailable(HasSelection());
+    FAnchor = anchor;
+    FCursor = cursor;
+    ClampSelection(hadSelection);
 }
 
 void THistoryView::selectAll()
 {
-    SetSelection(0, FText.size());
+    SetSelection(FLayout.TextBegin(), FLayout.TextEnd());
     SetPrimarySelection();
 }
 
 void THistoryView::copy()
 {
     // An empty selection leaves the clipboard alone rather than wiping it.
-    if (HasSelection())
-        QGuiApplication::clipboard()->setText(SelectedText());
+    if (!HasSelection())
+        return;
+    const std::uint64_t length = FLayout.Cells().TextLength(FLayout.Bytes(), SelectionStart(),
+                                                            SelectionEnd(), ClipboardLimit + 1);
+    if (length > ClipboardLimit) {
+        Report(tr("The selection is too large to copy: its text is more than %1 MiB.\n"
+                  "Use \"Save As...\" in this view's context menu to write it to a file.")
+                   .arg(ClipboardLimit >> 20),
+               false);
+        return;
+    }
+    QGuiApplication::clipboard()->setText(SelectedText());
+}
+
+void THistoryView::saveAs()
+{
+    QString fileName;
+    if (FAskFileName)
+        fileName = FAskFileName();
+    else
+        fileName = QFileDialog::getSaveFileName(this, tr("Save As"), QString(),
+                                                tr("Text files (*.txt);;All files (*)"));
+    if (!fileName.isEmpty())
+        SaveText(fileName);
+}
+
+bool THistoryView::SaveText(const QString &fileName)
+{
+    const TTextPos from = HasSelection() ? SelectionStart() : FLayout.TextBegin();
+    const TTextPos to = HasSelection() ? SelectionEnd() : FLayout.TextEnd();
+    const QByteArray path = fileName.toUtf8();
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool ok = fd >= 0;
+    std::string piece;
+    for (TTextPos at = from; ok && at < to;) {
+        const TTextPos next = std::min(to, PosOfByte(ByteOfPos(at) + kSaveBytes));
+        piece.clear();
+        FLayout.Cells().AppendText(FLayout.Bytes(), at, next, piece);
+        ok = WriteAll(fd, piece);
+        at = next;
+    }
+    const int error = errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok)
+        ok = false;
+    if (!ok) {
+        Report(tr("Could not save \"%1\": %2.")
+                   .arg(fileName, QString::fromLocal8Bit(std::strerror(error))),
+               true);
+    }
+    return ok;
+}
+
+void THistoryView::Report(const QString &text, bool error) const
+{
+    if (FReport) {
+        FReport(text, error);
+        return;
+    }
+    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information,
+                    error ? tr("Error") : tr("Copy"), text, QMessageBox::Ok,
+                    const_cast<THistoryView *>(this));
+    box.exec();
 }
 
 std::size_t THistoryView::FirstVisibleRow() const
@@ -130,31 +241,43 @@ std::size_t THistoryView::VisibleRows() const
     return static_cast<std::size_t>(std::max(1, viewport()->height() / FLineHeight));
 }
 
-QRectF THistoryView::OffsetRect(std::size_t offset) const
+std::size_t THistoryView::ColumnOf(const TRowSpan &span, TTextPos pos) const
 {
-    offset = std::min(offset, FText.size());
-    const std::size_t row = FIndex.RowOfOffset(offset);
-    const TRowSpan span = FIndex.Row(row);
-    const std::size_t column = std::min(offset, span.End) - span.Start;
+    return static_cast<std::size_t>(
+        FLayout.Cells().TextLength(FLayout.Bytes(), span.Start, std::min(pos, span.End)));
+}
+
+QRectF THistoryView::PosRect(TTextPos pos) const
+{
+    const std::size_t row = FLayout.RowOf(pos);
+    const std::size_t column = ColumnOf(FLayout.Row(row), pos);
     const qreal y = (static_cast<qreal>(row) - verticalScrollBar()->value()) * FLineHeight;
     return {kMargin + static_cast<qreal>(column) * FCharWidth, y, FCharWidth,
             static_cast<qreal>(FLineHeight)};
 }
 
-std::size_t THistoryView::OffsetAt(QPoint pos) const
+TTextPos THistoryView::PosAt(QPoint point) const
 {
     const long long row = verticalScrollBar()->value() +
-                          static_cast<long long>(std::floor(qreal(pos.y()) / FLineHeight));
-    const long long lastRow = static_cast<long long>(FIndex.RowCount()) - 1;
-    const qreal column = std::max<qreal>(0, (pos.x() - kMargin) / FCharWidth);
-    return OffsetInRow(static_cast<std::size_t>(std::clamp(row, 0LL, lastRow)),
-                       static_cast<std::size_t>(std::lround(column)));
+                          static_cast<long long>(std::floor(qreal(point.y()) / FLineHeight));
+    const long long lastRow = static_cast<long long>(FLayout.RowCount()) - 1;
+    const qreal column = std::max<qreal>(0, (point.x() - kMargin) / FCharWidth);
+    return PosInRow(static_cast<std::size_t>(std::clamp(row, 0LL, lastRow)),
+                    static_cast<std::size_t>(std::lround(column)));
 }
 
-std::size_t THistoryView::OffsetInRow(std::size_t row, std::size_t column) const
+TTextPos THistoryView::PosInRow(std::size_t row, std::size_t column) const
 {
-    const TRowSpan span = FIndex.Row(row);
-    return span.Start + std::min(column, span.End - span.Start);
+    const TRowSpan span = FLayout.Row(row);
+    TTextPos pos = span.Start;
+    for (std::size_t i = 0; i < column && pos < span.End; ++i)
+        pos = FLayout.Cells().Next(FLayout.Bytes(), pos);
+    return std::min(pos, span.End);
+}
+
+char THistoryView::CharAt(TTextPos pos) const
+{
+    return FLayout.Cells().CharAt(FLayout.Bytes(), pos);
 }
 
 QMenu *THistoryView::CreateContextMenu()
@@ -163,9 +286,13 @@ QMenu *THistoryView::CreateContextMenu()
     QAction *copyAction = menu->addAction(tr("&Copy"), this, &THistoryView::copy);
     copyAction->setShortcut(QKeySequence::Copy);
     copyAction->setEnabled(HasSelection());
+    const bool empty = FLayout.TextBegin() == FLayout.TextEnd();
     QAction *selectAllAction = menu->addAction(tr("Select &All"), this, &THistoryView::selectAll);
     selectAllAction->setShortcut(QKeySequence::SelectAll);
-    selectAllAction->setEnabled(!FText.empty());
+    selectAllAction->setEnabled(!empty);
+    menu->addSeparator();
+    QAction *saveAction = menu->addAction(tr("Save &As..."), this, &THistoryView::saveAs);
+    saveAction->setEnabled(!empty);
     return menu;
 }
 
@@ -182,7 +309,6 @@ void THistoryView::Remeasure()
     FCharWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
     FLineHeight = std::max(1, qCeil(metrics.lineSpacing()));
     FAscent = metrics.ascent();
-    FRunPositions.clear();
 }
 
 std::size_t THistoryView::ColumnsForWidth() const
@@ -195,43 +321,36 @@ void THistoryView::Relayout()
 {
     QScrollBar *bar = verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
-    const std::size_t topOffset = FIndex.Row(FirstVisibleRow()).Start;
-    const std::size_t columns = ColumnsForWidth();
-    if (columns != FIndex.Columns())
-        FIndex.SetColumns(columns);
+    const TTextPos top = FLayout.Row(FirstVisibleRow()).Start;
+    FLayout.SetColumns(ColumnsForWidth());
     UpdateScrollRange();
-    bar->setValue(atEnd ? bar->maximum() : ClampToInt(FIndex.RowOfOffset(topOffset)));
+    bar->setValue(atEnd ? bar->maximum() : ClampToInt(FLayout.RowOf(top)));
     viewport()->update();
 }
 
 void THistoryView::UpdateScrollRange()
 {
     const std::size_t visible = VisibleRows();
-    const std::size_t rows = FIndex.RowCount();
+    const std::size_t rows = FLayout.RowCount();
     QScrollBar *bar = verticalScrollBar();
     bar->setRange(0, ClampToInt(rows > visible ? rows - visible : 0));
     bar->setPageStep(ClampToInt(visible));
     bar->setSingleStep(1);
 }
 
-void THistoryView::DrawChars(QPainter &painter, QPointF origin, std::size_t offset,
-                             std::size_t count)
+void THistoryView::DrawText(QPainter &painter, QPointF origin, const std::string &text)
 {
-    if (count == 0)
-        return;
     // Characters map straight to glyphs at fixed columns: no shaping per
     // paint, and the glyphs land exactly where selection and clicks expect them.
     // Blanks draw nothing, so they are left out (a third of a Hex text).
-    while (FRunPositions.size() < count)
-        FRunPositions.emplace_back(static_cast<qreal>(FRunPositions.size()) * FCharWidth, 0);
     FRunGlyphs.clear();
     FRunGlyphPositions.clear();
-    for (std::size_t i = 0; i < count; ++i) {
-        const char c = FText[offset + i];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         if (c == ' ')
             continue;
         FRunGlyphs.push_back(FGlyphOfChar[static_cast<unsigned char>(c)]);
-        FRunGlyphPositions.push_back(FRunPositions[i]);
+        FRunGlyphPositions.emplace_back(static_cast<qreal>(i) * FCharWidth, 0);
     }
     if (FRunGlyphs.empty())
         return;
@@ -246,42 +365,47 @@ void THistoryView::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
     const QRect area = viewport()->rect();
-    painter.fillRect(area, Qt::white);
+    const QPalette &colours = palette();
+    painter.fillRect(area, colours.brush(QPalette::Base));
 
-    const QBrush highlight = palette().brush(QPalette::Highlight);
-    const QPen highlightedText(palette().color(QPalette::HighlightedText));
-    const QPen normalText(Qt::black);
-    const std::size_t selStart = SelectionStart();
-    const std::size_t selEnd = SelectionEnd();
+    const QBrush highlight = colours.brush(QPalette::Highlight);
+    const QPen highlightedText(colours.color(QPalette::HighlightedText));
+    const QPen normalText(colours.color(QPalette::Text));
+    const TTextPos selStart = SelectionStart();
+    const TTextPos selEnd = SelectionEnd();
     const std::size_t first = FirstVisibleRow();
     const std::size_t shown = static_cast<std::size_t>(area.height() / FLineHeight) + 1;
-    const std::size_t last = std::min(FIndex.RowCount(), first + shown);
+    const TTextCells &cells = FLayout.Cells();
+    std::size_t row = first;
 
-    for (std::size_t row = first; row < last; ++row) {
-        const TRowSpan span = FIndex.Row(row);
-        const qreal top = static_cast<qreal>((row - first) * FLineHeight);
+    FLayout.VisitRows(first, shown, [&](const TRowSpan &span) {
+        const qreal top = static_cast<qreal>((row++ - first) * FLineHeight);
         const qreal baseline = top + FAscent;
+        FRowText.clear();
+        cells.AppendText(FLayout.Bytes(), span.Start, span.End, FRowText);
         painter.setPen(normalText);
-        DrawChars(painter, QPointF(kMargin, baseline), span.Start, span.End - span.Start);
+        DrawText(painter, QPointF(kMargin, baseline), FRowText);
         if (selStart >= selEnd || selEnd < span.Start || selStart > span.End)
-            continue;
-        const std::size_t from = std::max(selStart, span.Start);
-        const std::size_t to = std::min(selEnd, span.End);
+            return true;
+        const std::size_t from = ColumnOf(span, std::max(selStart, span.Start));
+        const std::size_t to = ColumnOf(span, std::min(selEnd, span.End));
         // A selected line break shows as one highlighted cell after the row.
-        const bool breakSelected = selEnd > span.End && FIndex.EndsWithBreak(row);
-        const qreal x = kMargin + static_cast<qreal>(from - span.Start) * FCharWidth;
-        const qreal cells = static_cast<qreal>(to - from) + (breakSelected ? 1 : 0);
-        if (cells <= 0)
-            continue;
-        painter.fillRect(QRectF(x, top, cells * FCharWidth, FLineHeight), highlight);
+        const bool breakSelected = selEnd > span.End && span.Break;
+        const qreal x = kMargin + static_cast<qreal>(from) * FCharWidth;
+        const qreal width = static_cast<qreal>(to - from) + (breakSelected ? 1 : 0);
+        if (width <= 0)
+            return true;
+        painter.fillRect(QRectF(x, top, width * FCharWidth, FLineHeight), highlight);
         painter.setPen(highlightedText);
-        DrawChars(painter, QPointF(x, baseline), from, to - from);
-    }
+        DrawText(painter, QPointF(x, baseline), FRowText.substr(from, to - from));
+        return true;
+    });
 
     if (hasFocus()) {
-        const QRectF caret = OffsetRect(FCursor);
+        const QRectF caret = PosRect(FCursor);
         if (caret.bottom() > 0 && caret.top() < area.height())
-            painter.fillRect(QRectF(caret.left(), caret.top(), 1, caret.height()), Qt::black);
+            painter.fillRect(QRectF(caret.left(), caret.top(), 1, caret.height()),
+                             colours.color(QPalette::Text));
     }
 }
 
@@ -307,15 +431,15 @@ void THistoryView::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-void THistoryView::MoveCursor(std::size_t offset, bool keepAnchor)
+void THistoryView::MoveCursor(TTextPos pos, bool keepAnchor)
 {
-    SetSelection(keepAnchor ? FAnchor : offset, offset);
+    SetSelection(keepAnchor ? FAnchor : pos, pos);
     EnsureCursorVisible();
 }
 
 void THistoryView::EnsureCursorVisible()
 {
-    const std::size_t row = FIndex.RowOfOffset(FCursor);
+    const std::size_t row = FLayout.RowOf(FCursor);
     const std::size_t first = FirstVisibleRow();
     const std::size_t visible = VisibleRows();
     if (row < first)
@@ -324,23 +448,30 @@ void THistoryView::EnsureCursorVisible()
         verticalScrollBar()->setValue(ClampToInt(row - visible + 1));
 }
 
-std::size_t THistoryView::StepLeft(std::size_t offset) const
+TTextPos THistoryView::StepLeft(TTextPos pos) const
 {
-    if (offset == 0)
-        return 0;
+    const TTextCells &cells = FLayout.Cells();
+    if (pos <= FLayout.TextBegin())
+        return FLayout.TextBegin();
+    const TTextPos prev = cells.Prev(FLayout.Bytes(), pos);
     // CR LF is one line break: step over both.
-    if (offset >= 2 && FText[offset - 1] == '\n' && FText[offset - 2] == '\r')
-        return offset - 2;
-    return offset - 1;
+    if (CharAt(prev) == '\n' && prev > FLayout.TextBegin()) {
+        const TTextPos before = cells.Prev(FLayout.Bytes(), prev);
+        if (CharAt(before) == '\r')
+            return before;
+    }
+    return prev;
 }
 
-std::size_t THistoryView::StepRight(std::size_t offset) const
+TTextPos THistoryView::StepRight(TTextPos pos) const
 {
-    if (offset >= FText.size())
-        return FText.size();
-    if (FText[offset] == '\r' && offset + 1 < FText.size() && FText[offset + 1] == '\n')
-        return offset + 2;
-    return offset + 1;
+    const TTextPos end = FLayout.TextEnd();
+    if (pos >= end)
+        return end;
+    const TTextPos next = FLayout.Cells().Next(FLayout.Bytes(), pos);
+    if (CharAt(pos) == '\r' && next < end && CharAt(next) == '\n')
+        return FLayout.Cells().Next(FLayout.Bytes(), next);
+    return next;
 }
 
 void THistoryView::keyPressEvent(QKeyEvent *event)
@@ -355,11 +486,12 @@ void THistoryView::keyPressEvent(QKeyEvent *event)
     }
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    const std::size_t row = FIndex.RowOfOffset(FCursor);
-    const TRowSpan span = FIndex.Row(row);
-    const std::size_t column = std::min(FCursor, span.End) - span.Start;
-    const std::size_t lastRow = FIndex.RowCount() - 1;
+    const std::size_t row = FLayout.RowOf(FCursor);
+    const TRowSpan span = FLayout.Row(row);
+    const std::size_t column = ColumnOf(span, FCursor);
+    const std::size_t lastRow = FLayout.RowCount() - 1;
     const std::size_t page = VisibleRows();
+    const TTextPos end = FLayout.TextEnd();
     QScrollBar *bar = verticalScrollBar();
 
     switch (event->key()) {
@@ -373,27 +505,27 @@ void THistoryView::keyPressEvent(QKeyEvent *event)
         if (ctrl)
             bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
         else
-            MoveCursor(row == 0 ? 0 : OffsetInRow(row - 1, column), shift);
+            MoveCursor(row == 0 ? FLayout.TextBegin() : PosInRow(row - 1, column), shift);
         break;
     case Qt::Key_Down:
         if (ctrl)
             bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
         else
-            MoveCursor(row == lastRow ? FText.size() : OffsetInRow(row + 1, column), shift);
+            MoveCursor(row == lastRow ? end : PosInRow(row + 1, column), shift);
         break;
     case Qt::Key_PageUp:
         bar->triggerAction(QAbstractSlider::SliderPageStepSub);
-        MoveCursor(row < page ? 0 : OffsetInRow(row - page, column), shift);
+        MoveCursor(row < page ? FLayout.TextBegin() : PosInRow(row - page, column), shift);
         break;
     case Qt::Key_PageDown:
         bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        MoveCursor(row + page > lastRow ? FText.size() : OffsetInRow(row + page, column), shift);
+        MoveCursor(row + page > lastRow ? end : PosInRow(row + page, column), shift);
         break;
     case Qt::Key_Home:
-        MoveCursor(ctrl ? 0 : span.Start, shift);
+        MoveCursor(ctrl ? FLayout.TextBegin() : span.Start, shift);
         break;
     case Qt::Key_End:
-        MoveCursor(ctrl ? FText.size() : span.End, shift);
+        MoveCursor(ctrl ? end : span.End, shift);
         break;
     default:
         QAbstractScrollArea::keyPressEvent(event);
@@ -409,8 +541,8 @@ void THistoryView::mousePressEvent(QMouseEvent *event)
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    const std::size_t offset = OffsetAt(event->position().toPoint());
-    SetSelection(event->modifiers() & Qt::ShiftModifier ? FAnchor : offset, offset);
+    const TTextPos pos = PosAt(event->position().toPoint());
+    SetSelection(event->modifiers() & Qt::ShiftModifier ? FAnchor : pos, pos);
     FDragging = true;
     FLastMousePos = event->position().toPoint();
 }
@@ -420,7 +552,7 @@ void THistoryView::mouseMoveEvent(QMouseEvent *event)
     if (!FDragging || !(event->buttons() & Qt::LeftButton))
         return;
     FLastMousePos = event->position().toPoint();
-    SetSelection(FAnchor, OffsetAt(FLastMousePos));
+    SetSelection(FAnchor, PosAt(FLastMousePos));
     const bool outside = FLastMousePos.y() < 0 || FLastMousePos.y() >= viewport()->height();
     if (outside && !FAutoScroll.isActive())
         FAutoScroll.start(kAutoScrollMs, this);
@@ -445,37 +577,49 @@ void THistoryView::mouseDoubleClickEvent(QMouseEvent *event)
         QAbstractScrollArea::mouseDoubleClickEvent(event);
         return;
     }
-    SelectWordAt(OffsetAt(event->position().toPoint()));
+    SelectWordAt(PosAt(event->position().toPoint()));
     FDragging = false;
     SetPrimarySelection();
 }
 
-void THistoryView::SelectWordAt(std::size_t offset)
+void THistoryView::SelectWordAt(TTextPos pos)
 {
-    if (FText.empty())
+    const TTextPos begin = FLayout.TextBegin();
+    const TTextPos end = FLayout.TextEnd();
+    if (begin == end)
         return;
+    const TTextCells &cells = FLayout.Cells();
+    const THistoryBytes &bytes = FLayout.Bytes();
     // A click after the last character of a row means that character.
-    std::size_t probe = offset;
-    if (probe >= FText.size() || ClassOf(FText[probe]) == TCharClass::Break)
-        probe = probe == 0 ? 0 : probe - 1;
-    const TCharClass cls = ClassOf(FText[probe]);
+    TTextPos probe = pos;
+    if (probe >= end || ClassOf(CharAt(probe)) == TCharClass::Break)
+        probe = cells.Prev(bytes, probe);
+    const TCharClass cls = ClassOf(CharAt(probe));
     if (cls == TCharClass::Break) {
-        SetSelection(offset, offset);
+        SetSelection(pos, pos);
         return;
     }
-    std::size_t start = probe;
-    while (start > 0 && ClassOf(FText[start - 1]) == cls)
-        --start;
-    std::size_t end = probe + 1;
-    while (end < FText.size() && ClassOf(FText[end]) == cls)
-        ++end;
-    SetSelection(start, end);
+    TTextPos start = probe;
+    for (int i = 0; i < kWordReach && start > begin; ++i) {
+        const TTextPos prev = cells.Prev(bytes, start);
+        if (ClassOf(CharAt(prev)) != cls)
+            break;
+        start = prev;
+    }
+    TTextPos stop = cells.Next(bytes, probe);
+    for (int i = 0; i < kWordReach && stop < end && ClassOf(CharAt(stop)) == cls; ++i)
+        stop = cells.Next(bytes, stop);
+    SetSelection(start, stop);
 }
 
 void THistoryView::SetPrimarySelection() const
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
-    if (HasSelection() && clipboard->supportsSelection())
+    if (!HasSelection() || !clipboard->supportsSelection())
+        return;
+    const std::uint64_t length = FLayout.Cells().TextLength(FLayout.Bytes(), SelectionStart(),
+                                                            SelectionEnd(), ClipboardLimit + 1);
+    if (length <= ClipboardLimit)
         clipboard->setText(SelectedText(), QClipboard::Selection);
 }
 
@@ -497,7 +641,7 @@ void THistoryView::timerEvent(QTimerEvent *event)
         bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
     else
         bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    SetSelection(FAnchor, OffsetAt(FLastMousePos));
+    SetSelection(FAnchor, PosAt(FLastMousePos));
 }
 
 void THistoryView::focusInEvent(QFocusEvent *event)

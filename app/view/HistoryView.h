@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/view/RowIndex.h"
+#include "app/view/RowLayout.h"
+#include "codec/EscChar.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,46 +23,67 @@ class QPainter;
 
 namespace kestrune {
 
-// A read-only view of a text history (ASCII plus CR and LF) that stays fast at
-// any size: setting a text costs one line scan, a repaint touches only the
-// visible rows. Long lines wrap at the view's width in whole characters of the
-// fixed-width font the owner sets.
+// A read-only view of a byte history that shows FormatData(history, mode,
+// escChar) without ever building that text: it shares the history's chunks,
+// keeps a row layout over them and formats only the rows on screen. Taking in
+// a block costs the block; a repaint costs the visible rows. Until told to
+// show the history again it keeps showing the bytes it has, however the
+// history goes on (that is how a paused view stands still).
 //
-// The selection is kept as character offsets, so it survives a text that grows.
-// The vertical scroll bar is always shown: a bar that came and went would change
-// the width, re-wrap the text and could flip back and forth.
+// The selection is kept as text positions, which name bytes, so it stays on
+// the same bytes while the history grows and is trimmed. The vertical scroll
+// bar is always shown: a bar that came and went would change the width,
+// re-wrap the text and could flip back and forth.
 class THistoryView : public QAbstractScrollArea
 {
     Q_OBJECT
 
 public:
+    // Larger selections are not put on the clipboard; Save As takes them.
+    static constexpr std::uint64_t ClipboardLimit = 64ull << 20;
+
+    // Asks where to save; an empty name means the user cancelled.
+    using TAskFileName = std::function<QString()>;
+    // Tells the user something; error is true for a failure.
+    using TReport = std::function<void(const QString &text, bool error)>;
+
     explicit THistoryView(QWidget *parent = nullptr);
 
-    // Takes the text over; O(n) for the line scan. Scroll position and
-    // selection stay (clamped to the new text).
-    void SetText(std::string text);
-    [[nodiscard]] const std::string &Text() const { return FText; }
+    // Shows the history as it is now. The same representation costs only what
+    // was appended and trimmed since the last call; another one lays out anew.
+    // Scroll position and selection stay, clamped to what is left.
+    void ShowHistory(const THistoryBytes &history, TDataMode mode, char escChar);
     void Clear();
     // Moves the vertical scroll bar to its maximum, showing the last row.
     void ScrollToEnd();
 
+    // The whole text shown, built on demand: for tests and small histories.
+    [[nodiscard]] std::string Text() const;
+    [[nodiscard]] const TRowLayout &Layout() const { return FLayout; }
+
     [[nodiscard]] QString SelectedText() const;
     [[nodiscard]] bool HasSelection() const { return FAnchor != FCursor; }
-    [[nodiscard]] std::size_t SelectionStart() const { return std::min(FAnchor, FCursor); }
-    [[nodiscard]] std::size_t SelectionEnd() const { return std::max(FAnchor, FCursor); }
-    [[nodiscard]] std::size_t CursorOffset() const { return FCursor; }
+    [[nodiscard]] TTextPos SelectionStart() const { return std::min(FAnchor, FCursor); }
+    [[nodiscard]] TTextPos SelectionEnd() const { return std::max(FAnchor, FCursor); }
+    [[nodiscard]] TTextPos CursorPos() const { return FCursor; }
     // Selects from anchor to cursor; the cursor is the end that keys move.
-    void SetSelection(std::size_t anchor, std::size_t cursor);
+    void SetSelection(TTextPos anchor, TTextPos cursor);
 
-    [[nodiscard]] std::size_t Columns() const { return FIndex.Columns(); }
-    [[nodiscard]] std::size_t RowCount() const { return FIndex.RowCount(); }
+    [[nodiscard]] std::size_t Columns() const { return FLayout.Columns(); }
+    [[nodiscard]] std::size_t RowCount() const { return FLayout.RowCount(); }
     [[nodiscard]] std::size_t FirstVisibleRow() const;
     // Rows that fit wholly in the viewport (at least 1).
     [[nodiscard]] std::size_t VisibleRows() const;
-    // The cell of the character at offset, in viewport coordinates.
-    [[nodiscard]] QRectF OffsetRect(std::size_t offset) const;
-    // The offset a click at pos in the viewport places the caret at.
-    [[nodiscard]] std::size_t OffsetAt(QPoint pos) const;
+    // The cell of the character at pos, in viewport coordinates.
+    [[nodiscard]] QRectF PosRect(TTextPos pos) const;
+    // The position a click at point in the viewport places the caret at.
+    [[nodiscard]] TTextPos PosAt(QPoint point) const;
+
+    void SetAskFileName(TAskFileName ask) { FAskFileName = std::move(ask); }
+    void SetReport(TReport report) { FReport = std::move(report); }
+    // Writes the selection, or the whole text when nothing is selected, to
+    // fileName in pieces; reports and returns false when that fails.
+    bool SaveText(const QString &fileName);
 
     // The menu the context-menu event shows; the caller owns it. Kept apart
     // so the actions can be used without a modal menu loop.
@@ -69,6 +92,7 @@ public:
 public slots:
     void selectAll();
     void copy();
+    void saveAs();
 
 signals:
     void copyAvailable(bool available);
@@ -90,24 +114,28 @@ protected:
 
 private:
     void Remeasure();
-    void DrawChars(QPainter &painter, QPointF origin, std::size_t offset, std::size_t count);
+    void DrawText(QPainter &painter, QPointF origin, const std::string &text);
     // Re-wraps for the current width and font, keeping the top row's text in
     // view, or the end when the view was showing the end.
     void Relayout();
     void UpdateScrollRange();
-    void MoveCursor(std::size_t offset, bool keepAnchor);
+    void ClampSelection(bool hadSelection);
+    void MoveCursor(TTextPos pos, bool keepAnchor);
     void EnsureCursorVisible();
-    void SelectWordAt(std::size_t offset);
+    void SelectWordAt(TTextPos pos);
     void SetPrimarySelection() const;
+    void Report(const QString &text, bool error) const;
     [[nodiscard]] std::size_t ColumnsForWidth() const;
-    [[nodiscard]] std::size_t StepLeft(std::size_t offset) const;
-    [[nodiscard]] std::size_t StepRight(std::size_t offset) const;
-    [[nodiscard]] std::size_t OffsetInRow(std::size_t row, std::size_t column) const;
+    [[nodiscard]] TTextPos StepLeft(TTextPos pos) const;
+    [[nodiscard]] TTextPos StepRight(TTextPos pos) const;
+    [[nodiscard]] TTextPos PosInRow(std::size_t row, std::size_t column) const;
+    [[nodiscard]] std::size_t ColumnOf(const TRowSpan &span, TTextPos pos) const;
+    [[nodiscard]] char CharAt(TTextPos pos) const;
 
-    std::string FText;
-    TRowIndex FIndex;
-    std::size_t FAnchor = 0;
-    std::size_t FCursor = 0;
+    TRowLayout FLayout;
+    bool FShowing = false; // a representation has been chosen
+    TTextPos FAnchor = 0;
+    TTextPos FCursor = 0;
     qreal FCharWidth = 8;
     qreal FAscent = 10;
     int FLineHeight = 14;
@@ -116,9 +144,11 @@ private:
     QBasicTimer FAutoScroll;
     QRawFont FRawFont;
     std::array<quint32, 256> FGlyphOfChar{};
-    // Scratch buffers for one glyph run, kept to spare an allocation per row.
+    TAskFileName FAskFileName;
+    TReport FReport;
+    // Scratch buffers for one row, kept to spare an allocation per row.
+    std::string FRowText;
     std::vector<quint32> FRunGlyphs;
-    std::vector<QPointF> FRunPositions; // column positions, grown on demand
     std::vector<QPointF> FRunGlyphPositions;
 };
 

@@ -68,7 +68,7 @@ TEST_P(AppendTable, History)
     TBoundedHistory history;
     history.Append(c.history, INT_MAX);
     history.Append(c.block, c.bufSize);
-    EXPECT_EQ(history.View(), c.expected);
+    EXPECT_EQ(history.Bytes(), c.expected);
     EXPECT_EQ(history.Size(), c.expected.size());
 }
 
@@ -81,8 +81,8 @@ TEST(BoundedHistory, TwoMegabyteLimitCutsAPreviouslyLargerHistory)
     history.Append(big, INT_MAX);
     history.Append("z", 2 * 1024 * 1024);
     ASSERT_EQ(history.Size(), 2097152u);
-    EXPECT_EQ(history.View().back(), 'z');
-    EXPECT_EQ(history.View().front(), 'a');
+    EXPECT_EQ(history.Bytes().back(), 'z');
+    EXPECT_EQ(history.Bytes().front(), 'a');
 }
 
 TEST(BoundedHistory, ClearEmptiesAndStartsAfresh)
@@ -92,7 +92,7 @@ TEST(BoundedHistory, ClearEmptiesAndStartsAfresh)
     history.Clear();
     EXPECT_TRUE(history.Empty());
     history.Append("xy", 4);
-    EXPECT_EQ(history.View(), "xy");
+    EXPECT_EQ(history.Bytes(), "xy");
 }
 
 // The cheap history must equal the plain rule after every single block, across
@@ -113,8 +113,45 @@ TEST(BoundedHistory, MatchesThePlainRuleAfterEveryBlock)
             ch = static_cast<char>(counter++ * 7);
         BoundedAppend(reference, block, limit);
         history.Append(block, limit);
-        ASSERT_EQ(history.View(), reference) << "after block " << i;
+        ASSERT_EQ(history.Bytes(), reference) << "after block " << i;
     }
+}
+
+// A copy shares the chunks: it keeps showing its bytes while the history is
+// trimmed and cleared under it, and Follow brings it up to date again.
+TEST(BoundedHistory, CopiesKeepTheirBytesAndFollowCatchesUp)
+{
+    TBoundedHistory history;
+    const auto limit = static_cast<std::int32_t>(3 * HistoryChunkSize);
+    std::string reference;
+    unsigned counter = 0;
+    const auto append = [&](std::size_t size) {
+        std::string block(size, '\0');
+        for (char &ch : block)
+            ch = static_cast<char>(counter++ * 13);
+        BoundedAppend(reference, block, limit);
+        history.Append(block, limit);
+    };
+    append(HistoryChunkSize + 17);
+    THistoryBytes paused = history;
+    const std::string pausedBytes = reference;
+    THistoryBytes live;
+    for (int i = 0; i < 40; ++i) {
+        append(9000 + static_cast<std::size_t>(i) * 1000);
+        live.Follow(history);
+        ASSERT_EQ(live.Bytes(), reference) << i;
+        ASSERT_LE(live.ChunkCount(), history.ChunkCount()) << "dropped chunks are let go";
+    }
+    EXPECT_EQ(paused.Bytes(), pausedBytes);
+    EXPECT_LT(paused.End(), history.Begin()) << "the paused bytes are long gone from the history";
+    // Positions go on after a clear, so the old chunks are no longer shared.
+    history.Clear();
+    reference.clear();
+    append(5);
+    live.Follow(history);
+    EXPECT_EQ(live.Bytes(), reference);
+    EXPECT_EQ(live.ChunkCount(), 1u);
+    EXPECT_EQ(paused.Bytes(), pausedBytes);
 }
 
 } // namespace

@@ -1,11 +1,15 @@
 #include "app/view/HistoryView.h"
+#include "codec/Format.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QImage>
 #include <QMenu>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
@@ -16,17 +20,13 @@
 namespace kestrune {
 namespace {
 
-// Hex-style text of n bytes: pairs separated by blanks, no line breaks.
-std::string HexText(std::size_t bytes)
+// n bytes counting up, so every Hex pair of a row can be told apart.
+std::string Counting(std::size_t n)
 {
-    std::string text;
-    for (std::size_t i = 0; i < bytes; ++i) {
-        if (i)
-            text += ' ';
-        text += "0123456789ABCDEF"[(i >> 4) & 15];
-        text += "0123456789ABCDEF"[i & 15];
-    }
-    return text;
+    std::string bytes(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>(i);
+    return bytes;
 }
 
 class HistoryViewTest : public ::testing::Test
@@ -39,35 +39,50 @@ protected:
         View->resize(420, 220);
         View->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(View.get()));
+        View->SetReport([this](const QString &text, bool error) {
+            Reports.push_back(text);
+            Errors += error ? 1 : 0;
+        });
     }
 
-    QPoint CellPoint(std::size_t offset) const
+    // Appends and shows, as the window does for a block.
+    void Show(const std::string &bytes, TDataMode mode = dmHex, std::int32_t limit = INT32_MAX)
+    {
+        History.Append(bytes, limit);
+        View->ShowHistory(History, mode, '{');
+    }
+
+    QPoint CellPoint(TTextPos pos) const
     {
         // The left quarter of a cell places the caret before that character.
-        const QRectF cell = View->OffsetRect(offset);
+        const QRectF cell = View->PosRect(pos);
         return QPoint(qFloor(cell.left() + cell.width() / 4), qFloor(cell.center().y()));
     }
 
     QWidget *Port() const { return View->viewport(); }
+    std::string Clipboard() const { return QApplication::clipboard()->text().toStdString(); }
 
+    TBoundedHistory History;
     std::unique_ptr<THistoryView> View;
+    QStringList Reports;
+    int Errors = 0;
 };
 
-TEST_F(HistoryViewTest, LongLineWrapsAtTheViewWidth)
+TEST_F(HistoryViewTest, HexRowsHoldWholePairsAtTheViewWidth)
 {
-    const std::string text = HexText(1000);
-    View->SetText(text);
+    Show(Counting(1000));
     const std::size_t columns = View->Columns();
+    const std::size_t pairs = (columns + 1) / 3;
     ASSERT_GT(columns, 10u);
-    EXPECT_EQ(View->RowCount(), (text.size() + columns - 1) / columns);
-    // The last whole column still fits inside the viewport.
-    EXPECT_LE(View->OffsetRect(columns - 1).right(), Port()->width());
-    EXPECT_EQ(View->OffsetRect(columns).top(), View->OffsetRect(0).bottom());
+    EXPECT_EQ(View->RowCount(), (1000 + pairs - 1) / pairs);
+    // The last whole pair still fits inside the viewport.
+    EXPECT_LE(View->PosRect(PosOfByte(pairs - 1) + 1).right(), Port()->width());
+    EXPECT_EQ(View->PosRect(PosOfByte(pairs)).top(), View->PosRect(0).bottom());
 }
 
 TEST_F(HistoryViewTest, ScrollToEndShowsTheLastRow)
 {
-    View->SetText(HexText(5000));
+    Show(Counting(5000));
     View->ScrollToEnd();
     QScrollBar *bar = View->verticalScrollBar();
     EXPECT_GT(bar->maximum(), 0);
@@ -75,7 +90,8 @@ TEST_F(HistoryViewTest, ScrollToEndShowsTheLastRow)
     EXPECT_EQ(View->FirstVisibleRow() + View->VisibleRows(), View->RowCount());
 
     // A text that fits leaves nothing to scroll.
-    View->SetText("short");
+    History.Clear();
+    Show("short", dmCharacter);
     View->ScrollToEnd();
     EXPECT_EQ(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), 0);
@@ -83,7 +99,7 @@ TEST_F(HistoryViewTest, ScrollToEndShowsTheLastRow)
 
 TEST_F(HistoryViewTest, ResizingRewrapsAndKeepsThePlace)
 {
-    View->SetText(HexText(5000));
+    Show(Counting(5000));
     View->ScrollToEnd();
     const std::size_t wideColumns = View->Columns();
     const std::size_t wideRows = View->RowCount();
@@ -96,64 +112,60 @@ TEST_F(HistoryViewTest, ResizingRewrapsAndKeepsThePlace)
 
     // Away from the end, the text at the top stays at the top.
     View->verticalScrollBar()->setValue(40);
-    const std::size_t topOffset = View->OffsetAt(QPoint(0, 0));
+    const TTextPos top = View->PosAt(QPoint(0, 0));
     View->resize(View->width() * 2, View->height());
-    const std::size_t newTop = View->OffsetAt(QPoint(0, 0));
-    EXPECT_LE(newTop, topOffset);
-    EXPECT_LT(topOffset, newTop + View->Columns());
-}
+    const std::size_t row = View->Layout().RowOf(top);
+    EXPECT_EQ(row, View->FirstVisibleRow());
 
-TEST_F(HistoryViewTest, LargerFontMeansFewerColumns)
-{
-    View->SetText(HexText(500));
+    // A larger font means fewer columns.
     const std::size_t before = View->Columns();
     QFont big = View->font();
     big.setPointSizeF(big.pointSizeF() * 2);
     View->setFont(big);
     EXPECT_LT(View->Columns(), before);
-    EXPECT_EQ(View->RowCount(), (View->Text().size() + View->Columns() - 1) / View->Columns());
 }
 
 TEST_F(HistoryViewTest, DragSelectsAcrossWrappedRowsAndCopies)
 {
-    const std::string text = HexText(400);
-    View->SetText(text);
-    const std::size_t columns = View->Columns();
-    const std::size_t from = 5, to = 2 * columns + 7; // spans three rows
+    Show(Counting(400));
+    const std::string text = View->Text();
+    const std::size_t pairs = (View->Columns() + 1) / 3;
+    const TTextPos from = PosOfByte(2), to = PosOfByte(2 * pairs + 3); // spans three rows
     QTest::mousePress(Port(), Qt::LeftButton, {}, CellPoint(from));
-    QTest::mouseMove(Port(), CellPoint(columns + 1));
+    QTest::mouseMove(Port(), CellPoint(PosOfByte(pairs + 1)));
     QTest::mouseMove(Port(), CellPoint(to));
     QTest::mouseRelease(Port(), Qt::LeftButton, {}, CellPoint(to));
-    EXPECT_EQ(View->SelectedText().toStdString(), text.substr(from, to - from));
+    EXPECT_EQ(View->SelectedText().toStdString(), text.substr(6, (2 * pairs + 1) * 3));
 
     // Shift+click moves the free end and keeps the anchor.
-    QTest::mouseClick(Port(), Qt::LeftButton, Qt::ShiftModifier, CellPoint(2));
-    EXPECT_EQ(View->SelectedText().toStdString(), text.substr(2, from - 2));
+    QTest::mouseClick(Port(), Qt::LeftButton, Qt::ShiftModifier, CellPoint(0));
+    EXPECT_EQ(View->SelectedText().toStdString(), text.substr(0, 6));
 
     QApplication::clipboard()->clear();
     QTest::keyClick(View.get(), Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), text.substr(2, from - 2));
+    EXPECT_EQ(Clipboard(), text.substr(0, 6));
 }
 
 TEST_F(HistoryViewTest, DoubleClickSelectsAWord)
 {
-    View->SetText("41 0D 0A\r\nA{7B}");
-    QTest::mouseDClick(Port(), Qt::LeftButton, {}, CellPoint(4));
+    Show("Ab{\r\nxy", dmMixed);
+    ASSERT_EQ(View->Text(), "Ab{7B}{0D}{0A}xy");
+    QTest::mouseDClick(Port(), Qt::LeftButton, {}, CellPoint(PosOfByte(0)));
+    EXPECT_EQ(View->SelectedText(), "Ab");
+    QTest::mouseDClick(Port(), Qt::LeftButton, {}, CellPoint(PosOfByte(3) + 1));
     EXPECT_EQ(View->SelectedText(), "0D");
-    QTest::mouseDClick(Port(), Qt::LeftButton, {}, CellPoint(13));
-    EXPECT_EQ(View->SelectedText(), "7B");
 }
 
 TEST_F(HistoryViewTest, KeyboardSelectsAndCopiesLineBreaksAsTheyAre)
 {
     const std::string text = "first line\r\nsecond\rthird\n";
-    View->SetText(text);
+    Show(text, dmCharacter);
     QTest::keyClick(View.get(), Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(View->SelectedText().toStdString(), text);
     QTest::keyClick(View.get(), Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), text);
+    EXPECT_EQ(Clipboard(), text);
 
-    // Ctrl+Home, then Shift+Down and Shift+End: the first line and its CR LF.
+    // Ctrl+Home, then Shift+Down and Shift+Home: the first line and its CR LF.
     QTest::keyClick(View.get(), Qt::Key_Home, Qt::ControlModifier);
     EXPECT_FALSE(View->HasSelection());
     QTest::keyClick(View.get(), Qt::Key_Down, Qt::ShiftModifier);
@@ -164,49 +176,75 @@ TEST_F(HistoryViewTest, KeyboardSelectsAndCopiesLineBreaksAsTheyAre)
     EXPECT_EQ(View->SelectedText().toStdString(), "first line");
 }
 
-TEST_F(HistoryViewTest, PageAndEndKeysScroll)
+TEST_F(HistoryViewTest, PageKeysEndKeysAndTheWheelScroll)
 {
-    View->SetText(HexText(5000));
+    Show(Counting(5000));
     QScrollBar *bar = View->verticalScrollBar();
     QTest::keyClick(View.get(), Qt::Key_PageDown);
     EXPECT_EQ(bar->value(), bar->pageStep());
     QTest::keyClick(View.get(), Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(bar->value(), bar->maximum());
-    EXPECT_EQ(View->CursorOffset(), View->Text().size());
+    EXPECT_EQ(View->CursorPos(), View->Layout().TextEnd());
     QTest::keyClick(View.get(), Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(bar->value(), 0);
-}
 
-TEST_F(HistoryViewTest, WheelScrollsDown)
-{
-    View->SetText(HexText(5000));
     const QPointF at(10, 10);
     QWheelEvent wheel(at, Port()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(Port(), &wheel);
-    EXPECT_GT(View->verticalScrollBar()->value(), 0);
+    EXPECT_GT(bar->value(), 0);
 }
 
-TEST_F(HistoryViewTest, SelectionSurvivesGrowingAndShrinkingText)
+// The selection names bytes: it stays on them while the history grows and is
+// trimmed, and shrinks to what is left of them.
+TEST_F(HistoryViewTest, SelectionStaysOnItsBytesWhileTheHistoryIsTrimmed)
 {
-    View->SetText("0123456789");
-    View->SetSelection(2, 6);
-    View->SetText("0123456789ABCDEF");
+    Show("0123456789", dmCharacter, 14);
+    View->SetSelection(PosOfByte(2), PosOfByte(6));
+    Show("ABCD", dmCharacter, 14);
     EXPECT_EQ(View->SelectedText(), "2345");
-    View->SetText("0123");
-    EXPECT_EQ(View->SelectedText(), "23");
-    View->Clear();
+    Show("EFGH", dmCharacter, 14); // the history now starts at "4"
+    EXPECT_EQ(View->Text(), "456789ABCDEFGH");
+    EXPECT_EQ(View->SelectedText(), "45");
+    Show("0123456789", dmCharacter, 14);
     EXPECT_FALSE(View->HasSelection());
+    View->Clear();
+    EXPECT_EQ(View->Text(), "");
     EXPECT_TRUE(View->SelectedText().isEmpty());
 }
 
-TEST_F(HistoryViewTest, ContextMenuOffersCopyAndSelectAll)
+// Not shown again, the view keeps showing what it showed, and keeps the chunks
+// that hold it alive, while the history runs far past them.
+TEST_F(HistoryViewTest, PausedViewStaysAsItWasWhileTheHistoryIsTrimmed)
 {
-    View->SetText("abc def");
+    const auto limit = static_cast<std::int32_t>(2 * HistoryChunkSize);
+    Show(Counting(HistoryChunkSize + 100), dmHex, limit);
+    View->ScrollToEnd();
+    const std::string shown = View->Text();
+    QImage before(Port()->size(), QImage::Format_RGB32);
+    Port()->render(&before);
+    for (int i = 0; i < 40; ++i)
+        History.Append(std::string(10000, static_cast<char>('a' + i % 26)), limit);
+    ASSERT_GT(History.Begin(), View->Layout().Bytes().End());
+    EXPECT_EQ(View->Text(), shown);
+    QImage after(Port()->size(), QImage::Format_RGB32);
+    Port()->render(&after);
+    EXPECT_EQ(before, after);
+    EXPECT_LE(View->Layout().Bytes().ChunkCount(), 2u) << "no more than the bytes it shows";
+
+    View->ShowHistory(History, dmHex, '{');
+    EXPECT_EQ(View->Text(), FormatData(History.Bytes(), dmHex, '{'));
+}
+
+TEST_F(HistoryViewTest, ContextMenuOffersCopySelectAllAndSaveAs)
+{
+    Show("abc def", dmCharacter);
     std::unique_ptr<QMenu> menu(View->CreateContextMenu());
-    const QList<QAction *> actions = menu->actions();
-    ASSERT_EQ(actions.size(), 2);
+    QList<QAction *> actions = menu->actions();
+    actions.removeIf([](QAction *a) { return a->isSeparator(); });
+    ASSERT_EQ(actions.size(), 3);
     EXPECT_EQ(actions[0]->text(), "&Copy");
+    EXPECT_EQ(actions[2]->text(), "Save &As...");
     EXPECT_FALSE(actions[0]->isEnabled()) << "nothing selected yet";
     actions[1]->trigger();
     EXPECT_EQ(View->SelectedText(), "abc def");
@@ -215,20 +253,79 @@ TEST_F(HistoryViewTest, ContextMenuOffersCopyAndSelectAll)
     ASSERT_TRUE(menu->actions()[0]->isEnabled());
     QApplication::clipboard()->clear();
     menu->actions()[0]->trigger();
-    EXPECT_EQ(QApplication::clipboard()->text(), "abc def");
+    EXPECT_EQ(Clipboard(), "abc def");
 }
 
-TEST_F(HistoryViewTest, PaintsWhiteBackgroundAndHighlightedSelection)
+TEST_F(HistoryViewTest, SelectionOverTheClipboardLimitIsRefusedWithAPointerToSaveAs)
 {
-    View->SetText("AB CD EF");
-    View->SetSelection(2, 3); // the blank between AB and CD
+    // 23 MB in Hex is 69 MB of text.
+    Show(std::string(23'000'000, '\x42'));
+    QApplication::clipboard()->setText("before");
+    View->selectAll();
+    View->copy();
+    EXPECT_EQ(Clipboard(), "before");
+    ASSERT_EQ(Reports.size(), 1);
+    EXPECT_EQ(Errors, 0);
+    EXPECT_TRUE(Reports[0].contains("Save As...")) << Reports[0].toStdString();
+    EXPECT_TRUE(Reports[0].contains("64 MiB")) << Reports[0].toStdString();
+}
+
+TEST_F(HistoryViewTest, SaveAsWritesTheViewsTextOrTheSelectionAndNamesAFailedFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    Show(Counting(3 << 20), dmMixed); // several pieces of writing
+    QString target = dir.filePath("all.txt");
+    View->SetAskFileName([&] { return target; });
+    View->saveAs();
+    QFile all(target);
+    ASSERT_TRUE(all.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(all.readAll().toStdString() == View->Text());
+
+    View->SetSelection(PosOfByte(10) + 2, PosOfByte(300));
+    target = dir.filePath("part.txt");
+    View->saveAs();
+    QFile part(target);
+    ASSERT_TRUE(part.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLatin1(part.readAll()), View->SelectedText());
+    EXPECT_TRUE(Reports.isEmpty());
+
+    target = dir.path(); // a directory cannot be written as a file
+    View->saveAs();
+    ASSERT_EQ(Reports.size(), 1);
+    EXPECT_EQ(Errors, 1);
+    EXPECT_TRUE(Reports[0].contains(dir.path())) << Reports[0].toStdString();
+    EXPECT_TRUE(Reports[0].contains("Is a directory")) << Reports[0].toStdString();
+
+    target.clear(); // cancelled
+    View->saveAs();
+    EXPECT_EQ(Reports.size(), 1);
+}
+
+TEST_F(HistoryViewTest, ColoursComeFromThePalette)
+{
+    QPalette dark = View->palette();
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(220, 220, 220));
+    dark.setColor(QPalette::Highlight, QColor(0, 90, 160));
+    View->setPalette(dark);
+    Show("AB CD EF", dmCharacter);
+    View->SetSelection(PosOfByte(2), PosOfByte(3)); // the blank between AB and CD
     QImage image(Port()->size(), QImage::Format_RGB32);
     Port()->render(&image);
-    const QPoint selected = View->OffsetRect(2).center().toPoint();
-    const QPoint unselected = View->OffsetRect(5).center().toPoint(); // the next blank
-    EXPECT_EQ(image.pixelColor(selected), View->palette().color(QPalette::Highlight));
-    EXPECT_EQ(image.pixelColor(unselected), QColor(Qt::white));
-    EXPECT_EQ(image.pixelColor(Port()->width() - 2, Port()->height() - 2), QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(View->PosRect(PosOfByte(2)).center().toPoint()),
+              dark.color(QPalette::Highlight));
+    EXPECT_EQ(image.pixelColor(View->PosRect(PosOfByte(5)).center().toPoint()),
+              dark.color(QPalette::Base));
+    EXPECT_EQ(image.pixelColor(Port()->width() - 2, Port()->height() - 2),
+              dark.color(QPalette::Base));
+    // Some pixel of the letters has the text colour's tone, none stays black.
+    const QRectF letter = View->PosRect(PosOfByte(0));
+    int light = 0;
+    for (int y = qFloor(letter.top()); y < qFloor(letter.bottom()); ++y)
+        for (int x = qFloor(letter.left()); x < qFloor(letter.right()); ++x)
+            light += image.pixelColor(x, y).lightness() > 120 ? 1 : 0;
+    EXPECT_GT(light, 0);
 }
 
 } // namespace

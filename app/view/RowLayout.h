@@ -1,0 +1,136 @@
+#pragma once
+
+#include "app/view/TextCells.h"
+#include "exchange/BoundedHistory.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+
+namespace kestrune {
+
+// One display row: the text positions [Start, End) it shows. Break is true
+// when a line break (LF, CR LF or a lone CR) follows the row.
+struct TRowSpan
+{
+    TTextPos Start = 0;
+    TTextPos End = 0;
+    bool Break = false;
+
+    friend bool operator==(const TRowSpan &, const TRowSpan &) = default;
+};
+
+// The rows of FormatData(history) wrapped at a number of columns as a text
+// editor wraps: after the last blank that fits (a blank just past the edge
+// hangs there), a word longer than a row cut in whole characters. In Character
+// mode CR, LF and CR LF end lines.
+//
+// Rows are cut from where the layout was last built (Reset, or a history that
+// was cleared), and keep their places while the front is trimmed: the first
+// row then shows what is left of it. That is what lets a trim cost only the
+// bytes dropped.
+//
+// Costs: Follow costs the bytes appended and dropped since the last call. Hex
+// rows are pure arithmetic; Character and Mixed rows are found from a start
+// recorded every RowsPerMark rows, so a row costs at most that many rows of
+// wrapping and Reset costs one pass over the history.
+class TRowLayout
+{
+public:
+    static constexpr std::size_t RowsPerMark = 64;
+
+    TRowLayout();
+
+    // Lays the history out afresh in this representation and width (0 acts as 1).
+    void Reset(const THistoryBytes &bytes, TDataMode mode, char escChar, std::size_t columns);
+    void SetColumns(std::size_t columns);
+    // Takes in what was appended and trimmed since the last call. A history
+    // whose old bytes are all gone (cleared) is laid out afresh.
+    void Follow(const THistoryBytes &bytes);
+    void Clear();
+
+    [[nodiscard]] const THistoryBytes &Bytes() const { return FBytes; }
+    [[nodiscard]] const TTextCells &Cells() const { return FCells; }
+    [[nodiscard]] std::size_t Columns() const { return FColumns; }
+    [[nodiscard]] TTextPos TextBegin() const { return FCells.TextBegin(FBytes); }
+    [[nodiscard]] TTextPos TextEnd() const { return FCells.TextEnd(FBytes); }
+
+    // Always at least 1: an empty text, or one ending in a line break, has an
+    // empty last row where the next character would go.
+    [[nodiscard]] std::size_t RowCount() const;
+    [[nodiscard]] TRowSpan Row(std::size_t row) const;
+    // Visits rows [first, first + count) in order, stopping at the last row or
+    // when visit returns false; the cost is one row lookup plus the rows visited.
+    void VisitRows(std::size_t first, std::size_t count,
+                   const std::function<bool(const TRowSpan &)> &visit) const;
+    // The row that shows the caret placed at pos: a position inside a line
+    // break belongs to the row the break ends, one at a wrap point to the row
+    // that starts there.
+    [[nodiscard]] std::size_t RowOf(TTextPos pos) const;
+
+private:
+    struct TWrapState
+    {
+        TTextPos RowStart = 0;
+        std::uint32_t Col = 0;
+        TTextPos BreakPos = 0; // after the last blank of the row
+        std::uint32_t ColAtBreak = 0;
+        bool HasBreak = false;
+        bool AfterCr = false; // the row began right after a CR: an LF joins that break
+    };
+    using TEmit = std::function<bool(const TRowSpan &)>;
+    // Where a walk over the rows may begin: a row, where the wrap stands there.
+    struct TOrigin
+    {
+        std::uint64_t Row = 0;
+        TTextPos Pos = 0;
+        TWrapState State;
+    };
+    // Visits absolute rows from origin.Row on, unclipped, ending with the
+    // unfinished last row; visit returns false to stop.
+    using TRowVisit = std::function<bool(std::uint64_t, const TRowSpan &)>;
+
+    [[nodiscard]] bool IsHex() const { return FCells.Mode() == dmHex; }
+    // Feeds the characters from pos up to byte `toByte` through the wrap; emit
+    // gets every row that ends and may stop the feed by returning false.
+    void Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte, const TEmit &emit) const;
+    void Rebuild();
+    void ScanNewBytes();
+    void MoveFirstRow(std::uint64_t newBegin);
+    [[nodiscard]] TOrigin OriginForRow(std::uint64_t row) const;
+    [[nodiscard]] TOrigin OriginForPos(TTextPos pos) const;
+    void Walk(const TOrigin &origin, const TRowVisit &visit) const;
+    // The last row whose start is at or before pos (Character and Mixed).
+    [[nodiscard]] std::uint64_t FindRow(TTextPos pos) const;
+    [[nodiscard]] std::uint64_t LastRow() const;
+    [[nodiscard]] TRowSpan Clipped(TRowSpan span) const;
+    // Hex: bytes per row; 0 means two rows per byte, for a one-column view.
+    [[nodiscard]] std::uint64_t HexRowBytes() const;
+    [[nodiscard]] TRowSpan HexRow(std::uint64_t row) const;
+    [[nodiscard]] std::uint64_t HexRowOf(TTextPos pos) const;
+
+    THistoryBytes FBytes;
+    TTextCells FCells;
+    std::size_t FColumns = 1;
+    std::uint64_t FAnchorByte = 0; // where the rows are cut from
+    std::uint64_t FFirstRow = 0;   // the row (counted from the anchor) that holds TextBegin
+
+    // Character and Mixed. The first row is walked from FFirst, the wrap as it
+    // stood at TextBegin; later rows from a mark, the start of every
+    // RowsPerMark-th row. FLeadingBreak: the text starts with the LF of a CR LF
+    // whose CR was trimmed, so the first row is that empty, broken line.
+    struct TMark
+    {
+        std::uint64_t Row = 0;
+        TTextPos Pos = 0;
+    };
+    TOrigin FFirst;
+    bool FLeadingBreak = false;
+    std::deque<TMark> FMarks;
+    std::uint64_t FEndedRows = 0; // rows ended so far, counted from the anchor
+    TWrapState FLast;             // the wrap at the end of the scanned bytes
+    std::uint64_t FScannedTo = 0;
+};
+
+} // namespace kestrune
