@@ -49,6 +49,7 @@ protected:
         window.reset();
         kestrune::dialogs::SetMessageHook({});
         kestrune::dialogs::SetOpenFileHook({});
+        kestrune::dialogs::SetSaveFileHook({});
         kestrune::paths::SetDataDirOverride({});
         QDir::setCurrent(previousDir);
     }
