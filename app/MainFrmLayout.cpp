@@ -1,4 +1,6 @@
-// The main window's widgets: names, captions, defaults, hints and sizes.
+// The main window's widgets: names, captions, defaults, hints and sizes. The
+// designed pixel sizes are lower bounds: every part grows to what its texts
+// need in the desktop's font.
 #include "app/MainFrm.h"
 #include "app/StatusLamp.h"
 #include "app/Timer.h"
@@ -23,6 +25,8 @@
 #include <QTabBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kestrune {
 
 namespace {
@@ -40,13 +44,39 @@ QFont fixedFont(int points)
     return f;
 }
 
+// A status pane at least as wide as designed and never narrower than its text,
+// which changes as the program runs. A pane without a designed width fills the
+// rest of the bar; it gives way only beyond a text of some 48 characters, so a
+// long host name cannot push the window off the screen.
+class TStatusPane : public QLabel
+{
+public:
+    explicit TStatusPane(int designWidth) : FDesignWidth(designWidth) {}
+
+    QSize sizeHint() const override
+    {
+        QSize size = QLabel::sizeHint();
+        size.setWidth(std::max(size.width(), FDesignWidth));
+        return size;
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        QSize size = sizeHint();
+        if (FDesignWidth == 0)
+            size.setWidth(std::min(size.width(), 48 * fontMetrics().averageCharWidth()));
+        return size;
+    }
+
+private:
+    int FDesignWidth;
+};
+
 QLabel *paneLabel(const char *name, int width)
 {
-    auto *label = named(new QLabel, name);
+    auto *label = named(new TStatusPane(width), name);
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
-    if (width > 0)
-        label->setFixedWidth(width);
     return label;
 }
 
@@ -75,6 +105,10 @@ void TfrmMain::BuildWidgets()
     setCentralWidget(central);
     BuildStatusBar();
 
+    // Only now do the widgets carry the window's font, which their size hints
+    // depend on.
+    pnlCommand->setMinimumHeight(std::max(121, pnlCommand->sizeHint().height()));
+
     tmrAutoSend = named(new TTimer(this), "tmrAutoSend");
     tmrCmdSequ = named(new TTimer(this), "tmrCmdSequ");
 }
@@ -82,10 +116,13 @@ void TfrmMain::BuildWidgets()
 QWidget *TfrmMain::BuildSettingsColumn()
 {
     pnlSetting = named(new QWidget, "pnlSetting");
-    pnlSetting->setFixedWidth(177);
+    // As wide as its widest caption or list entry needs, at least 177 pixels; it
+    // does not grow with the window.
+    pnlSetting->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto *column = new QVBoxLayout(pnlSetting);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(4);
+    column->addStrut(177);
 
     tabSetting = named(new QTabBar, "tabSetting");
     tabSetting->addTab(QStringLiteral("Communicate"));
@@ -237,7 +274,7 @@ QWidget *TfrmMain::BuildDataArea()
     layout->addWidget(RzSplitter1, 1);
 
     pnlCommand = named(new QWidget, "pnlCommand");
-    pnlCommand->setFixedHeight(121);
+    pnlCommand->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto *grid = new QGridLayout(pnlCommand);
     grid->setContentsMargins(0, 2, 0, 0);
     grid->setVerticalSpacing(3);
@@ -301,6 +338,8 @@ void TfrmMain::BuildStatusBar()
     auto *bar = statusBar();
     bar->setObjectName(QStringLiteral("stbMain"));
     bar->setSizeGripEnabled(true);
+    // The bar sets the window's least width, so no pane has to cut its text.
+    bar->setSizePolicy(QSizePolicy::Preferred, bar->sizePolicy().verticalPolicy());
     stpMain = paneLabel("stpMain", 0);
     stpStatus = paneLabel("stpStatus", 100);
     stpRecv = paneLabel("stpRecv", 110);
@@ -309,7 +348,9 @@ void TfrmMain::BuildStatusBar()
     stpSend = paneLabel("stpSend", 150);
     stpSend->setText(QStringLiteral("Send: 0B, 0P."));
     stpSend->setToolTip(QStringLiteral("发送计数"));
-    stpIPAddr = paneLabel("stpIPAddr", 129);
+    // Start-up widens the address pane to its caption itself.
+    stpIPAddr = paneLabel("stpIPAddr", 0);
+    stpIPAddr->setFixedWidth(129);
     bar->addWidget(stpMain, 1);
     bar->addWidget(stpStatus);
     bar->addWidget(stpRecv);
