@@ -17,8 +17,9 @@ program:
 	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DKESTRUNE_BUILD_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS) --target kestrune
 
+# RUN_WITH wraps the program, e.g. `make run RUN_WITH="timeout 5"` in CI.
 run: program
-	./$(BUILD)/kestrune
+	$(RUN_WITH) ./$(BUILD)/kestrune
 
 install: program
 	cmake --install $(BUILD) --prefix $(PREFIX)
