@@ -22,6 +22,8 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabBar>
 #include <QVBoxLayout>
 
@@ -80,9 +82,34 @@ QLabel *paneLabel(const char *name, int width)
     return label;
 }
 
+// A choice list whose text field holds its longest entry in any font: the
+// style's own estimate falls a few pixels short at large font sizes.
+class TChoiceBox : public QComboBox
+{
+public:
+    QSize sizeHint() const override
+    {
+        QSize size = QComboBox::sizeHint();
+        int longest = 0;
+        for (int i = 0; i < count(); ++i)
+            longest = std::max(longest, fontMetrics().horizontalAdvance(itemText(i)));
+        QStyleOptionComboBox opt;
+        initStyleOption(&opt);
+        opt.rect = QRect(QPoint(), size);
+        const int field =
+            style()
+                ->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this)
+                .width();
+        // An edit field keeps 2 pixels of its own beside the text.
+        const int margins = isEditable() ? 4 : 0;
+        size.rwidth() += std::max(0, longest + margins - field);
+        return size;
+    }
+};
+
 QComboBox *dropDown(const char *name)
 {
-    auto *box = named(new QComboBox, name);
+    auto *box = named(new TChoiceBox, name);
     box->setEditable(false);
     return box;
 }
@@ -152,9 +179,9 @@ QWidget *TfrmMain::BuildSettingsColumn()
     pnlCOMSetting = named(new QWidget, "pnlCOMSetting");
     auto *com = new QFormLayout(pnlCOMSetting);
     com->setContentsMargins(0, 0, 0, 0);
-    cboCOMPort = named(new QComboBox, "cboCOMPort");
+    cboCOMPort = named(new TChoiceBox, "cboCOMPort");
     cboCOMPort->setEditable(true);
-    cboBaudrate = named(new QComboBox, "cboBaudrate");
+    cboBaudrate = named(new TChoiceBox, "cboBaudrate");
     cboBaudrate->setEditable(true);
     cboByteSize = dropDown("cboByteSize");
     cboParityBit = dropDown("cboParityBit");
@@ -184,6 +211,9 @@ QWidget *TfrmMain::BuildSettingsColumn()
     edtRemotePort = named(new QSpinBox, "edtRemotePort");
     edtRemotePort->setRange(1, 65535);
     edtRemotePort->setValue(13002);
+    // An edit's preferred width is a guess of some 17 characters; the captions
+    // and lists decide the column's width, the edits take what is left.
+    edtIPAddr->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     net->addRow(QStringLiteral("Local Port:"), edtLocalPort);
     net->addRow(QStringLiteral("Remote Addr:"), edtIPAddr);
     net->addRow(QStringLiteral("Remote Port:"), edtRemotePort);
@@ -194,6 +224,7 @@ QWidget *TfrmMain::BuildSettingsColumn()
     edtBufSize = named(new QLineEdit(QStringLiteral("64k")), "edtBufSize");
     edtBufSize->setMaxLength(9);
     edtBufSize->setToolTip(QStringLiteral("可以使用单位k或M"));
+    edtBufSize->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     cboDataMode = dropDown("cboDataMode");
     cboEscChar = dropDown("cboEscChar");
     cboCheck = dropDown("cboCheck");
@@ -221,6 +252,8 @@ QWidget *TfrmMain::BuildSettingsColumn()
     lstTransmit->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstTransmit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     lstTransmit->setContextMenuPolicy(Qt::CustomContextMenu);
+    // The list scrolls sideways; its long entries must not widen the column.
+    lstTransmit->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
     transmit->addWidget(lstTransmit, 1);
     auto *relayButtons = new QHBoxLayout;
     btnTransAdd = named(new QPushButton(QStringLiteral("Add")), "btnTransAdd");
