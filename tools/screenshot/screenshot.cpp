@@ -126,7 +126,9 @@ void exchangeSomeData(kestrune::TfrmMain &w)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+    // Absolute, since the current directory moves to the settings folder below.
+    const QString out =
+        QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs")).absolutePath();
     QDir().mkpath(out);
     QTemporaryDir settings;
     kestrune::paths::SetDataDirOverride(settings.path().toStdString());
