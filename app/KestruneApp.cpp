@@ -6,6 +6,8 @@
 
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <memory>
@@ -38,12 +40,37 @@ void installSignalHandlers()
         ::sigaction(sig, &sa, nullptr);
 }
 
+bool isSet(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value && *value;
+}
+
 } // namespace
+
+bool HasGraphicalSession(int argc, char **argv)
+{
+    if (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY") || isSet("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            return true;
+    }
+    return false;
+}
+
+QIcon AppIcon()
+{
+    return QIcon(QStringLiteral(":/icons/" KESTRUNE_APP_ID ".svg"));
+}
 
 TKestruneApp::TKestruneApp(int &argc, char **argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Kestrune"));
     setApplicationDisplayName(QStringLiteral("Kestrune"));
+    // Wayland compositors take the icon and name from the desktop file of this id.
+    setDesktopFileName(QStringLiteral(KESTRUNE_APP_ID));
+    setWindowIcon(AppIcon());
 }
 
 bool TKestruneApp::notify(QObject *receiver, QEvent *event)

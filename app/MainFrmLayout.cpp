@@ -1,4 +1,6 @@
-// The main window's widgets: names, captions, defaults, hints and sizes.
+// The main window's widgets: names, captions, defaults, hints and sizes. The
+// designed pixel sizes are lower bounds: every part grows to what its texts
+// need in the desktop's font.
 #include "app/MainFrm.h"
 #include "app/StatusLamp.h"
 #include "app/Timer.h"
@@ -20,8 +22,12 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace kestrune {
 
@@ -40,19 +46,70 @@ QFont fixedFont(int points)
     return f;
 }
 
+// A status pane at least as wide as designed and never narrower than its text,
+// which changes as the program runs. A pane without a designed width fills the
+// rest of the bar; it gives way only beyond a text of some 48 characters, so a
+// long host name cannot push the window off the screen.
+class TStatusPane : public QLabel
+{
+public:
+    explicit TStatusPane(int designWidth) : FDesignWidth(designWidth) {}
+
+    QSize sizeHint() const override
+    {
+        QSize size = QLabel::sizeHint();
+        size.setWidth(std::max(size.width(), FDesignWidth));
+        return size;
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        QSize size = sizeHint();
+        if (FDesignWidth == 0)
+            size.setWidth(std::min(size.width(), 48 * fontMetrics().averageCharWidth()));
+        return size;
+    }
+
+private:
+    int FDesignWidth;
+};
+
 QLabel *paneLabel(const char *name, int width)
 {
-    auto *label = named(new QLabel, name);
+    auto *label = named(new TStatusPane(width), name);
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
-    if (width > 0)
-        label->setFixedWidth(width);
     return label;
 }
 
+// A choice list whose text field holds its longest entry in any font: the
+// style's own estimate falls a few pixels short at large font sizes.
+class TChoiceBox : public QComboBox
+{
+public:
+    QSize sizeHint() const override
+    {
+        QSize size = QComboBox::sizeHint();
+        int longest = 0;
+        for (int i = 0; i < count(); ++i)
+            longest = std::max(longest, fontMetrics().horizontalAdvance(itemText(i)));
+        QStyleOptionComboBox opt;
+        initStyleOption(&opt);
+        opt.rect = QRect(QPoint(), size);
+        const int field =
+            style()
+                ->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this)
+                .width();
+        // An edit field keeps 2 pixels of its own beside the text.
+        const int margins = isEditable() ? 4 : 0;
+        size.rwidth() += std::max(0, longest + margins - field);
+        return size;
+    }
+};
+
 QComboBox *dropDown(const char *name)
 {
-    auto *box = named(new QComboBox, name);
+    auto *box = named(new TChoiceBox, name);
     box->setEditable(false);
     return box;
 }
@@ -75,6 +132,10 @@ void TfrmMain::BuildWidgets()
     setCentralWidget(central);
     BuildStatusBar();
 
+    // Only now do the widgets carry the window's font, which their size hints
+    // depend on.
+    pnlCommand->setMinimumHeight(std::max(121, pnlCommand->sizeHint().height()));
+
     tmrAutoSend = named(new TTimer(this), "tmrAutoSend");
     tmrCmdSequ = named(new TTimer(this), "tmrCmdSequ");
 }
@@ -82,10 +143,13 @@ void TfrmMain::BuildWidgets()
 QWidget *TfrmMain::BuildSettingsColumn()
 {
     pnlSetting = named(new QWidget, "pnlSetting");
-    pnlSetting->setFixedWidth(177);
+    // As wide as its widest caption or list entry needs, at least 177 pixels; it
+    // does not grow with the window.
+    pnlSetting->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto *column = new QVBoxLayout(pnlSetting);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(4);
+    column->addStrut(177);
 
     tabSetting = named(new QTabBar, "tabSetting");
     tabSetting->addTab(QStringLiteral("Communicate"));
@@ -115,9 +179,9 @@ QWidget *TfrmMain::BuildSettingsColumn()
     pnlCOMSetting = named(new QWidget, "pnlCOMSetting");
     auto *com = new QFormLayout(pnlCOMSetting);
     com->setContentsMargins(0, 0, 0, 0);
-    cboCOMPort = named(new QComboBox, "cboCOMPort");
+    cboCOMPort = named(new TChoiceBox, "cboCOMPort");
     cboCOMPort->setEditable(true);
-    cboBaudrate = named(new QComboBox, "cboBaudrate");
+    cboBaudrate = named(new TChoiceBox, "cboBaudrate");
     cboBaudrate->setEditable(true);
     cboByteSize = dropDown("cboByteSize");
     cboParityBit = dropDown("cboParityBit");
@@ -147,6 +211,9 @@ QWidget *TfrmMain::BuildSettingsColumn()
     edtRemotePort = named(new QSpinBox, "edtRemotePort");
     edtRemotePort->setRange(1, 65535);
     edtRemotePort->setValue(13002);
+    // An edit's preferred width is a guess of some 17 characters; the captions
+    // and lists decide the column's width, the edits take what is left.
+    edtIPAddr->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     net->addRow(QStringLiteral("Local Port:"), edtLocalPort);
     net->addRow(QStringLiteral("Remote Addr:"), edtIPAddr);
     net->addRow(QStringLiteral("Remote Port:"), edtRemotePort);
@@ -157,6 +224,7 @@ QWidget *TfrmMain::BuildSettingsColumn()
     edtBufSize = named(new QLineEdit(QStringLiteral("64k")), "edtBufSize");
     edtBufSize->setMaxLength(9);
     edtBufSize->setToolTip(QStringLiteral("可以使用单位k或M"));
+    edtBufSize->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     cboDataMode = dropDown("cboDataMode");
     cboEscChar = dropDown("cboEscChar");
     cboCheck = dropDown("cboCheck");
@@ -184,6 +252,8 @@ QWidget *TfrmMain::BuildSettingsColumn()
     lstTransmit->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstTransmit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     lstTransmit->setContextMenuPolicy(Qt::CustomContextMenu);
+    // The list scrolls sideways; its long entries must not widen the column.
+    lstTransmit->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
     transmit->addWidget(lstTransmit, 1);
     auto *relayButtons = new QHBoxLayout;
     btnTransAdd = named(new QPushButton(QStringLiteral("Add")), "btnTransAdd");
@@ -237,7 +307,7 @@ QWidget *TfrmMain::BuildDataArea()
     layout->addWidget(RzSplitter1, 1);
 
     pnlCommand = named(new QWidget, "pnlCommand");
-    pnlCommand->setFixedHeight(121);
+    pnlCommand->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto *grid = new QGridLayout(pnlCommand);
     grid->setContentsMargins(0, 2, 0, 0);
     grid->setVerticalSpacing(3);
@@ -301,6 +371,8 @@ void TfrmMain::BuildStatusBar()
     auto *bar = statusBar();
     bar->setObjectName(QStringLiteral("stbMain"));
     bar->setSizeGripEnabled(true);
+    // The bar sets the window's least width, so no pane has to cut its text.
+    bar->setSizePolicy(QSizePolicy::Preferred, bar->sizePolicy().verticalPolicy());
     stpMain = paneLabel("stpMain", 0);
     stpStatus = paneLabel("stpStatus", 100);
     stpRecv = paneLabel("stpRecv", 110);
@@ -309,7 +381,9 @@ void TfrmMain::BuildStatusBar()
     stpSend = paneLabel("stpSend", 150);
     stpSend->setText(QStringLiteral("Send: 0B, 0P."));
     stpSend->setToolTip(QStringLiteral("发送计数"));
-    stpIPAddr = paneLabel("stpIPAddr", 129);
+    // Start-up widens the address pane to its caption itself.
+    stpIPAddr = paneLabel("stpIPAddr", 0);
+    stpIPAddr->setFixedWidth(129);
     bar->addWidget(stpMain, 1);
     bar->addWidget(stpStatus);
     bar->addWidget(stpRecv);

@@ -77,14 +77,7 @@ std::string_view trimBlanks(std::string_view text)
 
 std::string userConfigDir()
 {
-    if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
-        return xdg;
-    const char *home = std::getenv("HOME");
-    if (!home || !*home) {
-        const passwd *pw = ::getpwuid(::getuid());
-        home = pw ? pw->pw_dir : nullptr;
-    }
-    return std::string(home && *home ? home : "/tmp") + "/.config";
+    return paths::UserConfigDir();
 }
 
 std::string executableDir()

@@ -1,17 +1,50 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the program need,
-# and only those that are missing. Uses sudo when not run as root.
+# Installs the Debian 12 packages of the named groups, only those that are
+# missing. Uses sudo when not run as root.
+#
+#   scripts/install-deps.sh run            what building and running the program needs
+#   scripts/install-deps.sh run test       ... and what the test suite needs
+#
+# A group is one function below; add a package to the group that needs it.
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config
-  qt6-base-dev libgl-dev libudev-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-dejavu-core socat ser2net
-)
+group_run() {
+  echo build-essential cmake pkg-config
+  echo qt6-base-dev libgl-dev libudev-dev
+  # Platform plugins (X11, Wayland) and the SVG icon engine for the window icon.
+  echo qt6-qpa-plugins qt6-wayland libqt6svg6
+  echo fonts-dejavu-core
+}
+
+group_test() {
+  echo libgtest-dev libgmock-dev socat
+  # The peer of the remote serial port tests.
+  echo ser2net
+}
+
+group_bench() {
+  echo libbenchmark-dev socat ser2net
+}
+
+# Building the Debian package and checking its desktop entry and metainfo.
+group_package() {
+  echo dpkg-dev desktop-file-utils appstream
+}
+
+[ $# -gt 0 ] || set -- run
+
+packages=()
+for group in "$@"; do
+  if ! declare -F "group_$group" >/dev/null; then
+    echo "install-deps.sh: unknown group '$group'" >&2
+    exit 2
+  fi
+  read -r -a more <<<"$("group_$group" | tr '\n' ' ')"
+  packages+=("${more[@]}")
+done
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$p")
   fi

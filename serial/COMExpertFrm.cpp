@@ -7,6 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+
+#include <algorithm>
 
 #include <algorithm>
 #include <string_view>
@@ -26,6 +29,56 @@ constexpr int ButtonY = 144;
 constexpr QSize ButtonSize(75, 25);
 // The client area left inside a 276 x 211 window with a fixed dialog frame.
 constexpr QSize ClientSize(268, 180);
+// Gaps of the designed layout, kept when a larger font moves things apart.
+constexpr int LabelGap = EditX - LabelX - LabelWidth;
+constexpr int ButtonGap = EditX - 96 - ButtonSize.width();
+constexpr int RightMargin = ClientSize.width() - EditX - EditWidth;
+constexpr int BottomMargin = ClientSize.height() - ButtonY - ButtonSize.height();
+constexpr int ButtonsBelowRows = ButtonY - (FirstRowY + 4 * RowPitch + RowHeight);
+
+// The designed geometry is the least the dialog gets: a larger font widens the
+// label column, the edits with it and the buttons, and spaces the rows further
+// apart, so that every text is shown whole.
+void FitToFont(QDialog &dlg, const QList<QLineEdit *> &edits, QPushButton *ok, QPushButton *cancel)
+{
+    QList<QLabel *> labels;
+    for (QLineEdit *edit : edits) {
+        for (QLabel *label : dlg.findChildren<QLabel *>()) {
+            if (label->buddy() == edit)
+                labels.append(label);
+        }
+    }
+    const QFontMetrics fm = dlg.fontMetrics();
+    QStyle *style = dlg.style();
+    int labelWidth = LabelWidth;
+    for (const QLabel *label : labels)
+        labelWidth = std::max(labelWidth, fm.horizontalAdvance(label->text()));
+    const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    // The edits keep their designed proportion to the labels.
+    const int editWidth = EditWidth * labelWidth / LabelWidth;
+    const int rowHeight = std::max(
+        {RowHeight, fm.height() + 2 * (frame + 1), edits.front()->minimumSizeHint().height()});
+    const int rowPitch = std::max(RowPitch, rowHeight + RowPitch - RowHeight);
+    QSize button = ButtonSize;
+    const int buttonMargin = style->pixelMetric(QStyle::PM_ButtonMargin) + 2 * frame;
+    for (const QPushButton *b : {ok, cancel}) {
+        const QString shown = QString(b->text()).remove(QLatin1Char('&'));
+        button = button.expandedTo(
+            {fm.horizontalAdvance(shown) + 2 * buttonMargin, fm.height() + buttonMargin});
+    }
+
+    const int editX = LabelX + labelWidth + LabelGap;
+    for (int row = 0; row < edits.size(); ++row) {
+        const int y = FirstRowY + row * rowPitch;
+        labels[row]->setGeometry(LabelX, y, labelWidth, rowHeight);
+        edits[row]->setGeometry(editX, y, editWidth, rowHeight);
+    }
+    const int buttonY = std::max(ButtonY, FirstRowY + 4 * rowPitch + rowHeight + ButtonsBelowRows);
+    cancel->setGeometry(QRect(QPoint(editX, buttonY), button));
+    ok->setGeometry(QRect(QPoint(editX - ButtonGap - button.width(), buttonY), button));
+    dlg.setFixedSize(ClientSize.expandedTo(
+        {editX + editWidth + RightMargin, buttonY + button.height() + BottomMargin}));
+}
 
 } // namespace
 
@@ -62,6 +115,11 @@ TfrmCOMExpert::TfrmCOMExpert(QWidget *parent)
     }
     connect(btnOK, &QPushButton::clicked, this, &TfrmCOMExpert::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmCOMExpert::btnCancelClick);
+
+    FitToFont(*this,
+              {edtReadIntervalTimeout, edtReadTimeoutMultiplier, edtReadTimeoutConstant,
+               edtWriteTimeoutMultiplier, edtWriteTimeoutConstant},
+              btnOK, btnCancel);
 
     QWidget *order[] = {edtReadIntervalTimeout,
                         edtReadTimeoutMultiplier,

@@ -1,3 +1,4 @@
+#include "app/KestruneApp.h"
 #include "common/IniFile.h"
 
 #include <QProcess>
@@ -40,3 +41,42 @@ TEST_P(ProgramTest, TerminationSignalClosesTheWindowAndSavesSettings)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+// Without a display the program says what it needs in one line and ends with
+// status 2, before Qt would abort; it writes no settings.
+TEST(ProgramWithoutDisplay, SaysHowToRunHeadlessAndExitsWithTwo)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string program = dir.filePath("kestrune").toStdString();
+    std::filesystem::copy_file(KESTRUNE_PROGRAM, program);
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    env.insert("DISPLAY", ""); // set but empty counts as unset
+    process.setProcessEnvironment(env);
+    process.start(QString::fromStdString(program), {});
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 2);
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("graphical session")) << err.toStdString();
+    EXPECT_TRUE(err.contains("QT_QPA_PLATFORM=offscreen")) << err.toStdString();
+    EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
+    EXPECT_FALSE(std::filesystem::exists(program + ".ini"));
+}
+
+TEST(ProgramIcon, TheInstalledSvgRendersAtEverySize)
+{
+    const QIcon icon = kestrune::AppIcon();
+    for (int size : {16, 48, 256}) {
+        const QImage image = icon.pixmap(size).toImage();
+        ASSERT_EQ(image.width(), size) << "the SVG icon engine is missing (libqt6svg6)";
+        // Transparent corners, an opaque plate in the middle.
+        EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << size;
+        EXPECT_EQ(image.pixelColor(size / 2, size - size / 4).alpha(), 255) << size;
+    }
+}

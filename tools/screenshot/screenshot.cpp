@@ -1,6 +1,7 @@
 // Renders the real windows into PNG files for the README: the main window open
-// as a TCP server with a client that has exchanged a few frames, the serial
-// time-outs dialog and the pin help window. Settings live in a temporary folder.
+// as a TCP server with a client that has exchanged a few frames and a UDP relay
+// that receives what the client sends, the serial time-outs dialog and the pin
+// help window. Settings live in a temporary folder.
 #include "app/MainFrm.h"
 #include "common/AppPaths.h"
 #include "serial/COMExpertFrm.h"
@@ -9,9 +10,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <arpa/inet.h>
@@ -32,17 +35,38 @@ bool save(QWidget &w, const QString &path)
     return ok;
 }
 
-int freePort()
+// A socket bound to a free loopback port; `port` receives the port number.
+int boundSocket(int type, int &port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = ::socket(AF_INET, type, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
     socklen_t len = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+int freePort()
+{
+    int port = 0;
+    ::close(boundSocket(SOCK_STREAM, port));
+    return port;
+}
+
+// Adds a checked UDP relay from the "Transfer" tab that sends to `remotePort`.
+void addUdpRelay(kestrune::TfrmMain &w, int remotePort)
+{
+    auto *tabs = w.findChild<QTabBar *>("tabSetting");
+    tabs->setCurrentIndex(1);
+    w.findChild<QRadioButton *>("rbUDP")->setChecked(true);
+    w.findChild<QSpinBox *>("edtLocalPort")->setValue(freePort());
+    w.findChild<QLineEdit *>("edtIPAddr")->setText(QStringLiteral("127.0.0.1"));
+    w.findChild<QSpinBox *>("edtRemotePort")->setValue(remotePort);
+    QTest::mouseClick(w.findChild<QPushButton *>("btnTransAdd"), Qt::LeftButton);
+    tabs->setCurrentIndex(0);
 }
 
 int connectTo(int port)
@@ -59,18 +83,23 @@ int connectTo(int port)
     return fd;
 }
 
-// Opens the main window as a TCP server, lets a client send a few lines and
-// answers them from the send box.
+// Opens the main window as a TCP server with a UDP relay, lets a client send a
+// few lines (which the relay passes on) and answers them from the send box.
 void exchangeSomeData(kestrune::TfrmMain &w)
 {
+    int relayPort = 0;
+    const int relayPeer = boundSocket(SOCK_DGRAM, relayPort);
+    addUdpRelay(w, relayPort);
     const int port = freePort();
     w.findChild<QRadioButton *>("rbTCPServer")->setChecked(true);
     w.findChild<QSpinBox *>("edtLocalPort")->setValue(port);
     QTest::mouseClick(w.findChild<QPushButton *>("btnStart"), Qt::LeftButton);
     QTest::qWait(100);
     const int client = connectTo(port);
-    if (client < 0)
+    if (client < 0) {
+        ::close(relayPeer);
         return;
+    }
     QTest::qWait(100);
     const std::string lines[] = {"+CSQ: 21,99\r\n", "OK\r\n",
                                  std::string("\x01\x03\x02\x00\x2A\x38\x5B", 7)};
@@ -85,8 +114,11 @@ void exchangeSomeData(kestrune::TfrmMain &w)
         QTest::qWait(60);
     }
     QTest::qWait(100);
-    // The client stays connected until the picture is taken.
-    QObject::connect(&w, &QObject::destroyed, [client] { ::close(client); });
+    // The client and the relay's peer stay until the picture is taken.
+    QObject::connect(&w, &QObject::destroyed, [client, relayPeer] {
+        ::close(client);
+        ::close(relayPeer);
+    });
 }
 
 } // namespace
@@ -94,7 +126,9 @@ void exchangeSomeData(kestrune::TfrmMain &w)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+    // Absolute, since the current directory moves to the settings folder below.
+    const QString out =
+        QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs")).absolutePath();
     QDir().mkpath(out);
     QTemporaryDir settings;
     kestrune::paths::SetDataDirOverride(settings.path().toStdString());
