@@ -25,12 +25,17 @@
 #include <QSpinBox>
 #include <QTabBar>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
 
 namespace kestrune {
 
 namespace {
 constexpr int TabCommunicate = 0;
 constexpr int TabTransfer = 1;
+// A settings file may claim any number of relay sections; more than this many
+// would only stall start-up and fill the memory.
+constexpr std::int32_t MaxRelayChannels = 1000;
 } // namespace
 
 TfrmMain::TfrmMain(QWidget *parent) : QMainWindow(parent), FIni(paths::SettingsFilePath())
@@ -114,8 +119,9 @@ void TfrmMain::FormCreate()
     // 9.
     FTransferChannel = FMainChannel;
 
-    // 10. Relay channels.
-    const std::int32_t transNum = FIni.ReadInteger("Other", "TransNum", 0);
+    // 10. Relay channels, at most MaxRelayChannels of them whatever the file says.
+    const std::int32_t transNum =
+        std::clamp<std::int32_t>(FIni.ReadInteger("Other", "TransNum", 0), 0, MaxRelayChannels);
     for (std::int32_t i = 0; i < transNum; ++i) {
         auto relay = std::make_unique<TChannel>();
         const bool enabled = LoadChannelSettings("Trans" + std::to_string(i), *relay);
@@ -154,12 +160,21 @@ void TfrmMain::FormDestroy()
 {
     FDestroyed = true;
     // 1. The panel shows the main channel only on the "Communicate" tab; otherwise
-    // the main channel was stored when the tab changed.
-    if (tabSetting->currentIndex() == TabCommunicate)
-        SyncChannelUI(FMainChannel, false);
+    // the main channel was stored when the tab changed. A number there that does
+    // not convert is reported after everything else is saved, and the main
+    // section keeps what it had.
+    std::exception_ptr panelError;
+    if (tabSetting->currentIndex() == TabCommunicate) {
+        try {
+            SyncChannelUI(FMainChannel, false);
+        } catch (const std::exception &) {
+            panelError = std::current_exception();
+        }
+    }
 
     // 2-4. Channels.
-    SaveChannelSettings("Main", FMainChannel);
+    if (!panelError)
+        SaveChannelSettings("Main", FMainChannel);
     FIni.WriteInteger("Other", "TransNum", static_cast<std::int32_t>(FRelayChannels.size()));
     for (std::size_t i = 0; i < FRelayChannels.size(); ++i) {
         const QListWidgetItem *item = lstTransmit->item(static_cast<int>(i));
@@ -173,8 +188,11 @@ void TfrmMain::FormDestroy()
     FMainChannel.Transport.reset();
     FreeRelayChannels();
 
-    // 7.
+    // 7. General settings, then the whole file in one write.
     SaveGeneralSettings();
+    FIni.UpdateFile();
+    if (panelError)
+        std::rethrow_exception(panelError);
 }
 
 void TfrmMain::FreeRelayChannels()
