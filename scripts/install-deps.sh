@@ -9,6 +9,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core socat
 )
+# make fuzz: clang with libFuzzer's runtime.
+fuzz_packages=(clang libclang-rt-14-dev)
+packages+=("${fuzz_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
