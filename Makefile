@@ -33,7 +33,7 @@ sanitize: deps
 	@cmake --build $(BUILD)-sanitize -j$(JOBS)
 	cd $(BUILD)-sanitize && $(SANITIZE_ENV) ASAN_OPTIONS=detect_leaks=0 \
 	  ctest --output-on-failure -j$(JOBS) --timeout 600 -E '$(SANITIZE_MEMORY_TESTS)'
-	cd $(BUILD)-sanitize && $(SANITIZE_ENV) ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=0 \
+	cd $(BUILD)-sanitize && $(SANITIZE_ENV) ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=0:thread_local_quarantine_size_kb=0:redzone=16 \
 	  ctest --output-on-failure -j$(JOBS) --timeout 600 -R '$(SANITIZE_MEMORY_TESTS)'
 
 # Each fuzz target for FUZZ_SECONDS, built with clang in $(BUILD)-fuzz.
