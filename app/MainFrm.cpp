@@ -26,12 +26,17 @@
 #include <QTabBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
 
 namespace kestrune {
 
 namespace {
 constexpr int TabCommunicate = 0;
 constexpr int TabTransfer = 1;
+// A settings file may claim any number of relay sections; more than this many
+// would only stall start-up and fill the memory.
+constexpr std::int32_t MaxRelayChannels = 1000;
 } // namespace
 
 TfrmMain::TfrmMain(QWidget *parent)
@@ -124,8 +129,10 @@ void TfrmMain::FormCreate()
     // The "Transfer" tab starts from the main channel's settings.
     FTransferChannel = FMainChannel;
 
-    // Relay channels, each with its mark.
-    const std::int32_t transNum = FIni.ReadInteger("Other", "TransNum", 0);
+    // Relay channels, each with its mark, at most MaxRelayChannels of them
+    // whatever the file says.
+    const std::int32_t transNum =
+        std::clamp<std::int32_t>(FIni.ReadInteger("Other", "TransNum", 0), 0, MaxRelayChannels);
     for (std::int32_t i = 0; i < transNum; ++i) {
         auto relay = std::make_unique<TChannel>();
         const bool enabled = LoadChannelSettings("Trans" + std::to_string(i), *relay);
@@ -166,12 +173,21 @@ void TfrmMain::FormDestroy()
 {
     FDestroyed = true;
     // The panel shows the main channel only on the "Communicate" tab; otherwise
-    // the main channel was stored when the tab changed.
-    if (tabSetting->currentIndex() == TabCommunicate)
-        SyncChannelUI(FMainChannel, false);
+    // the main channel was stored when the tab changed. A number there that does
+    // not convert is reported after everything else is saved, and the main
+    // section keeps what it had.
+    std::exception_ptr panelError;
+    if (tabSetting->currentIndex() == TabCommunicate) {
+        try {
+            SyncChannelUI(FMainChannel, false);
+        } catch (const std::exception &) {
+            panelError = std::current_exception();
+        }
+    }
 
     // Channels: the main one, the number of relays, their marks, then each relay.
-    SaveChannelSettings("Main", FMainChannel);
+    if (!panelError)
+        SaveChannelSettings("Main", FMainChannel);
     FIni.WriteInteger("Other", "TransNum", static_cast<std::int32_t>(FRelayChannels.size()));
     for (std::size_t i = 0; i < FRelayChannels.size(); ++i) {
         const QListWidgetItem *item = lstTransmit->item(static_cast<int>(i));
@@ -184,7 +200,11 @@ void TfrmMain::FormDestroy()
     // Every transport closes before its record goes.
     FreeRelayChannels();
 
+    // General settings, then the whole file in one write.
     SaveGeneralSettings();
+    FIni.UpdateFile();
+    if (panelError)
+        std::rethrow_exception(panelError);
 }
 
 void TfrmMain::FreeRelayChannels()

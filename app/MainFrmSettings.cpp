@@ -2,6 +2,7 @@
 // and the settings panel.
 #include "app/ChoiceLists.h"
 #include "app/MainFrm.h"
+#include "common/CaseInsensitive.h"
 #include "common/IntText.h"
 
 #include <QCheckBox>
@@ -31,11 +32,6 @@ std::uint8_t listIndex(const QComboBox *box, const std::string &text)
     return static_cast<std::uint8_t>(i < 0 ? 0 : i);
 }
 
-bool sameText(const std::string &a, const char *b)
-{
-    return QString::compare(fromBytes(a), QLatin1String(b), Qt::CaseInsensitive) == 0;
-}
-
 template <std::size_t N> void fillList(QComboBox *box, const std::array<const char *, N> &table)
 {
     for (const char *t : table)
@@ -48,11 +44,11 @@ bool TfrmMain::LoadChannelSettings(const std::string &section, TChannel &c)
 {
     const std::string method = FIni.ReadString(section, "Method", "Serial");
     c.Method = cmSerial;
-    if (sameText(method, "UDP"))
+    if (SameText(method, "UDP"))
         c.Method = cmUDP;
-    else if (sameText(method, "TCPServer"))
+    else if (SameText(method, "TCPServer"))
         c.Method = cmTCPServer;
-    else if (sameText(method, "TCPClient"))
+    else if (SameText(method, "TCPClient"))
         c.Method = cmTCPClient;
     c.Port = FIni.ReadString(section, "Port", "COM1");
     c.Baudrate = FIni.ReadInteger(section, "Baudrate", 9600);

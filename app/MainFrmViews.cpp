@@ -4,6 +4,7 @@
 // redraw costs what arrived since the last one, not the history's size.
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
+#include "common/LocalDateTime.h"
 #include "app/view/HistoryView.h"
 #include "exchange/StatusTexts.h"
 
@@ -116,11 +117,8 @@ void TfrmMain::ShowRecvPane()
 
 QString TfrmMain::StartText(const QDateTime &start) const
 {
-    const QLocale locale = QLocale::system();
-    const QString date = locale.toString(start.date(), QLocale::ShortFormat);
-    const QString time = locale.toString(start.time(), QLocale::LongFormat);
-    return QString::fromUtf8(DateTimeText(date.toUtf8().toStdString(), time.toUtf8().toStdString(),
-                                          start.time() == QTime(0, 0)));
+    // The same local time, without the zone's name, as the connection log.
+    return QString::fromUtf8(LocalDateTimeText(start));
 }
 
 } // namespace kestrune

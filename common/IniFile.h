@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/FileDescriptor.h"
+#include "common/IniDocument.h"
+
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -15,25 +18,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The pure text side of the INI format, so its rules can be tested without files.
-// Section and key names match without regard to case; the first matching section
-// and key win; a value is read with surrounding blanks and one pair of surrounding
-// quotes removed, at most IniMaxValueLength characters.
-inline constexpr std::size_t IniMaxValueLength = 2047;
+// The text rules of the INI format on a whole text, so they can be tested
+// without files (see TIniDocument).
 [[nodiscard]] std::optional<std::string> IniLookup(std::string_view content,
                                                    std::string_view section, std::string_view key);
-// Returns `content` with the key set: a present key is rewritten in place, a new
-// key goes to the end of its section, a new section to the end of the text.
-// Every line of the result ends with CR LF; LF-only input is read as well.
 [[nodiscard]] std::string IniUpdate(std::string_view content, std::string_view section,
                                     std::string_view key, std::string_view value);
 
-// A settings file opened by path for every read and write, like the private-profile
-// functions. Every write replaces the file atomically (temporary file, then rename).
+// A settings file: read once when constructed and kept in memory; reads and
+// writes work on that document, and UpdateFile writes it back whole. A file
+// that is missing or cannot be read gives an empty document.
 class TIniFile
 {
 public:
-    explicit TIniFile(std::string path) : FPath(std::move(path)) {}
+    explicit TIniFile(std::string path);
 
     [[nodiscard]] const std::string &Path() const { return FPath; }
 
@@ -51,13 +49,16 @@ public:
     void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
 
+    // Replaces the file with the whole document in one step (temporary file,
+    // flush, rename) while holding the lock file "<path>.lock", so copies of the
+    // program saving at the same moment leave one copy's file or the other's,
+    // never a mix. Lines the program does not know are kept. Raises
+    // EIniWriteError when the file cannot be replaced.
+    void UpdateFile();
+
 private:
     std::string FPath;
+    TIniDocument FDocument;
 };
-
-// Reads a whole regular file; nullopt when it is missing, not a regular file or unreadable.
-[[nodiscard]] std::optional<std::string> ReadWholeFile(const std::string &path);
-// Replaces `path` with `content` through a temporary file and a rename; false on failure.
-[[nodiscard]] bool ReplaceFileAtomically(const std::string &path, std::string_view content);
 
 } // namespace kestrune

@@ -1,14 +1,11 @@
 #include "exchange/CommLog.h"
 
 #include "codec/Format.h"
+#include "common/FileDescriptor.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kestrune {
 
@@ -44,26 +41,8 @@ std::string CommLogRecord(const TLocalTime &time, std::uint8_t direction, const 
 
 TFileResult AppendCommLog(const std::string &path, std::string_view record)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return {std::strerror(errno)};
-    // One write for the whole record where the system allows it, so a failure
-    // rarely leaves half a record behind.
-    std::size_t done = 0;
-    while (done < record.size()) {
-        const ssize_t wrote = ::write(fd, record.data() + done, record.size() - done);
-        if (wrote <= 0) {
-            if (wrote < 0 && errno == EINTR)
-                continue;
-            const int error = wrote < 0 ? errno : EIO;
-            ::close(fd);
-            return {std::strerror(error)};
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    // Some file systems report a failed write only when the file is closed.
-    if (::close(fd) != 0)
-        return {std::strerror(errno)};
+    if (const int error = AppendToFile(path, record); error != 0)
+        return {ErrorText(error)};
     return {};
 }
 

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestrune {
 
@@ -12,65 +11,72 @@ namespace {
 
 constexpr std::size_t ChunkSize = 64 * 1024;
 
-} // namespace
-
-TCommandFileReader::~TCommandFileReader()
+std::optional<std::string> notRegular(mode_t mode)
 {
-    Close();
+    if (S_ISREG(mode))
+        return std::nullopt;
+    if (S_ISDIR(mode))
+        return ErrorText(EISDIR);
+    const char *kind = S_ISFIFO(mode)   ? " (a FIFO)"
+                       : S_ISCHR(mode)  ? " (a character device)"
+                       : S_ISBLK(mode)  ? " (a block device)"
+                       : S_ISSOCK(mode) ? " (a socket)"
+                                        : "";
+    return std::string("Not a regular file") + kind;
 }
+
+} // namespace
 
 std::optional<std::string> TCommandFileReader::Open(const std::string &path)
 {
     Close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::string(std::strerror(errno));
-    // A directory opens for reading on Linux; it only fails at the first read.
-    struct stat status;
-    int error = 0;
-    if (::fstat(fd, &status) != 0)
-        error = errno;
-    else if (S_ISDIR(status.st_mode))
-        error = EISDIR;
-    if (error != 0) {
-        ::close(fd);
-        return std::string(std::strerror(error));
-    }
-    FFd = fd;
+    TOpenedFile file = OpenFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (file.Error != 0)
+        return ErrorText(file.Error);
+    struct stat status
+    {
+    };
+    if (::fstat(file.Fd.Get(), &status) != 0)
+        return ErrorText(errno);
+    if (auto refused = notRegular(status.st_mode))
+        return refused;
+    FFile = std::move(file.Fd);
     FBuffer.resize(ChunkSize);
-    FPos = FEnd = 0;
     return std::nullopt;
 }
 
 void TCommandFileReader::Close()
 {
-    if (FFd >= 0)
-        ::close(FFd);
-    FFd = -1;
+    (void)FFile.Close();
     FPos = FEnd = 0;
+    FLineNumber = 0;
     FBuffer.clear();
     FBuffer.shrink_to_fit();
 }
 
+void TCommandFileReader::Fail(const std::string &message)
+{
+    Close();
+    throw ECommandFileError(message);
+}
+
 bool TCommandFileReader::Fill()
 {
-    if (FFd < 0)
+    if (!FFile.IsOpen())
         return false;
-    for (;;) {
-        const ssize_t got = ::read(FFd, FBuffer.data(), FBuffer.size());
-        if (got > 0) {
-            FPos = 0;
-            FEnd = static_cast<std::size_t>(got);
-            return true;
-        }
-        if (got == 0)
-            return false;
-        if (errno == EINTR)
-            continue;
-        const int error = errno;
-        Close();
-        throw ECommandFileError(std::strerror(error));
+    // Keep the unread bytes, at the front of the buffer, and make room after them.
+    if (FPos > 0) {
+        std::memmove(FBuffer.data(), FBuffer.data() + FPos, FEnd - FPos);
+        FEnd -= FPos;
+        FPos = 0;
     }
+    if (FBuffer.size() - FEnd < ChunkSize)
+        FBuffer.resize(FEnd + ChunkSize);
+    const ssize_t got = ReadSome(FFile.Get(), FBuffer.data() + FEnd, FBuffer.size() - FEnd);
+    if (got < 0)
+        Fail(ErrorText(errno));
+    FEnd += static_cast<std::size_t>(got);
+    return got > 0;
 }
 
 bool TCommandFileReader::AtEnd()
@@ -78,30 +84,54 @@ bool TCommandFileReader::AtEnd()
     return FPos == FEnd && !Fill();
 }
 
-std::optional<std::string> TCommandFileReader::ReadLine()
+std::optional<std::string_view> TCommandFileReader::NextLine()
 {
     if (AtEnd())
         return std::nullopt;
-    std::string line;
-    bool endedByLf = false;
+    const std::size_t lineNumber = FLineNumber + 1;
+    auto tooLong = [&] {
+        Fail("Line " + std::to_string(lineNumber) + " of the command file is longer than " +
+             std::to_string(CommandFileMaxLine / (1024 * 1024)) + " MiB");
+    };
+    std::size_t scanned = FPos; // no LF before this
     for (;;) {
-        const char *begin = FBuffer.data() + FPos;
-        const auto *lf = static_cast<const char *>(std::memchr(begin, '\n', FEnd - FPos));
+        const char *begin = FBuffer.data() + scanned;
+        const auto *lf = static_cast<const char *>(std::memchr(begin, '\n', FEnd - scanned));
         if (lf) {
-            line.append(begin, lf);
-            FPos = static_cast<std::size_t>(lf - FBuffer.data()) + 1;
-            endedByLf = true;
-            break;
+            const std::size_t lfAt = static_cast<std::size_t>(lf - FBuffer.data());
+            std::string_view line(FBuffer.data() + FPos, lfAt - FPos);
+            // Only the CR of a CR LF pair is part of the line end.
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            if (line.size() > CommandFileMaxLine)
+                tooLong();
+            FPos = lfAt + 1;
+            FLineNumber = lineNumber;
+            return line;
         }
-        line.append(begin, FEnd - FPos);
-        FPos = FEnd;
-        if (!Fill())
-            break;
+        // One byte more than the limit may still be the CR of a CR LF.
+        if (FEnd - FPos > CommandFileMaxLine + 1)
+            tooLong();
+        const std::size_t unread = FPos;
+        scanned = FEnd;
+        if (!Fill()) {
+            std::string_view line(FBuffer.data() + FPos, FEnd - FPos);
+            if (line.size() > CommandFileMaxLine)
+                tooLong();
+            FPos = FEnd;
+            FLineNumber = lineNumber;
+            return line;
+        }
+        scanned -= unread; // the unread bytes moved to the front
     }
-    // Only the CR of a CR LF pair is part of the line end.
-    if (endedByLf && !line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
+}
+
+std::optional<std::string> TCommandFileReader::ReadLine()
+{
+    auto line = NextLine();
+    if (!line)
+        return std::nullopt;
+    return std::string(*line);
 }
 
 } // namespace kestrune

@@ -26,6 +26,11 @@ group_bench() {
   echo libbenchmark-dev socat ser2net
 }
 
+# make fuzz: clang with libFuzzer's runtime.
+group_fuzz() {
+  echo clang libclang-rt-14-dev
+}
+
 # Building the Debian package and checking its desktop entry and metainfo.
 group_package() {
   echo dpkg-dev desktop-file-utils appstream

@@ -9,9 +9,13 @@ QStringList StartTexts(const QDateTime &from, const QDateTime &to)
 {
     const QLocale locale = QLocale::system();
     QStringList texts;
-    for (QDateTime t = from.addMSecs(-from.time().msec()); t <= to; t = t.addSecs(1))
-        texts << locale.toString(t.date(), QLocale::ShortFormat) + ' ' +
-                     locale.toString(t.time(), QLocale::LongFormat);
+    for (QDateTime t = from.addMSecs(-from.time().msec()); t <= to; t = t.addSecs(1)) {
+        // Local time as the connection log writes it: the long format without
+        // the zone's name.
+        QString time = locale.toString(t.time(), QLocale::LongFormat);
+        time.remove(t.timeZoneAbbreviation());
+        texts << locale.toString(t.date(), QLocale::ShortFormat) + ' ' + time.trimmed();
+    }
     return texts;
 }
 

@@ -77,7 +77,8 @@ TEST_F(CommandListTest, MalformedLinesAreSkippedAndTheListGoesOn)
     startLinkedTo();
     std::string file;
     file += std::string("\x00\xff\x01S:S:binary\n", 12);
-    file += "S:X:" + std::string(1 << 20, 'z') + "\r\n";
+    // With the 12 bytes before it (no line end among them), the longest line read.
+    file += "S:X:" + std::string((1 << 20) - 16, 'z') + "\r\n";
     file += "SXS:no\n S:S:no\nS:X:no\nS:S\nR:T:\nR:T\nR:T5\nR:T9999999999:S:no\n";
     file += "T4294967296\nTx\nT 5 \nS:S:ok\nlone\rCR\n";
     runList(file);

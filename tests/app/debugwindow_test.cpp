@@ -62,7 +62,9 @@ TEST_F(MainWindowTest, SerialLineEventsReachTheDebugWindowStartedForThem)
     }
     ASSERT_EQ(::chmod(launcher.c_str(), 0755), 0);
     const std::string debugIni = dir.filePath("Debug.ini").toStdString();
-    TIniFile(debugIni).WriteString("Debug", "FilePath", launcher);
+    TIniFile debugSettings(debugIni);
+    debugSettings.WriteString("Debug", "FilePath", launcher);
+    debugSettings.UpdateFile();
     debugchannel_testing::Reset();
     debugchannel_testing::SetSettingsPathOverride(debugIni);
 

@@ -19,7 +19,9 @@ TEST_P(ProgramTest, TerminationSignalClosesTheWindowAndSavesSettings)
     ASSERT_TRUE(dir.isValid());
     const std::string program = dir.filePath("kestrune").toStdString();
     std::filesystem::copy_file(KESTRUNE_PROGRAM, program);
-    kestrune::TIniFile(program + ".ini").WriteString("Other", "SendText", "kept");
+    kestrune::TIniFile seed(program + ".ini");
+    seed.WriteString("Other", "SendText", "kept");
+    seed.UpdateFile();
 
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

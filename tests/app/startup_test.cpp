@@ -234,13 +234,3 @@ TEST_F(MainWindowTest, GarbageSettingsFileStartsWithDefaults)
     EXPECT_EQ(window->RelayChannels().size(), 2u) << "the first of duplicate keys counts";
     EXPECT_TRUE(messages.empty());
 }
-
-TEST_F(MainWindowTest, UnconvertiblePortTextStopsTheSaveWithTheConversionError)
-{
-    open();
-    find<QComboBox>("cboBaudrate")->setEditText("fast");
-    close();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "'fast' is not a valid integer value");
-    EXPECT_FALSE(std::filesystem::exists(settingsPath()));
-}

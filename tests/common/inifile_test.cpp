@@ -1,10 +1,14 @@
 #include "common/IniFile.h"
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace kestrune;
 
@@ -103,29 +107,113 @@ TEST(IniFile, UnreadableFilesGiveDefaults)
     EXPECT_EQ(TIniFile(garbage).ReadString("Main", "Port", "COM1"), "COM1");
 }
 
-TEST(IniFile, WritesAtomicallyAndReportsFailure)
+TEST(IniFile, ReadOnceKeptInMemoryAndWrittenWholeOnUpdate)
 {
     QTemporaryDir dir;
     const std::string path = dir.filePath("k.ini").toStdString();
+    writeFile(path, "; a comment line\n[Unknown]\nKept=1\n[Main]\nPort=COM9\nFuture=yes\n");
     TIniFile ini(path);
-    ini.WriteString("Main", "Port", "COM2");
-    ini.WriteInteger("Main", "Timeout", -1);
-    EXPECT_EQ(readFile(path), "[Main]\r\nPort=COM2\r\nTimeout=-1\r\n");
-    EXPECT_EQ(ini.ReadString("Main", "Port", ""), "COM2");
-    // No temporary file is left beside it.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path().toStdString()),
-                            std::filesystem::directory_iterator{}),
-              1);
+    writeFile(path, "[Main]\nPort=changed behind its back\n");
+    EXPECT_EQ(ini.ReadString("Main", "Port", ""), "COM9") << "the file is read once";
 
+    ini.WriteString("Main", "Port", "COM2");
+    ini.WriteInteger("Other", "Timeout", -1);
+    ini.WriteString("Other", "SendText", "line one\r\nline two\n");
+    EXPECT_EQ(readFile(path), "[Main]\nPort=changed behind its back\n") << "nothing written yet";
+    EXPECT_EQ(ini.ReadString("Main", "Port", ""), "COM2");
+
+    ini.UpdateFile();
+    EXPECT_EQ(readFile(path), "; a comment line\r\n[Unknown]\r\nKept=1\r\n[Main]\r\nPort=COM2\r\n"
+                              "Future=yes\r\n[Other]\r\nTimeout=-1\r\n"
+                              "SendText=line one  line two \r\n");
+    // Only the lock file is left beside it, no temporary file.
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path().toStdString()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"k.ini", "k.ini.lock"}));
+}
+
+TEST(IniFile, AFileThatCannotBeReplacedRaisesTheWriteError)
+{
+    QTemporaryDir dir;
     const std::string blocked = dir.filePath("blocked.ini").toStdString();
     std::filesystem::create_directory(blocked);
-    TIniFile bad(blocked);
-    try {
-        bad.WriteString("Main", "Port", "COM1");
-        FAIL() << "write into a directory succeeded";
-    } catch (const EIniWriteError &e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + blocked);
+    const std::string noFolder = dir.filePath("missing/k.ini").toStdString();
+    for (const std::string &path : {blocked, noFolder}) {
+        TIniFile ini(path);
+        ini.WriteString("Main", "Port", "COM1");
+        try {
+            ini.UpdateFile();
+            ADD_FAILURE() << "write to " << path << " succeeded";
+        } catch (const EIniWriteError &e) {
+            EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+        }
     }
-    TIniFile noFolder(dir.filePath("missing/k.ini").toStdString());
-    EXPECT_THROW(noFolder.WriteString("Main", "Port", "COM1"), EIniWriteError);
+    EXPECT_TRUE(std::filesystem::is_directory(blocked)) << "nothing replaced the folder";
+}
+
+// Copies of the program exiting together: each one loaded its own version of
+// the file and saves it at the same moment. The file must end up as exactly one
+// of the two, every time.
+TEST(IniFile, TwoProcessesSavingAtOnceLeaveOneWholeFile)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("shared.ini").toStdString();
+    // A large enough file that a write takes a while and could interleave.
+    auto version = [](const std::string &who, int relays) {
+        std::string text =
+            "[Other]\r\nTransNum=" + std::to_string(relays) + "\r\nWho=" + who + "\r\n";
+        for (int i = 0; i < relays; ++i)
+            text += "[Trans" + std::to_string(i) + "]\r\nOwner=" + who +
+                    "\r\nPad=" + std::string(4000, who[0]) + "\r\n";
+        return text;
+    };
+    const std::string a = version("A", 40);
+    const std::string b = version("B", 70);
+    std::set<std::string> seen;
+    for (int round = 0; round < 12; ++round) {
+        std::vector<pid_t> children;
+        int go[2];
+        ASSERT_EQ(::pipe(go), 0);
+        for (const std::string *content : {&a, &b}) {
+            int ready[2];
+            ASSERT_EQ(::pipe(ready), 0);
+            writeFile(path, *content);
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                TIniFile ini(path);
+                ini.WriteString("Other", "Saved", "yes");
+                char byte = 0;
+                bool ok = ::write(ready[1], "r", 1) == 1 && ::read(go[0], &byte, 1) == 1;
+                try {
+                    ini.UpdateFile();
+                } catch (...) {
+                    ok = false;
+                }
+                ::_exit(ok ? 0 : 1);
+            }
+            children.push_back(pid);
+            char byte = 0;
+            ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the copy has loaded its version";
+            ::close(ready[0]);
+            ::close(ready[1]);
+        }
+        ASSERT_EQ(::write(go[1], "gg", 2), 2);
+        ::close(go[0]);
+        ::close(go[1]);
+        for (const pid_t pid : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        const std::string result = readFile(path);
+        const std::string savedA = IniUpdate(a, "Other", "Saved", "yes");
+        const std::string savedB = IniUpdate(b, "Other", "Saved", "yes");
+        ASSERT_TRUE(result == savedA || result == savedB)
+            << "round " << round << ": a mix of " << result.size() << " bytes";
+        seen.insert(result == savedA ? "A" : "B");
+    }
+    EXPECT_FALSE(seen.empty());
 }

@@ -4,6 +4,10 @@
 #include "file_fixture.h"
 
 #include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kestrune {
@@ -78,6 +82,89 @@ TEST_F(CommandFile, OpenFailuresGiveTheSystemsReason)
     ASSERT_TRUE(directory);
     EXPECT_EQ(*directory, std::strerror(EISDIR));
     EXPECT_FALSE(reader.IsOpen());
+}
+
+// A FIFO without a writer would block the open for good; a device or a folder
+// has no end. None of them is read.
+TEST_F(CommandFile, OnlyRegularFilesAreOpenedAndTheOpenNeverWaits)
+{
+    const std::string fifo = PathOf("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string socket = PathOf("socket");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const struct
+    {
+        std::string path;
+        std::string reason;
+    } refused[] = {
+        {fifo, "Not a regular file (a FIFO)"},
+        {"/dev/zero", "Not a regular file (a character device)"},
+        {socket, std::strerror(ENXIO)}, // a socket cannot even be opened
+        {Dir.string(), std::strerror(EISDIR)},
+        {PathOf("missing.txt"), std::strerror(ENOENT)},
+    };
+    TCommandFileReader reader;
+    for (const auto &file : refused) {
+        ASSERT_FALSE(reader.Open(Write("ok.txt", "T1\n")));
+        const auto error = reader.Open(file.path);
+        ASSERT_TRUE(error) << file.path;
+        EXPECT_EQ(*error, file.reason) << file.path;
+        EXPECT_FALSE(reader.IsOpen());
+        EXPECT_TRUE(reader.AtEnd());
+        EXPECT_FALSE(reader.NextLine());
+    }
+    ::close(listener);
+}
+
+TEST_F(CommandFile, ALineOverOneMebibyteEndsTheFileNamingTheLine)
+{
+    const std::string limit(CommandFileMaxLine, 'x');
+    // Exactly the limit is read, also with a CR LF after it or at the end of the file.
+    EXPECT_EQ(ReadLines("S:S:a\n" + limit + "\r\n" + limit), (LineList{"S:S:a", limit, limit}));
+
+    const struct
+    {
+        std::string content;
+        std::string line;
+    } tooLong[] = {
+        {"one\n" + limit + "y\nthree\n", "2"},
+        {"one\ntwo\n" + limit + "yz", "3"},              // no line end after it
+        {limit + "\r\r\n", "1"},                         // the first CR is part of the line
+        {std::string(8 * CommandFileMaxLine, 'z'), "1"}, // far longer: read no further
+    };
+    for (const auto &file : tooLong) {
+        TCommandFileReader reader;
+        ASSERT_FALSE(reader.Open(Write("long.txt", file.content)));
+        try {
+            while (reader.NextLine()) {
+            }
+            ADD_FAILURE() << "no error for line " << file.line;
+        } catch (const ECommandFileError &e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "Line " + file.line + " of the command file is longer than 1 MiB");
+        }
+        EXPECT_FALSE(reader.IsOpen()) << "the file is closed";
+    }
+}
+
+TEST_F(CommandFile, LinesComeOneAtATimeWithTheirNumbers)
+{
+    TCommandFileReader reader;
+    ASSERT_FALSE(reader.Open(Write("list.txt", "S:S:a\r\n\nT5")));
+    EXPECT_EQ(reader.LineNumber(), 0u);
+    const std::vector<std::pair<std::string, std::size_t>> expected = {
+        {"S:S:a", 1}, {"", 2}, {"T5", 3}};
+    for (const auto &[text, number] : expected) {
+        const auto line = reader.NextLine();
+        ASSERT_TRUE(line);
+        EXPECT_EQ(*line, text);
+        EXPECT_EQ(reader.LineNumber(), number);
+    }
+    EXPECT_FALSE(reader.NextLine());
 }
 
 TEST_F(CommandFile, NextCommandSkipsWhatIsIgnored)

@@ -1,4 +1,4 @@
-#include "net/LocalDateTime.h"
+#include "common/LocalDateTime.h"
 
 namespace kestrune {
 
