@@ -121,6 +121,10 @@ void TfrmMain::btnStartClick()
         if (!FSession.RelayChecked(i))
             continue;
         auto relay = OpenTransport(*FRelayChannels[i]);
+        // A TCP client's connect runs the event loop: the main link may have
+        // been lost meanwhile, and then this run is over.
+        if (!FSession.IsOpen())
+            return;
         if (!relay) {
             CloseAllChannels();
             ShowChannelsClosed();
@@ -231,8 +235,8 @@ void TfrmMain::btnCOMExpertClick()
         return;
     // Read back in the range they are shown in. Converted in order: an entry
     // that is not a number stops here, the ones before it keep their new values.
-    dialog.ReadTimeouts({fields[0].second, fields[1].second, fields[2].second, fields[3].second,
-                         fields[4].second});
+    dialog.ReadTimeouts(
+        {fields[0].second, fields[1].second, fields[2].second, fields[3].second, fields[4].second});
 }
 
 void TfrmMain::btnPinHelpClick()

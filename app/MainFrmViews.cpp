@@ -4,8 +4,8 @@
 // redraw costs what arrived since the last one, not the history's size.
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
-#include "common/LocalDateTime.h"
 #include "app/view/HistoryView.h"
+#include "common/LocalDateTime.h"
 #include "exchange/StatusTexts.h"
 
 #include <QCheckBox>

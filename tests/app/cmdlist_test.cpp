@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <fstream>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace kestrune;
@@ -285,6 +286,17 @@ TEST_F(CommandListTest, AFrameThatCannotBeLoggedStillGoesOutAndLoggingStops)
     EXPECT_TRUE(WaitFor([&] { return listCaption() == "Exec Cmd List"; }));
 }
 
+TEST_F(CommandListTest, ALineOverOneMebibyteEndsTheListNamingItsNumber)
+{
+    startLinkedTo();
+    runList("S:S:a\nS:S:b\nS:S:" + std::string((1 << 20) + 1, 'z') + "\nS:S:never\n");
+    EXPECT_EQ(device.Read(2), "ab");
+    ASSERT_TRUE(WaitFor([&] { return !messages.empty(); }));
+    EXPECT_TRUE(messages[0].text.contains("Line 3")) << messages[0].text.toStdString();
+    EXPECT_EQ(listCaption(), "Exec Cmd List");
+    EXPECT_EQ(device.Read(5, 300), "");
+}
+
 // --- Choosing the file --------------------------------------------------------
 
 TEST_F(CommandListTest, FilesThatStartNoList)
@@ -292,20 +304,27 @@ TEST_F(CommandListTest, FilesThatStartNoList)
     startLinkedTo();
     QDir(dir.path()).mkdir(QStringLiteral("folder"));
     std::ofstream((dir.path() + "/empty.txt").toStdString());
+    // A FIFO nobody writes would block the window in open(); a character
+    // device without end would grow one line for good.
+    ASSERT_EQ(::mkfifo((dir.path() + "/fifo").toStdString().c_str(), 0600), 0);
     const struct
     {
-        QString file; // relative to the test folder; empty: the dialog is cancelled
+        QString file; // relative to the test folder (or absolute); empty: the dialog is cancelled
         const char *error;
     } rows[] = {
         {"", nullptr},
         {"empty.txt", nullptr},
         {"missing.txt", "No such file or directory"},
         {"folder", "Is a directory"},
+        {"fifo", "Not a regular file"},
+        {"/dev/zero", "Not a regular file"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.file.toStdString());
         messages.clear();
-        const QString path = row.file.isEmpty() ? QString() : dir.filePath(row.file);
+        const QString path = row.file.isEmpty()         ? QString()
+                             : row.file.startsWith("/") ? row.file
+                                                        : dir.filePath(row.file);
         QString askedFolder;
         dialogs::SetOpenFileHook([&](const QString &folder, const QString &filter) {
             askedFolder = folder;
@@ -319,6 +338,7 @@ TEST_F(CommandListTest, FilesThatStartNoList)
         if (row.error) {
             ASSERT_EQ(messages.size(), 1u);
             EXPECT_TRUE(messages[0].text.contains(row.error)) << messages[0].text.toStdString();
+            EXPECT_TRUE(messages[0].text.contains(path)) << "the message names the file";
         } else {
             EXPECT_TRUE(messages.empty());
         }
