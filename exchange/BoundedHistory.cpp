@@ -94,7 +94,9 @@ void TBoundedHistory::Append(std::string_view block, std::int32_t bufSize)
         DropFront(static_cast<std::uint64_t>(live - std::max<std::int64_t>(keep, 0)));
     while (!block.empty()) {
         if (!FTail || FEnd - FTail->Base == HistoryChunkSize) {
-            auto chunk = std::make_shared<THistoryChunk>();
+            // Every byte of a chunk is written before it is read: no zeroing.
+            auto chunk =
+                FSpare ? std::move(FSpare) : std::make_shared_for_overwrite<THistoryChunk>();
             chunk->Base = FEnd;
             FTail = chunk.get();
             FChunks.push_back(std::move(chunk));
@@ -115,8 +117,12 @@ void TBoundedHistory::DropFront(std::uint64_t count)
         Clear();
         return;
     }
-    while (FChunks.front()->Base + HistoryChunkSize <= FBegin)
+    while (FChunks.front()->Base + HistoryChunkSize <= FBegin) {
+        // Only a chunk no view shares may be written again.
+        if (!FSpare && FChunks.front().use_count() == 1)
+            FSpare = std::const_pointer_cast<THistoryChunk>(FChunks.front());
         FChunks.pop_front();
+    }
 }
 
 void TBoundedHistory::Clear()

@@ -99,6 +99,10 @@ private:
     void DropFront(std::uint64_t count);
 
     THistoryChunk *FTail = nullptr; // the last chunk, still being filled
+    // A dropped chunk that nobody else held, kept for the next one: a flood
+    // through a small history would otherwise allocate, fault in and free
+    // 64 KiB every 64 KiB.
+    std::shared_ptr<THistoryChunk> FSpare;
 };
 
 } // namespace kestrune

@@ -40,6 +40,8 @@ constexpr std::size_t kCompactAt = 1 << 20;
 // What one read wake-up may take before other sockets and the GUI get a turn.
 constexpr int kReadsPerWake = 64;
 constexpr std::size_t kBytesPerWake = 128 * 1024;
+constexpr std::size_t kBlockBytes = 2048;
+constexpr std::size_t kStreamReadBytes = 32 * 1024;
 // Room for a burst of datagrams while the GUI thread is busy elsewhere.
 constexpr int kUdpReceiveBuffer = 4 << 20;
 constexpr const char *kConnectError = "Error while try establish a TCP connect.";
@@ -320,6 +322,23 @@ void TDRSock::PauseReading(bool Pause)
 {
     FReadPaused = Pause;
     updateReadNotifier();
+    // Bytes read before the pause are handed on first, even if the socket
+    // has nothing new to wake the notifier.
+    if (!Pause && FStreamHead < FStreamTail)
+        scheduleRead();
+}
+
+void TDRSock::scheduleRead()
+{
+    TSockWindow *window = FWindow;
+    const std::uint64_t generation = FDataGeneration;
+    QMetaObject::invokeMethod(
+        window,
+        [window, generation] {
+            if (window->Owner && window->Owner->FDataGeneration == generation)
+                window->Owner->handleRead();
+        },
+        Qt::QueuedConnection);
 }
 
 int TDRSock::BoundPort() const
@@ -358,6 +377,7 @@ void TDRSock::closeDataSocket()
         ::close(FDataSocket);
     FDataSocket = -1;
     FPeerClosed = false;
+    FStreamHead = FStreamTail = 0;
     ++FDataGeneration;
     FSendQueue.clear();
     FSendQueue.shrink_to_fit();
@@ -447,11 +467,24 @@ void TDRSock::handleRead()
                !FPeerClosed;
     };
     std::size_t taken = 0;
-    for (int reads = 0; reads < kReadsPerWake && taken < kBytesPerWake && stillWanted(); ++reads) {
+    for (int events = 0; events < kReadsPerWake && taken < kBytesPerWake && stillWanted();
+         ++events) {
+        if (FDataIsTcp && FStreamHead < FStreamTail) {
+            const std::size_t n = std::min(kBlockBytes, FStreamTail - FStreamHead);
+            const char *block = FStreamBuffer.data() + FStreamHead;
+            FStreamHead += n;
+            taken += n;
+            if (const auto handler = OnDataArrival)
+                handler(this, block, static_cast<std::int32_t>(n));
+            continue;
+        }
+        if (FDataIsTcp && FStreamBuffer.size() < kStreamReadBytes)
+            FStreamBuffer.resize(kStreamReadBytes);
         // MSG_TRUNC makes a datagram report its full length, so an oversized
         // one is detected instead of silently cut.
-        const ssize_t n =
-            ::recv(FDataSocket, FRecvBuffer, sizeof FRecvBuffer, FDataIsTcp ? 0 : MSG_TRUNC);
+        const ssize_t n = FDataIsTcp
+                              ? ::recv(FDataSocket, FStreamBuffer.data(), FStreamBuffer.size(), 0)
+                              : ::recv(FDataSocket, FRecvBuffer, sizeof FRecvBuffer, MSG_TRUNC);
         if (n < 0) {
             const int error = errno;
             if (error == EINTR)
@@ -463,7 +496,7 @@ void TDRSock::handleRead()
                 handler(this, error);
             return;
         }
-        if (static_cast<std::size_t>(n) > sizeof FRecvBuffer) {
+        if (!FDataIsTcp && static_cast<std::size_t>(n) > sizeof FRecvBuffer) {
             if (const auto handler = OnSocketError)
                 handler(this, EMSGSIZE);
             continue;
@@ -483,10 +516,21 @@ void TDRSock::handleRead()
                 handler(this, FRecvBuffer, 0);
             return;
         }
+        if (FDataIsTcp) {
+            // Handed on in blocks by the next turns of this loop.
+            FStreamHead = 0;
+            FStreamTail = static_cast<std::size_t>(n);
+            --events;
+            continue;
+        }
         taken += static_cast<std::size_t>(n);
         if (const auto handler = OnDataArrival)
             handler(this, FRecvBuffer, static_cast<std::int32_t>(n));
     }
+    // The budget ran out with bytes read but not handed on: they must not wait
+    // for new data to wake the notifier.
+    if (*alive && generation == FDataGeneration && FStreamHead < FStreamTail && !FReadPaused)
+        scheduleRead();
 }
 
 void TDRSock::handleWritable()

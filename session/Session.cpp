@@ -226,9 +226,10 @@ void TSession::Flush(TSlot &slot)
 {
     if (slot.Joined.empty() || !slot.Transport)
         return;
-    std::string bytes;
-    bytes.swap(slot.Joined);
-    const TWriteResult result = slot.Transport->Write(bytes);
+    // Written from the buffer itself, which keeps its capacity for the next
+    // pass: a transport's Write raises no event, so nothing appends meanwhile.
+    const TWriteResult result = slot.Transport->Write(slot.Joined);
+    slot.Joined.clear();
     if (!result.Ok)
         Warn(slot, result.Error);
     // The kernel may take it all at once, with no drained event to follow.
