@@ -262,6 +262,24 @@ long ResidentBytes()
     return resident * ::sysconf(_SC_PAGESIZE);
 }
 
+// A raw pty master (with `flags` added to its open), its slave's path in
+// `slave`; -1 when none could be had.
+int OpenRawPty(int flags, std::string &slave)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | flags);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        if (master >= 0)
+            ::close(master);
+        return -1;
+    }
+    slave = ::ptsname(master);
+    termios t{};
+    ::tcgetattr(master, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(master, TCSANOW, &t);
+    return master;
+}
+
 // A pty whose master a thread of its own reads, at `rate` bytes a second
 // (200 KB/s unless told) until `slowBytes` arrived and at full speed after,
 // checking every byte in order.
@@ -270,14 +288,7 @@ class TSlowSerialSink
 public:
     TSlowSerialSink()
     {
-        FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0)
-            return;
-        FSlave = ::ptsname(FMaster);
-        termios t{};
-        ::tcgetattr(FMaster, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(FMaster, TCSANOW, &t);
+        FMaster = OpenRawPty(0, FSlave);
     }
     ~TSlowSerialSink()
     {
@@ -453,14 +464,7 @@ class TUartSource
 public:
     TUartSource()
     {
-        FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-        if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0)
-            return;
-        FSlave = ::ptsname(FMaster);
-        termios t{};
-        ::tcgetattr(FMaster, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(FMaster, TCSANOW, &t);
+        FMaster = OpenRawPty(O_NONBLOCK, FSlave);
     }
     ~TUartSource()
     {
