@@ -136,6 +136,8 @@ void TfrmMain::ShowChannelsOpened()
     tabSetting->setEnabled(false);
     FRecvHistory.Clear();
     FSendHistory.Clear();
+    FRecvFrames.Clear();
+    FSendFrames.Clear();
     FSendStart = QDateTime::currentDateTime();
     FRecvStart = FSendStart;
     btnStart->setText(QStringLiteral("Stop"));
@@ -231,8 +233,8 @@ void TfrmMain::btnCOMExpertClick()
         return;
     // Read back in the range they are shown in. Converted in order: an entry
     // that is not a number stops here, the ones before it keep their new values.
-    dialog.ReadTimeouts({fields[0].second, fields[1].second, fields[2].second, fields[3].second,
-                         fields[4].second});
+    dialog.ReadTimeouts(
+        {fields[0].second, fields[1].second, fields[2].second, fields[3].second, fields[4].second});
 }
 
 void TfrmMain::btnPinHelpClick()
