@@ -141,12 +141,18 @@ std::string THistoryView::FramePrefix(const TFrameMark &mark) const
     return prefix;
 }
 
+bool THistoryView::WholeSelected() const
+{
+    return SelectionStart() <= FLayout.TextBegin() && SelectionEnd() >= FLayout.TextEnd();
+}
+
 qreal THistoryView::DataLeft() const
 {
     return kMargin + static_cast<qreal>(FLayout.Indent()) * FCharWidth;
 }
 
-void THistoryView::AppendShown(TTextPos from, TTextPos to, std::string &out, bool &lineOpen) const
+void THistoryView::AppendShown(TTextPos from, TTextPos to, std::string &out, bool &lineOpen,
+                               bool withFirstPrefix) const
 {
     const TTextCells &cells = FLayout.Cells();
     const THistoryBytes &bytes = FLayout.Bytes();
@@ -165,8 +171,11 @@ void THistoryView::AppendShown(TTextPos from, TTextPos to, std::string &out, boo
         // A Hex frame's text ends before its last byte's blank.
         const TTextPos textEnd =
             std::min(to, hex && frameEnd != UINT64_MAX ? frameEnd - 2 : frameEnd);
+        // Every frame line shows its prefix, but a selection that begins at
+        // the data of a frame does not take that frame's.
         const bool starts = seq != TFrameMarks::None &&
-                            (at == PosOfByte(frames.PosAt(seq)) || at == FLayout.TextBegin());
+                            (at == PosOfByte(frames.PosAt(seq)) || at == FLayout.TextBegin()) &&
+                            (at != from || lineOpen || withFirstPrefix);
         if (starts) {
             if (lineOpen)
                 out += '\n';
@@ -209,7 +218,7 @@ std::string THistoryView::Text() const
 {
     std::string text;
     bool lineOpen = false;
-    AppendShown(FLayout.TextBegin(), FLayout.TextEnd(), text, lineOpen);
+    AppendShown(FLayout.TextBegin(), FLayout.TextEnd(), text, lineOpen, true);
     return text;
 }
 
@@ -217,7 +226,7 @@ QString THistoryView::SelectedText() const
 {
     std::string text;
     bool lineOpen = false;
-    AppendShown(SelectionStart(), SelectionEnd(), text, lineOpen);
+    AppendShown(SelectionStart(), SelectionEnd(), text, lineOpen, WholeSelected());
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -276,7 +285,7 @@ bool THistoryView::SaveText(const QString &fileName)
     for (TTextPos at = from; ok && at < to;) {
         const TTextPos next = std::min(to, PosOfByte(ByteOfPos(at) + kSaveBytes));
         piece.clear();
-        AppendShown(at, next, piece, lineOpen);
+        AppendShown(at, next, piece, lineOpen, !HasSelection() || WholeSelected());
         ok = WriteAll(fd, piece);
         at = next;
     }

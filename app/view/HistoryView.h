@@ -148,8 +148,11 @@ protected:
 private:
     void Remeasure();
     // The shown text of [from, to): with frames, each frame on a line of its
-    // own after its prefix. newline says a line is open in out already.
-    void AppendShown(TTextPos from, TTextPos to, std::string &out, bool &lineOpen) const;
+    // own after its prefix. lineOpen says out holds a line already;
+    // withFirstPrefix gives a part that begins at a frame's start its prefix.
+    void AppendShown(TTextPos from, TTextPos to, std::string &out, bool &lineOpen,
+                     bool withFirstPrefix) const;
+    [[nodiscard]] bool WholeSelected() const;
     [[nodiscard]] qreal DataLeft() const;
     void SearchStep();
     void UpdateFindCount();
