@@ -939,7 +939,7 @@ void THistoryView::UpdateFindCount()
         return;
     }
     const auto count = static_cast<qulonglong>(FSearch.Matches().size());
-    FFindCount->setText(FSearch.Done() ? tr("%1 matches").arg(count)
+    FFindCount->setText(FSearch.Done() ? (count == 1 ? tr("1 match") : tr("%1 matches").arg(count))
                                        : tr("%1 matches so far...").arg(count));
 }
 

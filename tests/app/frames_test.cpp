@@ -191,8 +191,7 @@ TEST_F(FramesTest, FindBarCountsMatchesAndStepsThroughThem)
 
     view->findChild<QCheckBox *>("chkFindHex")->setChecked(true);
     edit->setText("0D 0A");
-    ASSERT_TRUE(WaitFor([&] { return count->text() == "1 matches"; }))
-        << count->text().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return count->text() == "1 match"; })) << count->text().toStdString();
     view->findChild<QToolButton *>("btnFindNext")->click();
     EXPECT_EQ(view->SelectedText().toStdString(),
               "{0D}\n" + view->FramePrefix(window->RecvFrames().At(1)) + "{0A}");
