@@ -58,6 +58,10 @@ public:
 
     std::size_t QueuedBytes() const override { return FComm->QueuedBytes(); }
     void PauseReading(bool paused) override { FComm->PauseReading(paused); }
+    [[nodiscard]] const std::vector<TReadQuiet> *BlockQuiet() const override
+    {
+        return &FComm->ReceiveQuiet();
+    }
 
     bool PausesWithoutLoss() const override
     {

@@ -5,6 +5,7 @@
 #include "common/IniFile.h"
 #include "exchange/BoundedHistory.h"
 #include "exchange/CommandFile.h"
+#include "exchange/FrameIndex.h"
 #include "exchange/ReplyMatcher.h"
 #include "session/Session.h"
 
@@ -119,6 +120,12 @@ public:
     void ScheduleViewRedraw(bool send, bool recv, bool ignorePause = false);
     // Redraws the stale views now; tests and mode changes may call it directly.
     void FlushViewRedraw();
+    // Frames shown in the views, and the silence that ends a serial frame.
+    void SetShowFrames(bool send, bool shown);
+    void SetFrameGapMs(int gapMs);
+    [[nodiscard]] int FrameGapMs() const { return FFrameGapMs; }
+    [[nodiscard]] const TFrameIndex &RecvFrames() const { return FRecvFrames; }
+    [[nodiscard]] const TFrameIndex &SendFrames() const { return FSendFrames; }
 
     // Relay list (MainFrmRelay.cpp).
     void btnTransAddClick();
@@ -278,6 +285,9 @@ private:
     // Runs `handler` for every event `target` receives; true swallows the event.
     void HookEvents(QObject *target, std::function<bool(QEvent *)> handler);
     void ArmViewRedraw();
+    // Notes the frames of a block just appended to the receive history.
+    void NoteRecvFrames(std::size_t length);
+    void NoteSendFrame(std::size_t length);
     void ShowRecvPane();
     [[nodiscard]] QString StartText(const QDateTime &start) const;
     QTimer *FRedrawTimer = nullptr;
@@ -285,6 +295,13 @@ private:
     bool FSendViewStale = false;
     bool FRecvViewStale = false;
     bool FRecvPaneStale = false;
+    // Where frames begin in the histories, trimmed with them.
+    TFrameIndex FRecvFrames;
+    TFrameIndex FSendFrames;
+    bool FShowRecvFrames = false;
+    bool FShowSendFrames = false;
+    int FFrameGapMs = 5;
+    bool FRecvRelayFrames = false; // a relay's block has been noted since the last clear
     // The live channels: transports, the main link's state, relay routing.
     TSession FSession;
     QTimer *FMessageTimer = nullptr;

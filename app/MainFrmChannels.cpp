@@ -140,6 +140,8 @@ void TfrmMain::ShowChannelsOpened()
     tabSetting->setEnabled(false);
     FRecvHistory.Clear();
     FSendHistory.Clear();
+    FRecvFrames.Clear();
+    FSendFrames.Clear();
     FSendStart = QDateTime::currentDateTime();
     FRecvStart = FSendStart;
     btnStart->setText(QStringLiteral("Stop"));

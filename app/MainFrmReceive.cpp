@@ -29,6 +29,7 @@ void TfrmMain::ConnectReceiveHandlers()
 void TfrmMain::HandleReceivedData(bool fromRelay, std::string_view block)
 {
     FRecvHistory.Append(block, FBufSize);
+    NoteRecvFrames(block.size());
     ScheduleViewRedraw(false, true);
     // A block whose log record cannot be written goes no further: the failure
     // has been reported, and the block is not counted, relayed or matched.

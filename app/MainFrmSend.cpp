@@ -95,6 +95,7 @@ bool TfrmMain::TransmitData(const ByteString &frame)
     if (chkLogToFile->isChecked())
         WriteCommLog(LogDirSend, frame);
     FSendHistory.Append(frame, FBufSize);
+    NoteSendFrame(frame.size());
     ScheduleViewRedraw(true, false);
     FSendBytes += static_cast<std::int64_t>(frame.size());
     ++FSendPackets;
@@ -107,6 +108,7 @@ bool TfrmMain::TransmitData(const ByteString &frame)
 void TfrmMain::btnClearSendClick()
 {
     FSendHistory.Clear();
+    FSendFrames.Clear();
     FSendViewStale = false;
     mmoSend->Clear();
 }
@@ -114,6 +116,8 @@ void TfrmMain::btnClearSendClick()
 void TfrmMain::btnClearRecvClick()
 {
     FRecvHistory.Clear();
+    FRecvFrames.Clear();
+    FRecvRelayFrames = false;
     FRecvViewStale = false;
     mmoRecv->Clear();
 }

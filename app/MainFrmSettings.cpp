@@ -132,6 +132,9 @@ void TfrmMain::LoadGeneralSettings()
     edtLeader->setText(fromBytes(FIni.ReadString("Other", "LeaderText", "")));
     edtTail->setText(fromBytes(FIni.ReadString("Other", "TailText", "")));
     chkLeaderTail->setChecked(FIni.ReadBool("Other", "LeaderTailEnable", false));
+    SetFrameGapMs(FIni.ReadInteger("Other", "FrameGap", 5));
+    SetShowFrames(false, FIni.ReadBool("Other", "ShowRecvFrames", false));
+    SetShowFrames(true, FIni.ReadBool("Other", "ShowSendFrames", false));
 }
 
 void TfrmMain::SaveGeneralSettings()
@@ -145,6 +148,9 @@ void TfrmMain::SaveGeneralSettings()
     FIni.WriteString("Other", "LeaderText", toBytes(edtLeader->text()));
     FIni.WriteString("Other", "TailText", toBytes(edtTail->text()));
     FIni.WriteBool("Other", "LeaderTailEnable", chkLeaderTail->isChecked());
+    FIni.WriteBool("Other", "ShowRecvFrames", FShowRecvFrames);
+    FIni.WriteBool("Other", "ShowSendFrames", FShowSendFrames);
+    FIni.WriteInteger("Other", "FrameGap", FFrameGapMs);
 }
 
 void TfrmMain::SyncChannelUI(TChannel &c, bool toPanel)

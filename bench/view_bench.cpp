@@ -3,10 +3,12 @@
 // is what the send and receive paths do per block: a 2 KiB block appended to a
 // full history, the view brought up to it, scrolled to the end and painted.
 // The QPlainTextEdit is handed the formatted history, as a plain memo would be.
-// Painting goes into an offscreen pixmap.
+// Painting goes into an offscreen pixmap. The history view runs once more with
+// "Show frames" on and a frame every 32 bytes, as short Modbus frames give.
 #include "app/view/HistoryView.h"
 #include "codec/Format.h"
 #include "exchange/BoundedHistory.h"
+#include "exchange/FrameIndex.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -89,6 +91,52 @@ void RedrawHistoryView(benchmark::State &state, TDataMode mode, std::size_t size
     }
 }
 
+constexpr std::size_t kFrameBytes = 32;
+
+// Notes frames of kFrameBytes in a block just appended, as serial reads
+// after silences would.
+void NoteFrames(TFrameIndex &frames, const TBoundedHistory &history, std::size_t length,
+                std::int64_t &clock)
+{
+    std::vector<TReadQuiet> quiet;
+    for (std::uint32_t at = 0; at < length; at += kFrameBytes)
+        quiet.push_back({at, clock, 10'000'000});
+    TBlockTiming timing;
+    timing.Quiet = &quiet;
+    timing.GapNs = 5'000'000;
+    timing.NowMonoNs = clock;
+    timing.NowWallMs = clock / 1'000'000;
+    NoteBlockFrames(frames, history.End() - length, length, timing);
+    frames.TrimTo(history.Begin());
+    clock += 20'000'000;
+}
+
+void RedrawFramedView(benchmark::State &state, TDataMode mode, std::size_t size)
+{
+    const ByteString traffic = TrafficBytes(size + 64 * 1024);
+    const auto limit = static_cast<std::int32_t>(size);
+    TBoundedHistory history;
+    TFrameIndex frames;
+    std::int64_t clock = 1'000'000'000;
+    for (std::size_t at = 0; at < size; at += 2048) {
+        history.Append(std::string_view(traffic).substr(at, 2048), limit);
+        NoteFrames(frames, history, 2048, clock);
+    }
+    THistoryView view;
+    Prepare(view);
+    view.ShowHistory(history, mode, '{', &frames);
+    QPixmap pixmap(view.size());
+    std::size_t at = 0;
+    for (auto _ : state) {
+        history.Append(std::string_view(traffic).substr(at, 2048), limit);
+        NoteFrames(frames, history, 2048, clock);
+        at = (at + 2048) % (64 * 1024);
+        view.ShowHistory(history, mode, '{', &frames);
+        view.ScrollToEnd();
+        view.render(&pixmap);
+    }
+}
+
 void RedrawPlainTextEdit(benchmark::State &state, TDataMode mode, std::size_t size)
 {
     const std::string &text = DisplayText(mode, size);
@@ -128,16 +176,20 @@ public:
 
 void PrintRatios(const std::map<std::string, double> &times)
 {
-    std::printf("\n%-10s %9s %14s %16s %10s\n", "mode", "history", "HistoryView ms",
-                "QPlainTextEdit ms", "speed-up");
+    std::printf("\n%-10s %9s %14s %16s %10s %10s %8s\n", "mode", "history", "HistoryView ms",
+                "QPlainTextEdit ms", "speed-up", "framed ms", "framed/plain");
     for (const TModeCase &mode : kModes)
         for (std::size_t size : kSizes) {
             const auto ours = times.find(CaseName("HistoryView", mode, size));
             const auto theirs = times.find(CaseName("QPlainTextEdit", mode, size));
-            if (ours == times.end() || theirs == times.end())
+            if (ours == times.end())
                 continue;
-            std::printf("%-10s %6zu KiB %14.3f %16.3f %9.0fx\n", mode.Name, size / 1024,
-                        ours->second, theirs->second, theirs->second / ours->second);
+            const double plainEdit = theirs == times.end() ? 0 : theirs->second;
+            const auto framed = times.find(CaseName("FramedView", mode, size));
+            const double framedMs = framed == times.end() ? 0 : framed->second;
+            std::printf("%-10s %6zu KiB %14.3f %16.3f %9.0fx %10.3f %7.2fx\n", mode.Name,
+                        size / 1024, ours->second, plainEdit, plainEdit / ours->second, framedMs,
+                        framedMs / ours->second);
         }
 }
 
@@ -154,6 +206,9 @@ int main(int argc, char **argv)
         for (std::size_t size : kSizes) {
             benchmark::RegisterBenchmark(CaseName("HistoryView", mode, size).c_str(),
                                          RedrawHistoryView, mode.Mode, size)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(CaseName("FramedView", mode, size).c_str(),
+                                         RedrawFramedView, mode.Mode, size)
                 ->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark(CaseName("QPlainTextEdit", mode, size).c_str(),
                                          RedrawPlainTextEdit, mode.Mode, size)

@@ -42,6 +42,11 @@ std::string CommDevicePath(const std::string &CommName)
 
 TComm::TComm() : FNotifyWindow(new TCommNotifier(this)) {}
 
+const std::vector<TReadQuiet> &TComm::ReceiveQuiet() const
+{
+    return FNotifyWindow->DeliveringQuiet();
+}
+
 TComm::~TComm()
 {
     ClosePort();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Component.h"
+#include "common/ReadQuiet.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kestrune {
 
@@ -207,6 +209,9 @@ public:
     }
 
     TReceiveDataEvent OnReceiveData;
+    // During OnReceiveData: the reads of its block that followed a silence on
+    // the line, with their steady-clock times.
+    [[nodiscard]] const std::vector<TReadQuiet> &ReceiveQuiet() const;
     TReceiveErrorEvent OnReceiveError;
     TModemStateChangeEvent OnModemStateChange;
     TNotifyEvent OnRequestHangup;

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 
+#include <utility>
+
 namespace kestrune {
 
 bool TCommNotifier::NeedsWake()
@@ -77,14 +79,23 @@ bool TCommNotifier::event(QEvent *Event)
     return true;
 }
 
+const std::vector<TReadQuiet> &TCommNotifier::DeliveringQuiet() const
+{
+    static const std::vector<TReadQuiet> none;
+    return FDelivering ? FDelivering->Quiet : none;
+}
+
 void TCommNotifier::Dispatch(TComm *Comm, const TCommNotice &Notice)
 {
     // Each handler is copied before the call: the handler may destroy the
     // component, and with it the stored function it is running from.
     switch (Notice.Message) {
     case TCommMessage::Data:
-        if (auto handler = Comm->OnReceiveData)
+        if (auto handler = Comm->OnReceiveData) {
+            const TCommNotice *outer = std::exchange(FDelivering, &Notice);
             handler(Comm, Notice.Block.get(), Notice.Count);
+            FDelivering = outer;
+        }
         break;
     case TCommMessage::Error:
         if (auto handler = Comm->OnReceiveError)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/ReadQuiet.h"
+
 #include <QEvent>
 #include <QObject>
 
@@ -33,6 +35,8 @@ struct TCommNotice
     std::uint32_t Value = 0;
     std::unique_ptr<char[]> Block;
     std::uint16_t Count = 0;
+    // Reads of the block that followed a silence, in order.
+    std::vector<TReadQuiet> Quiet;
 };
 
 // The component's receiver on the GUI thread: turns queued notifications into
@@ -50,6 +54,8 @@ public:
 
     void Detach() { FOwner = nullptr; }
     [[nodiscard]] bool IsDispatching() const { return FDispatching > 0; }
+    // The silences of the data block being delivered; empty outside a delivery.
+    [[nodiscard]] const std::vector<TReadQuiet> &DeliveringQuiet() const;
 
     // Thread-safe. The batch form queues all of Notices in order and clears it.
     void Enqueue(TCommNotice Notice);
@@ -66,6 +72,7 @@ private:
 
     TComm *FOwner;
     int FDispatching = 0;
+    const TCommNotice *FDelivering = nullptr;
     std::mutex FLock;
     std::deque<TCommNotice> FQueue;
     bool FWakePosted = false; // a wake event is on its way and not yet begun

@@ -75,6 +75,15 @@ bool TReadThread::Keep(const char *Bytes, std::size_t Count)
     notice.Block[Count] = 0;
     notice.Count = std::uint16_t(Count);
     try {
+        // The block takes the silences among its bytes; the rest move up with
+        // the bytes left in the buffer.
+        auto split = FQuiet.begin();
+        while (split != FQuiet.end() && split->Offset < Count)
+            ++split;
+        notice.Quiet.assign(FQuiet.begin(), split);
+        FQuiet.erase(FQuiet.begin(), split);
+        for (TReadQuiet &quiet : FQuiet)
+            quiet.Offset -= std::uint32_t(Count);
         FFinished.push_back(std::move(notice));
     } catch (const std::bad_alloc &) {
         HandOver();
@@ -82,6 +91,17 @@ bool TReadThread::Keep(const char *Bytes, std::size_t Count)
         return false;
     }
     return true;
+}
+
+void TReadThread::NoteRead(std::size_t Offset, Clock::time_point Now)
+{
+    const std::int64_t ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Now.time_since_epoch()).count();
+    const std::int64_t quiet = FHasRead ? ns - FLastReadNs : ReadQuietForever;
+    if (quiet >= ReadQuietFloorNs)
+        FQuiet.push_back({std::uint32_t(Offset), ns, quiet});
+    FLastReadNs = ns;
+    FHasRead = true;
 }
 
 void TReadThread::HandOver()
@@ -222,6 +242,8 @@ void TReadThread::Run()
                     ended = true;
                     break;
                 }
+                if (result.Count > 0)
+                    NoteRead(filled, now);
                 filled += result.Count;
                 completion.ByteArrived(now);
                 // Bytes past a full block begin the next one.

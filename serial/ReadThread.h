@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,8 @@ private:
     void HandOver();
     bool HandOverData(const char *Bytes, std::size_t Count);
     bool CheckLine(TLineCounters &Last);
+    // Notes a read of bytes placed at Offset of the buffer, made at Now.
+    void NoteRead(std::size_t Offset, std::chrono::steady_clock::time_point Now);
 
     TCommLink &FLink;
     TCommEventFd FWake;
@@ -52,6 +55,11 @@ private:
     // what the block lacks.
     std::array<char, 2 * ReadBlockSize> FBuffer{};
     std::vector<TCommNotice> FFinished; // blocks complete but not yet handed over
+    // Reads into FBuffer that followed a silence, offsets into FBuffer; the
+    // time of the last read that brought bytes.
+    std::vector<TReadQuiet> FQuiet;
+    std::int64_t FLastReadNs = 0;
+    bool FHasRead = false;
     std::thread FThread;
 };
 

@@ -1,6 +1,7 @@
 #include "session/Session.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrune {
 
@@ -122,9 +123,18 @@ void TSession::Wire(const TSlotPtr &slotPtr)
     // Events hold the slot weakly: a slot removed while an event is on its
     // way is simply gone.
     const std::weak_ptr<TSlot> weak = slotPtr;
-    t.OnData = [this, relay](std::string_view bytes) {
-        if (OnData)
-            OnData(relay, bytes);
+    t.OnData = [this, relay, weak, &t](std::string_view bytes) {
+        if (!OnData)
+            return;
+        TDelivery delivery{-1, t.BlockQuiet()};
+        if (relay) {
+            const auto s = weak.lock();
+            const auto it = std::find(FRelays.begin(), FRelays.end(), s);
+            delivery.Relay = it == FRelays.end() ? -1 : static_cast<int>(it - FRelays.begin());
+        }
+        const TDelivery outer = std::exchange(FDelivering, delivery);
+        OnData(relay, bytes);
+        FDelivering = outer;
     };
     t.OnDrained = [this, weak] {
         if (const auto s = weak.lock())

@@ -70,6 +70,14 @@ public:
 
     // A block arrived on the main channel or on a relay.
     std::function<void(bool fromRelay, std::string_view block)> OnData;
+    // During OnData: the relay it came from (-1 the main channel) and, for a
+    // link that times its reads, the silences within the block.
+    struct TDelivery
+    {
+        int Relay = -1;
+        const std::vector<TReadQuiet> *Quiet = nullptr;
+    };
+    [[nodiscard]] const TDelivery &Delivering() const { return FDelivering; }
     std::function<void(TLinkState state)> OnMainStateChanged;
     // A link was lost for good: every channel must close. An empty message
     // needs no word.
@@ -116,6 +124,7 @@ private:
     TSlot &FMain = *FMainSlot;
     std::vector<TSlotPtr> FRelays;
     TLinkState FMainState = TLinkState::Closed;
+    TDelivery FDelivering;
 };
 
 } // namespace kestrune

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "common/ReadQuiet.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrune {
 
@@ -56,6 +59,10 @@ public:
     // never joined.
     [[nodiscard]] virtual bool KeepsWriteBoundaries() const = 0;
     [[nodiscard]] virtual TLinkState State() const = 0;
+    // During OnData, for a link that times its reads (a serial line): the
+    // reads of the block that followed a silence. Null for a link whose
+    // blocks are its messages (a socket).
+    [[nodiscard]] virtual const std::vector<TReadQuiet> *BlockQuiet() const { return nullptr; }
     // Closes the link without raising events.
     virtual void Close() = 0;
 

@@ -1,20 +1,29 @@
 #include "app/view/HistoryView.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
 #include <QtMath>
+
+#include "codec/Parse.h"
 
 #include <cerrno>
 #include <climits>
@@ -91,13 +100,17 @@ THistoryView::THistoryView(QWidget *parent) : QAbstractScrollArea(parent)
     UpdateScrollRange();
 }
 
-void THistoryView::ShowHistory(const THistoryBytes &history, TDataMode mode, char escChar)
+void THistoryView::ShowHistory(const THistoryBytes &history, TDataMode mode, char escChar,
+                               const TFrameMarks *frames)
 {
     const bool hadSelection = HasSelection();
     const TTextCells &cells = FLayout.Cells();
-    if (FShowing && cells.Mode() == mode && cells.EscChar() == EscCharOrDefault(escChar)) {
-        FLayout.Follow(history);
+    const std::size_t indent = frames ? FramePrefix(TFrameMark{}).size() : 0;
+    if (FShowing && cells.Mode() == mode && cells.EscChar() == EscCharOrDefault(escChar) &&
+        FLayout.Framed() == (frames != nullptr) && FLayout.Indent() == indent) {
+        FLayout.Follow(history, frames);
     } else {
+        FLayout.SetFrames(frames, indent);
         FLayout.Reset(history, mode, escChar, ColumnsForWidth());
         // Positions inside a byte's text mean nothing in another representation:
         // the selection keeps its bytes.
@@ -109,7 +122,72 @@ void THistoryView::ShowHistory(const THistoryBytes &history, TDataMode mode, cha
         FCursor = whole(FCursor, forward);
         FShowing = true;
     }
+    if (FSearch.Active()) {
+        FSearch.Follow(FLayout.Bytes());
+        SearchStep();
+    }
     ClampSelection(hadSelection);
+}
+
+std::string THistoryView::FramePrefix(const TFrameMark &mark) const
+{
+    const QTime time = QDateTime::fromMSecsSinceEpoch(mark.TimeMs).time();
+    std::string prefix = time.toString(QStringLiteral("HH:mm:ss.zzz ")).toStdString();
+    if (FOriginColumn) {
+        std::string origin = mark.Origin == 0 ? "main" : "R" + std::to_string(mark.Origin);
+        origin.resize(std::max<std::size_t>(origin.size(), 5), ' ');
+        prefix += origin + ' ';
+    }
+    return prefix;
+}
+
+bool THistoryView::WholeSelected() const
+{
+    return SelectionStart() <= FLayout.TextBegin() && SelectionEnd() >= FLayout.TextEnd();
+}
+
+qreal THistoryView::DataLeft() const
+{
+    return kMargin + static_cast<qreal>(FLayout.Indent()) * FCharWidth;
+}
+
+void THistoryView::AppendShown(TTextPos from, TTextPos to, std::string &out, bool &lineOpen,
+                               bool withFirstPrefix) const
+{
+    const TTextCells &cells = FLayout.Cells();
+    const THistoryBytes &bytes = FLayout.Bytes();
+    from = std::max(from, FLayout.TextBegin());
+    to = std::min(to, FLayout.TextEnd());
+    if (!FLayout.Framed()) {
+        cells.AppendText(bytes, from, to, out);
+        return;
+    }
+    const TFrameMarks &frames = FLayout.Frames();
+    std::uint64_t seq = frames.Find(ByteOfPos(from));
+    const bool hex = cells.Mode() == dmHex;
+    for (TTextPos at = from; at < to;) {
+        const std::uint64_t next = seq == TFrameMarks::None ? frames.Begin() : seq + 1;
+        const TTextPos frameEnd = next < frames.End() ? PosOfByte(frames.PosAt(next)) : UINT64_MAX;
+        // A Hex frame's text ends before its last byte's blank.
+        const TTextPos textEnd =
+            std::min(to, hex && frameEnd != UINT64_MAX ? frameEnd - 2 : frameEnd);
+        // Every frame line shows its prefix, but a selection that begins at
+        // the data of a frame does not take that frame's.
+        const bool starts = seq != TFrameMarks::None &&
+                            (at == PosOfByte(frames.PosAt(seq)) || at == FLayout.TextBegin()) &&
+                            (at != from || lineOpen || withFirstPrefix);
+        if (starts) {
+            if (lineOpen)
+                out += '\n';
+            out += FramePrefix(frames.At(seq));
+        }
+        cells.AppendText(bytes, at, textEnd, out);
+        lineOpen = true;
+        if (frameEnd >= to)
+            break;
+        at = frameEnd;
+        seq = next;
+    }
 }
 
 void THistoryView::Clear()
@@ -139,14 +217,16 @@ void THistoryView::ScrollToEnd()
 std::string THistoryView::Text() const
 {
     std::string text;
-    FLayout.Cells().AppendText(FLayout.Bytes(), FLayout.TextBegin(), FLayout.TextEnd(), text);
+    bool lineOpen = false;
+    AppendShown(FLayout.TextBegin(), FLayout.TextEnd(), text, lineOpen, true);
     return text;
 }
 
 QString THistoryView::SelectedText() const
 {
     std::string text;
-    FLayout.Cells().AppendText(FLayout.Bytes(), SelectionStart(), SelectionEnd(), text);
+    bool lineOpen = false;
+    AppendShown(SelectionStart(), SelectionEnd(), text, lineOpen, WholeSelected());
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -201,10 +281,11 @@ bool THistoryView::SaveText(const QString &fileName)
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     bool ok = fd >= 0;
     std::string piece;
+    bool lineOpen = false;
     for (TTextPos at = from; ok && at < to;) {
         const TTextPos next = std::min(to, PosOfByte(ByteOfPos(at) + kSaveBytes));
         piece.clear();
-        FLayout.Cells().AppendText(FLayout.Bytes(), at, next, piece);
+        AppendShown(at, next, piece, lineOpen, !HasSelection() || WholeSelected());
         ok = WriteAll(fd, piece);
         at = next;
     }
@@ -252,7 +333,7 @@ QRectF THistoryView::PosRect(TTextPos pos) const
     const std::size_t row = FLayout.RowOf(pos);
     const std::size_t column = ColumnOf(FLayout.Row(row), pos);
     const qreal y = (static_cast<qreal>(row) - verticalScrollBar()->value()) * FLineHeight;
-    return {kMargin + static_cast<qreal>(column) * FCharWidth, y, FCharWidth,
+    return {DataLeft() + static_cast<qreal>(column) * FCharWidth, y, FCharWidth,
             static_cast<qreal>(FLineHeight)};
 }
 
@@ -261,7 +342,7 @@ TTextPos THistoryView::PosAt(QPoint point) const
     const long long row = verticalScrollBar()->value() +
                           static_cast<long long>(std::floor(qreal(point.y()) / FLineHeight));
     const long long lastRow = static_cast<long long>(FLayout.RowCount()) - 1;
-    const qreal column = std::max<qreal>(0, (point.x() - kMargin) / FCharWidth);
+    const qreal column = std::max<qreal>(0, (point.x() - DataLeft()) / FCharWidth);
     return PosInRow(static_cast<std::size_t>(std::clamp(row, 0LL, lastRow)),
                     static_cast<std::size_t>(std::lround(column)));
 }
@@ -293,6 +374,25 @@ QMenu *THistoryView::CreateContextMenu()
     menu->addSeparator();
     QAction *saveAction = menu->addAction(tr("Save &As..."), this, &THistoryView::saveAs);
     saveAction->setEnabled(!empty);
+    QAction *findAction = menu->addAction(tr("&Find..."), this, &THistoryView::ShowFindBar);
+    findAction->setShortcut(QKeySequence::Find);
+    menu->addSeparator();
+    QAction *framesAction = menu->addAction(tr("Show &frames"));
+    framesAction->setObjectName(QStringLiteral("pmiShowFrames"));
+    framesAction->setCheckable(true);
+    framesAction->setChecked(FShowFramesChoice);
+    connect(framesAction, &QAction::toggled, this, &THistoryView::showFramesToggled);
+    if (FGapChoice > 0) {
+        QMenu *gaps = menu->addMenu(tr("Frame &gap"));
+        gaps->setObjectName(QStringLiteral("pmiFrameGap"));
+        for (const int ms : {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000}) {
+            QAction *gap = gaps->addAction(tr("%1 ms").arg(ms));
+            gap->setCheckable(true);
+            gap->setChecked(ms == FGapChoice);
+            gap->setData(ms);
+            connect(gap, &QAction::triggered, this, [this, ms] { emit frameGapChosen(ms); });
+        }
+    }
     return menu;
 }
 
@@ -378,20 +478,52 @@ void THistoryView::paintEvent(QPaintEvent *)
     const TTextCells &cells = FLayout.Cells();
     std::size_t row = first;
 
+    const qreal left = DataLeft();
+    const TFrameMarks &frames = FLayout.Frames();
+    const QColor prefixColour = colours.color(QPalette::PlaceholderText);
+    QColor matchColour = colours.color(QPalette::Highlight);
+    matchColour.setAlpha(80);
+    const std::deque<std::uint64_t> &matches = FSearch.Matches();
+    const std::uint64_t patternSize = FSearch.PatternSize();
     FLayout.VisitRows(first, shown, [&](const TRowSpan &span) {
         const qreal top = static_cast<qreal>((row++ - first) * FLineHeight);
         const qreal baseline = top + FAscent;
+        if (FLayout.Framed()) {
+            const std::uint64_t seq = frames.Find(ByteOfPos(span.Start));
+            if (seq != TFrameMarks::None &&
+                (span.Start == PosOfByte(frames.PosAt(seq)) || span.Start == FLayout.TextBegin())) {
+                painter.setPen(prefixColour);
+                DrawText(painter, QPointF(kMargin, baseline), FramePrefix(frames.At(seq)));
+            }
+        }
+        // Matches that touch the row, lightly marked under the text.
+        if (!matches.empty() && span.Start < span.End) {
+            const std::uint64_t firstByte = ByteOfPos(span.Start);
+            auto it = std::lower_bound(matches.begin(), matches.end(),
+                                       firstByte >= patternSize ? firstByte - patternSize + 1 : 0);
+            for (; it != matches.end() && PosOfByte(*it) < span.End; ++it) {
+                const TTextPos from = std::max(PosOfByte(*it), span.Start);
+                const TTextPos to = std::min(MatchEnd(*it), span.End);
+                if (from >= to)
+                    continue;
+                const std::size_t c0 = ColumnOf(span, from);
+                const std::size_t c1 = ColumnOf(span, to);
+                painter.fillRect(QRectF(left + static_cast<qreal>(c0) * FCharWidth, top,
+                                        static_cast<qreal>(c1 - c0) * FCharWidth, FLineHeight),
+                                 matchColour);
+            }
+        }
         FRowText.clear();
         cells.AppendText(FLayout.Bytes(), span.Start, span.End, FRowText);
         painter.setPen(normalText);
-        DrawText(painter, QPointF(kMargin, baseline), FRowText);
+        DrawText(painter, QPointF(left, baseline), FRowText);
         if (selStart >= selEnd || selEnd < span.Start || selStart > span.End)
             return true;
         const std::size_t from = ColumnOf(span, std::max(selStart, span.Start));
         const std::size_t to = ColumnOf(span, std::min(selEnd, span.End));
         // A selected line break shows as one highlighted cell after the row.
         const bool breakSelected = selEnd > span.End && span.Break;
-        const qreal x = kMargin + static_cast<qreal>(from) * FCharWidth;
+        const qreal x = left + static_cast<qreal>(from) * FCharWidth;
         const qreal width = static_cast<qreal>(to - from) + (breakSelected ? 1 : 0);
         if (width <= 0)
             return true;
@@ -412,6 +544,7 @@ void THistoryView::paintEvent(QPaintEvent *)
 void THistoryView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    PlaceFindBar();
     Relayout();
 }
 
@@ -482,6 +615,21 @@ void THistoryView::keyPressEvent(QKeyEvent *event)
     }
     if (event == QKeySequence::SelectAll) {
         selectAll();
+        return;
+    }
+    if (event == QKeySequence::Find) {
+        ShowFindBar();
+        return;
+    }
+    if (event == QKeySequence::FindNext || event->key() == Qt::Key_F3) {
+        if (event->modifiers() & Qt::ShiftModifier)
+            FindPrevious();
+        else
+            FindNext();
+        return;
+    }
+    if (event == QKeySequence::FindPrevious) {
+        FindPrevious();
         return;
     }
     const bool shift = event->modifiers() & Qt::ShiftModifier;
@@ -654,6 +802,175 @@ void THistoryView::focusOutEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
+}
+
+void THistoryView::ShowFindBar()
+{
+    if (!FFindBar) {
+        FFindBar = new QWidget(this);
+        FFindBar->setObjectName(QStringLiteral("pnlFind"));
+        FFindBar->setAutoFillBackground(true);
+        auto *layout = new QHBoxLayout(FFindBar);
+        layout->setContentsMargins(2, 2, 2, 2);
+        FFindEdit = new QLineEdit(FFindBar);
+        FFindEdit->setObjectName(QStringLiteral("edtFind"));
+        FFindEdit->setPlaceholderText(tr("Find"));
+        FFindHex = new QCheckBox(tr("Hex"), FFindBar);
+        FFindHex->setObjectName(QStringLiteral("chkFindHex"));
+        FFindHex->setToolTip(tr("Search for hex bytes, as \"0D 0A\""));
+        FFindCount = new QLabel(FFindBar);
+        FFindCount->setObjectName(QStringLiteral("lblFindCount"));
+        const auto button = [&](const QString &name, const QString &text, auto slot) {
+            auto *b = new QToolButton(FFindBar);
+            b->setObjectName(name);
+            b->setText(text);
+            b->setFocusPolicy(Qt::NoFocus);
+            connect(b, &QToolButton::clicked, this, slot);
+            return b;
+        };
+        layout->addWidget(FFindEdit, 1);
+        layout->addWidget(FFindHex);
+        layout->addWidget(FFindCount);
+        layout->addWidget(
+            button(QStringLiteral("btnFindPrev"), tr("Previous"), &THistoryView::FindPrevious));
+        layout->addWidget(
+            button(QStringLiteral("btnFindNext"), tr("Next"), &THistoryView::FindNext));
+        layout->addWidget(button(QStringLiteral("btnFindClose"), tr("Close"), [this] {
+            FFindBar->hide();
+            FSearch.Stop();
+            PlaceFindBar();
+            UpdateFindCount();
+            viewport()->update();
+            setFocus();
+        }));
+        const auto restart = [this] { Find(FFindEdit->text(), FFindHex->isChecked()); };
+        connect(FFindEdit, &QLineEdit::textChanged, this, restart);
+        connect(FFindHex, &QCheckBox::toggled, this, restart);
+        connect(FFindEdit, &QLineEdit::returnPressed, this, [this] {
+            if (QGuiApplication::keyboardModifiers() & Qt::ShiftModifier)
+                FindPrevious();
+            else
+                FindNext();
+        });
+        // Keys of the view work from the bar too.
+        FFindEdit->installEventFilter(this);
+    }
+    FFindBar->show();
+    PlaceFindBar();
+    FFindEdit->setFocus();
+    FFindEdit->selectAll();
+}
+
+bool THistoryView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == FFindEdit && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Escape) {
+            FFindBar->hide();
+            FSearch.Stop();
+            PlaceFindBar();
+            UpdateFindCount();
+            viewport()->update();
+            setFocus();
+            return true;
+        }
+        if (key->key() == Qt::Key_F3) {
+            if (key->modifiers() & Qt::ShiftModifier)
+                FindPrevious();
+            else
+                FindNext();
+            return true;
+        }
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
+
+void THistoryView::PlaceFindBar()
+{
+    const bool shown = FFindBar && !FFindBar->isHidden();
+    const int height = shown ? FFindBar->sizeHint().height() : 0;
+    setViewportMargins(0, 0, 0, height);
+    if (shown) {
+        const QRect inside = contentsRect();
+        FFindBar->setGeometry(inside.left(), inside.bottom() + 1 - height, inside.width(), height);
+    }
+}
+
+void THistoryView::Find(const QString &query, bool hex)
+{
+    const TTextCells &cells = FLayout.Cells();
+    const QByteArray text = query.toUtf8();
+    ByteString pattern = ParseData(std::string_view(text.constData(), text.size()),
+                                   hex ? dmHex : cells.Mode(), cells.EscChar());
+    FSearch.Stop();
+    if (!pattern.empty())
+        FSearch.Start(FLayout.Bytes(), std::move(pattern));
+    SearchStep();
+    UpdateFindCount();
+    viewport()->update();
+}
+
+void THistoryView::SearchStep()
+{
+    if (!FSearch.Active() || FSearchArmed)
+        return;
+    // One slice now and the rest on later turns of the event loop, so a
+    // search over a large history never holds the window up.
+    const std::size_t before = FSearch.Matches().size();
+    const bool done = FSearch.Step();
+    if (FSearch.Matches().size() != before)
+        viewport()->update();
+    UpdateFindCount();
+    if (done)
+        return;
+    FSearchArmed = true;
+    QTimer::singleShot(0, this, [this] {
+        FSearchArmed = false;
+        SearchStep();
+    });
+}
+
+void THistoryView::UpdateFindCount()
+{
+    if (!FFindCount)
+        return;
+    if (!FSearch.Active()) {
+        FFindCount->clear();
+        return;
+    }
+    const auto count = static_cast<qulonglong>(FSearch.Matches().size());
+    FFindCount->setText(FSearch.Done() ? (count == 1 ? tr("1 match") : tr("%1 matches").arg(count))
+                                       : tr("%1 matches so far...").arg(count));
+}
+
+TTextPos THistoryView::MatchEnd(std::uint64_t byte) const
+{
+    const std::uint64_t last = byte + std::max<std::size_t>(FSearch.PatternSize(), 1) - 1;
+    return FLayout.Cells().Mode() == dmHex ? PosOfByte(last) + 2 : PosOfByte(last + 1);
+}
+
+void THistoryView::GoToMatch(std::uint64_t byte)
+{
+    if (byte == UINT64_MAX)
+        return;
+    SetSelection(PosOfByte(byte), MatchEnd(byte));
+    EnsureCursorVisible();
+    // Keep the match's first byte in view too when it spans rows.
+    const std::size_t startRow = FLayout.RowOf(PosOfByte(byte));
+    if (startRow < FirstVisibleRow())
+        verticalScrollBar()->setValue(ClampToInt(startRow));
+}
+
+void THistoryView::FindNext()
+{
+    const std::uint64_t from = HasSelection() ? ByteOfPos(SelectionStart()) : ByteOfPos(FCursor);
+    GoToMatch(FSearch.NextAfter(from, !HasSelection()));
+}
+
+void THistoryView::FindPrevious()
+{
+    const std::uint64_t before = HasSelection() ? ByteOfPos(SelectionStart()) : ByteOfPos(FCursor);
+    GoToMatch(FSearch.PrevBefore(before));
 }
 
 } // namespace kestrune

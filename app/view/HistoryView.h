@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/view/HistorySearch.h"
 #include "app/view/RowLayout.h"
 #include "codec/EscChar.h"
 
@@ -18,6 +19,9 @@
 #include <string>
 #include <vector>
 
+class QCheckBox;
+class QLabel;
+class QLineEdit;
 class QMenu;
 class QPainter;
 
@@ -51,8 +55,24 @@ public:
 
     // Shows the history as it is now. The same representation costs only what
     // was appended and trimmed since the last call; another one lays out anew.
-    // Scroll position and selection stay, clamped to what is left.
-    void ShowHistory(const THistoryBytes &history, TDataMode mode, char escChar);
+    // Scroll position and selection stay, clamped to what is left. With
+    // frames (the history's frame marks) each frame starts a line with its
+    // time, and its origin when the origin column is on.
+    void ShowHistory(const THistoryBytes &history, TDataMode mode, char escChar,
+                     const TFrameMarks *frames = nullptr);
+    // Frame lines name the channel each frame came from.
+    void SetOriginColumn(bool shown) { FOriginColumn = shown; }
+    [[nodiscard]] bool OriginColumn() const { return FOriginColumn; }
+    // The context menu offers "Show frames" checked as given, and the gap
+    // submenu when gapMs is positive. Choices come back as signals; the
+    // owner decides and shows the history again.
+    void SetFrameChoices(bool showFrames, int gapMs)
+    {
+        FShowFramesChoice = showFrames;
+        FGapChoice = gapMs;
+    }
+    // The line start of a frame: its time to the millisecond, and its origin.
+    [[nodiscard]] std::string FramePrefix(const TFrameMark &mark) const;
     void Clear();
     // Moves the vertical scroll bar to its maximum, showing the last row.
     void ScrollToEnd();
@@ -79,6 +99,16 @@ public:
     // The position a click at point in the viewport places the caret at.
     [[nodiscard]] TTextPos PosAt(QPoint point) const;
 
+    // Search. The query is text in the view's representation, or hex bytes.
+    void ShowFindBar();
+    void Find(const QString &query, bool hex);
+    void FindNext();
+    void FindPrevious();
+    [[nodiscard]] const THistorySearch &Search() const { return FSearch; }
+    [[nodiscard]] QWidget *FindBar() const { return FFindBar; }
+    // The text of [start of the match, its end) for the match starting at byte.
+    [[nodiscard]] TTextPos MatchEnd(std::uint64_t byte) const;
+
     void SetAskFileName(TAskFileName ask) { FAskFileName = std::move(ask); }
     void SetReport(TReport report) { FReport = std::move(report); }
     // Writes the selection, or the whole text when nothing is selected, to
@@ -96,6 +126,8 @@ public slots:
 
 signals:
     void copyAvailable(bool available);
+    void showFramesToggled(bool shown);
+    void frameGapChosen(int gapMs);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -111,9 +143,21 @@ protected:
     void timerEvent(QTimerEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Remeasure();
+    // The shown text of [from, to): with frames, each frame on a line of its
+    // own after its prefix. lineOpen says out holds a line already;
+    // withFirstPrefix gives a part that begins at a frame's start its prefix.
+    void AppendShown(TTextPos from, TTextPos to, std::string &out, bool &lineOpen,
+                     bool withFirstPrefix) const;
+    [[nodiscard]] bool WholeSelected() const;
+    [[nodiscard]] qreal DataLeft() const;
+    void SearchStep();
+    void UpdateFindCount();
+    void PlaceFindBar();
+    void GoToMatch(std::uint64_t byte);
     void DrawText(QPainter &painter, QPointF origin, const std::string &text);
     // Re-wraps for the current width and font, keeping the top row's text in
     // view, or the end when the view was showing the end.
@@ -134,6 +178,15 @@ private:
 
     TRowLayout FLayout;
     bool FShowing = false; // a representation has been chosen
+    bool FOriginColumn = false;
+    bool FShowFramesChoice = false;
+    int FGapChoice = 0;
+    THistorySearch FSearch;
+    bool FSearchArmed = false; // a step is queued on the event loop
+    QWidget *FFindBar = nullptr;
+    QLineEdit *FFindEdit = nullptr;
+    QCheckBox *FFindHex = nullptr;
+    QLabel *FFindCount = nullptr;
     TTextPos FAnchor = 0;
     TTextPos FCursor = 0;
     qreal FCharWidth = 8;

@@ -15,6 +15,21 @@ void TRowLayout::Reset(const THistoryBytes &bytes, TDataMode mode, char escChar,
     Rebuild();
 }
 
+void TRowLayout::SetFrames(const TFrameMarks *frames, std::size_t indent)
+{
+    FFramed = frames != nullptr;
+    FIndent = indent;
+    if (frames)
+        FFrames.Follow(*frames);
+    else
+        FFrames.Reset();
+}
+
+std::size_t TRowLayout::DataColumns() const
+{
+    return FFramed && FColumns > FIndent ? FColumns - FIndent : FFramed ? 1 : FColumns;
+}
+
 void TRowLayout::SetColumns(std::size_t columns)
 {
     columns = std::max<std::size_t>(columns, 1);
@@ -45,19 +60,24 @@ void TRowLayout::Rebuild()
         ScanNewBytes();
 }
 
-void TRowLayout::Follow(const THistoryBytes &bytes)
+void TRowLayout::Follow(const THistoryBytes &bytes, const TFrameMarks *frames)
 {
+    const bool framed = FFramed && frames;
     // Old bytes all gone (a clear, or one block over the limit): start afresh,
     // as the rows of what was shown mean nothing for what comes now.
     if (bytes.Begin() >= FBytes.End() || bytes.Begin() < FBytes.Begin() ||
         bytes.End() < FBytes.End()) {
         FBytes.Follow(bytes);
+        if (framed)
+            FFrames.Follow(*frames);
         Rebuild();
         return;
     }
-    // Trimmed bytes are still needed to walk to the new first row, so the
-    // front is let go only at the end.
+    // Trimmed bytes (and their frames) are still needed to walk to the new
+    // first row, so the front is let go only at the end.
     FBytes.Extend(bytes);
+    if (framed)
+        FFrames.Extend(*frames);
     if (IsHex()) {
         FBytes.Follow(bytes);
         FFirstRow = HexRowOf(TextBegin());
@@ -67,18 +87,44 @@ void TRowLayout::Follow(const THistoryBytes &bytes)
     if (bytes.Begin() > FBytes.Begin())
         MoveFirstRow(bytes.Begin());
     FBytes.Follow(bytes);
+    if (framed)
+        FFrames.Follow(*frames);
 }
 
 void TRowLayout::Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte,
                       const TEmit &emit) const
 {
     const bool lines = FCells.Mode() == dmCharacter;
-    const auto width = static_cast<std::uint32_t>(FColumns);
+    const auto width = static_cast<std::uint32_t>(DataColumns());
     std::uint64_t byte = ByteOfPos(pos);
     unsigned sub = static_cast<unsigned>(pos % 4);
     bool going = true;
+    // The next frame start at or after the first whole byte fed.
+    std::uint64_t frame = TFrameMarks::None;
+    std::uint64_t frameStart = UINT64_MAX;
+    if (FFramed) {
+        frame = sub == 0 ? (byte == 0 ? FFrames.Begin() : FFrames.FindAfter(byte - 1))
+                         : FFrames.FindAfter(byte);
+        if (frame < FFrames.End())
+            frameStart = FFrames.PosAt(frame);
+    }
     FBytes.ForEachPiece(byte, toByte, [&](const char *data, std::size_t n) {
         for (std::size_t i = 0; i < n && going; ++i, ++byte, sub = 0) {
+            if (byte == frameStart && sub == 0) {
+                // A frame starts a row of its own; a row already starting
+                // here (after a wrap or a line break) is not doubled.
+                const TTextPos at = PosOfByte(byte);
+                const bool emptyRow = state.RowStart == at && state.Col == 0;
+                const TRowSpan ended{state.RowStart, at, true};
+                state = TWrapState{};
+                state.RowStart = at;
+                ++frame;
+                frameStart = frame < FFrames.End() ? FFrames.PosAt(frame) : UINT64_MAX;
+                if (!emptyRow && !emit(ended)) {
+                    going = false;
+                    return;
+                }
+            }
             const auto b = static_cast<unsigned char>(data[i]);
             const unsigned cells = FCells.Width(b);
             for (; sub < cells; ++sub) {
@@ -202,7 +248,11 @@ void TRowLayout::MoveFirstRow(std::uint64_t newBegin)
         hasEnded = true;
         return false;
     });
-    if (hasEnded && !ended.Break && ended.End <= begin) {
+    // A frame starting at begin ends the row before it without a character.
+    const bool frameBreak = FFramed && hasEnded && ended.Break && ended.End == begin &&
+                            FFrames.Find(newBegin) != TFrameMarks::None &&
+                            FFrames.PosAt(FFrames.Find(newBegin)) == newBegin;
+    if (hasEnded && (!ended.Break || frameBreak) && ended.End <= begin) {
         ++origin.Row;
         origin.State = TWrapState{};
         origin.State.RowStart = ended.End;

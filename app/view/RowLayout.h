@@ -2,6 +2,7 @@
 
 #include "app/view/TextCells.h"
 #include "exchange/BoundedHistory.h"
+#include "exchange/FrameIndex.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,10 +45,18 @@ public:
 
     // Lays the history out afresh in this representation and width (0 acts as 1).
     void Reset(const THistoryBytes &bytes, TDataMode mode, char escChar, std::size_t columns);
+    // Lays out frames: each frame (from frames) starts a row, and frame rows
+    // leave `indent` columns free at their left. Null frames: one stream, as
+    // Reset alone lays it out. Takes effect at the next Reset.
+    void SetFrames(const TFrameMarks *frames, std::size_t indent);
+    [[nodiscard]] bool Framed() const { return FFramed; }
+    [[nodiscard]] std::size_t Indent() const { return FFramed ? FIndent : 0; }
+    [[nodiscard]] const TFrameMarks &Frames() const { return FFrames; }
     void SetColumns(std::size_t columns);
     // Takes in what was appended and trimmed since the last call. A history
-    // whose old bytes are all gone (cleared) is laid out afresh.
-    void Follow(const THistoryBytes &bytes);
+    // whose old bytes are all gone (cleared) is laid out afresh. Framed, the
+    // frames are followed too; they must be those of bytes.
+    void Follow(const THistoryBytes &bytes, const TFrameMarks *frames = nullptr);
     void Clear();
 
     [[nodiscard]] const THistoryBytes &Bytes() const { return FBytes; }
@@ -91,7 +100,9 @@ private:
     // unfinished last row; visit returns false to stop.
     using TRowVisit = std::function<bool(std::uint64_t, const TRowSpan &)>;
 
-    [[nodiscard]] bool IsHex() const { return FCells.Mode() == dmHex; }
+    // Hex rows are arithmetic unless frames cut them.
+    [[nodiscard]] bool IsHex() const { return FCells.Mode() == dmHex && !FFramed; }
+    [[nodiscard]] std::size_t DataColumns() const;
     // Feeds the characters from pos up to byte `toByte` through the wrap; emit
     // gets every row that ends and may stop the feed by returning false.
     void Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte, const TEmit &emit) const;
@@ -111,6 +122,9 @@ private:
     [[nodiscard]] std::uint64_t HexRowOf(TTextPos pos) const;
 
     THistoryBytes FBytes;
+    bool FFramed = false;
+    std::size_t FIndent = 0;
+    TFrameMarks FFrames;
     TTextCells FCells;
     std::size_t FColumns = 1;
     std::uint64_t FAnchorByte = 0; // where the rows are cut from

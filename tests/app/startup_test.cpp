@@ -43,7 +43,10 @@ const char *const FirstRunFile = "[Main]\r\n"
                                  "SendText=Marlowen\r\n"
                                  "LeaderText=\r\n"
                                  "TailText=\r\n"
-                                 "LeaderTailEnable=0\r\n";
+                                 "LeaderTailEnable=0\r\n"
+                                 "ShowRecvFrames=0\r\n"
+                                 "ShowSendFrames=0\r\n"
+                                 "FrameGap=5\r\n";
 
 } // namespace
 

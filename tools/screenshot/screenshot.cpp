@@ -1,13 +1,17 @@
 // Renders the real windows into PNG files for the README: the main window open
 // as a TCP server with a client that has exchanged a few frames and a UDP relay
 // that receives what the client sends, the serial time-outs dialog and the pin
-// help window. Settings live in a temporary folder.
+// help window; then a Modbus exchange with frames shown, and a search in it.
+// Settings live in a temporary folder.
 #include "app/MainFrm.h"
+#include "app/view/HistoryView.h"
+#include "codec/Checks.h"
 #include "common/AppPaths.h"
 #include "serial/COMExpertFrm.h"
 #include "serial/PinHelpFrm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -121,6 +125,42 @@ void exchangeSomeData(kestrune::TfrmMain &w)
     });
 }
 
+// A Modbus master in the window (Hex, CRC appended) polling a slave on a TCP
+// client: each request and each reply on a line of its own with its time.
+void exchangeModbusFrames(kestrune::TfrmMain &w)
+{
+    using namespace kestrune;
+    const int port = freePort();
+    w.findChild<QComboBox *>("cboDataMode")->setCurrentIndex(0);
+    w.findChild<QComboBox *>("cboCheck")->setCurrentIndex(1);
+    w.SetShowFrames(false, true);
+    w.SetShowFrames(true, true);
+    w.findChild<QRadioButton *>("rbTCPServer")->setChecked(true);
+    w.findChild<QSpinBox *>("edtLocalPort")->setValue(port);
+    QTest::mouseClick(w.findChild<QPushButton *>("btnStart"), Qt::LeftButton);
+    QTest::qWait(100);
+    const int client = connectTo(port);
+    if (client < 0)
+        return;
+    QTest::qWait(100);
+    auto *send = w.findChild<QComboBox *>("cboSend");
+    const char *requests[] = {"01 03 00 00 00 02", "01 03 00 02 00 01", "02 06 00 10 01 F4",
+                              "01 03 00 00 00 02"};
+    const std::string replies[] = {
+        std::string("\x01\x03\x04\x00\x2A\x01\xF4", 7), std::string("\x01\x03\x02\x0D\x0A", 5),
+        std::string("\x02\x06\x00\x10\x01\xF4", 6), std::string("\x01\x03\x04\x00\x2B\x01\xF4", 7)};
+    for (int i = 0; i < 4; ++i) {
+        send->setEditText(QString::fromLatin1(requests[i]));
+        QTest::mouseClick(w.findChild<QPushButton *>("btnSend"), Qt::LeftButton);
+        QTest::qWait(35);
+        ByteString reply = replies[i];
+        AppendCheck(reply, ckModbusCRC16);
+        [[maybe_unused]] auto n = ::send(client, reply.data(), reply.size(), 0);
+        QTest::qWait(120);
+    }
+    QObject::connect(&w, &QObject::destroyed, [client] { ::close(client); });
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -144,6 +184,19 @@ int main(int argc, char **argv)
         ok = save(expert, out + "/timeouts-dialog.png") && ok;
         kestrune::TfrmPinHelp pinHelp(&frmMain);
         ok = save(pinHelp, out + "/pin-help.png") && ok;
+    }
+    {
+        kestrune::TfrmMain frmMain;
+        frmMain.show();
+        exchangeModbusFrames(frmMain);
+        ok = save(frmMain, out + "/modbus-frames.png") && ok;
+        auto *recv = frmMain.findChild<kestrune::THistoryView *>("mmoRecv");
+        recv->ShowFindBar();
+        recv->FindBar()->findChild<QCheckBox *>("chkFindHex")->setChecked(true);
+        recv->FindBar()->findChild<QLineEdit *>("edtFind")->setText("0D 0A");
+        QTest::qWait(50);
+        recv->FindNext();
+        ok = save(frmMain, out + "/search.png") && ok;
     }
     return ok ? 0 : 1;
 }

@@ -1,0 +1,185 @@
+// Frames and search in the history view: the framed text against a plain
+// reference after random appends and trims in every representation, rows that
+// start at frames and wrap under the data column, and a search that finds what
+// a naive scan finds, in slices that leave the event loop its turns.
+#include "app/view/HistoryView.h"
+#include "codec/Format.h"
+
+#include <QFontDatabase>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+
+namespace kestrune {
+namespace {
+
+// Bytes that stress the text: line breaks, blanks, brackets, escapes.
+std::string RandomBytes(std::mt19937 &rng, std::size_t n)
+{
+    static const char alphabet[] = {'A', 'b', ' ', '\r', '\n', '{', '}', '\0', '\xFF', '7', '.'};
+    std::string bytes(n, '\0');
+    for (char &c : bytes)
+        c = alphabet[rng() % sizeof alphabet];
+    return bytes;
+}
+
+// What the view must show: each frame (the first one cut by the trim) on a
+// line of its own after its prefix.
+std::string FramedReference(const THistoryView &view, const TBoundedHistory &history,
+                            const TFrameIndex &frames, TDataMode mode)
+{
+    std::string text;
+    for (std::uint64_t seq = frames.Begin(); seq < frames.End(); ++seq) {
+        const TFrameMark mark = frames.At(seq);
+        const std::uint64_t end = seq + 1 < frames.End() ? frames.PosAt(seq + 1) : history.End();
+        if (seq > frames.Begin())
+            text += '\n';
+        text += view.FramePrefix(mark) +
+                FormatData(history.Copy(std::max(mark.Pos, history.Begin()), end), mode, '{');
+    }
+    return text;
+}
+
+class FramesViewTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        View = std::make_unique<THistoryView>();
+        View->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        View->resize(420, 220);
+        View->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(View.get()));
+    }
+
+    std::unique_ptr<THistoryView> View;
+};
+
+TEST_F(FramesViewTest, FramedTextAndRowsFollowAppendsAndTrimsInEveryRepresentation)
+{
+    std::mt19937 rng(18);
+    for (const TDataMode mode : {dmHex, dmCharacter, dmMixed}) {
+        for (const bool origin : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "mode " << mode << " origin " << origin);
+            TBoundedHistory history;
+            TFrameIndex frames;
+            View->SetOriginColumn(origin);
+            std::int32_t limit = 300;
+            std::int64_t clock = 1'700'000'000'000;
+            for (int step = 0; step < 120; ++step) {
+                const std::string block = RandomBytes(rng, rng() % 60);
+                if (rng() % 10 == 0)
+                    limit = 50 + static_cast<std::int32_t>(rng() % 400);
+                history.Append(block, limit);
+                // A message, or a serial block cut where reads followed a silence.
+                std::vector<TReadQuiet> quiet;
+                for (std::uint32_t at = 0; at < block.size(); at += 1 + rng() % 20)
+                    quiet.push_back({at, clock * 1'000'000, (rng() % 3) * 4'000'000});
+                TBlockTiming timing;
+                timing.Origin = static_cast<std::uint16_t>(rng() % 3);
+                timing.Quiet = rng() % 2 ? &quiet : nullptr;
+                timing.GapNs = 5'000'000;
+                timing.NowMonoNs = clock * 1'000'000;
+                timing.NowWallMs = clock;
+                NoteBlockFrames(frames, history.End() - block.size(), block.size(), timing);
+                frames.TrimTo(history.Begin());
+                clock += 7;
+                View->ShowHistory(history, mode, '{', &frames);
+
+                ASSERT_EQ(View->Text(), FramedReference(*View, history, frames, mode));
+                const TRowLayout &layout = View->Layout();
+                const std::size_t data = layout.Columns() - layout.Indent();
+                TTextPos expected = layout.TextBegin();
+                layout.VisitRows(0, layout.RowCount(), [&](const TRowSpan &span) {
+                    EXPECT_GE(span.Start, expected) << "rows run in order";
+                    EXPECT_LE(layout.Cells().TextLength(layout.Bytes(), span.Start, span.End),
+                              data + 1)
+                        << "a row fits the data column (a hanging blank aside)";
+                    // No frame starts inside a row.
+                    const std::uint64_t next = frames.FindAfter(ByteOfPos(span.Start));
+                    if (next < frames.End())
+                        EXPECT_GE(PosOfByte(frames.PosAt(next)), span.End) << span.Start;
+                    expected = span.End;
+                    return true;
+                });
+                if (HasFailure())
+                    return;
+            }
+        }
+    }
+    // Off again: exactly FormatData of the history.
+    TBoundedHistory history;
+    history.Append("ab\r\ncd", 100);
+    View->ShowHistory(history, dmCharacter, '{');
+    EXPECT_EQ(View->Text(), "ab\r\ncd");
+}
+
+TEST_F(FramesViewTest, SearchFindsWhatANaiveScanFindsAcrossChunksAndSlices)
+{
+    std::mt19937 rng(3);
+    for (int round = 0; round < 40; ++round) {
+        TBoundedHistory history;
+        std::string all;
+        const std::string pattern = round % 2 ? "ab" : "aba";
+        THistorySearch search;
+        search.Start(history, pattern);
+        for (int block = 0; block < 6; ++block) {
+            std::string bytes(rng() % (HistoryChunkSize / 2), 'x');
+            for (char &c : bytes)
+                c = "abx"[rng() % 3];
+            history.Append(bytes, 300'000);
+            all += bytes;
+            search.Follow(history);
+            while (!search.Step(1 + rng() % 5000)) {
+            }
+        }
+        const std::string kept = history.Bytes();
+        std::vector<std::uint64_t> naive;
+        for (std::size_t at = kept.find(pattern); at != std::string::npos;
+             at = kept.find(pattern, at + pattern.size()))
+            naive.push_back(history.Begin() + at);
+        // Matches found before a trim may have been chosen from an earlier
+        // start, so compare the tail that follows from a common match.
+        std::vector<std::uint64_t> found(search.Matches().begin(), search.Matches().end());
+        const auto common =
+            std::find_first_of(naive.begin(), naive.end(), found.begin(), found.end());
+        ASSERT_NE(common, naive.end());
+        const auto from = std::find(found.begin(), found.end(), *common);
+        EXPECT_TRUE(std::equal(common, naive.end(), from, found.end())) << "round " << round;
+    }
+}
+
+TEST_F(FramesViewTest, SearchOfALargeHistoryRunsInSlicesBetweenTurnsOfTheEventLoop)
+{
+    TBoundedHistory history;
+    std::string block(HistoryChunkSize, '.');
+    block.replace(HistoryChunkSize - 2, 4 - 2, "0D");
+    for (int i = 0; i < 1024; ++i) // 64 MiB, "0D0A" astride every chunk edge
+        history.Append(i == 0 ? block : "0A" + block.substr(2), INT32_MAX);
+    View->ShowHistory(history, dmCharacter, '{');
+    View->ShowFindBar();
+    int turns = 0;
+    std::vector<std::size_t> counts;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++turns;
+        counts.push_back(View->Search().Matches().size());
+    });
+    ticker.start(0);
+    View->Find("0D0A", false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return View->Search().Done(); }, 20000));
+    ticker.stop();
+    EXPECT_EQ(View->Search().Matches().size(), 1023u);
+    EXPECT_GE(turns, 8) << "the loop turned while the search ran";
+    EXPECT_TRUE(std::any_of(counts.begin(), counts.end(), [](std::size_t n) {
+        return n > 0 && n < 1023;
+    })) << "the count grew in steps";
+}
+
+} // namespace
+} // namespace kestrune
