@@ -1,8 +1,12 @@
 #include "serial/COMExpertFrm.h"
 
 #include "common/IntText.h"
+#include "serial/FlowControl.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFontDatabase>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,8 +28,11 @@ constexpr int FirstRowY = 16;
 constexpr int RowPitch = 24;
 constexpr int ButtonY = 144;
 constexpr QSize ButtonSize(75, 25);
-// The client area left inside a 276 x 211 window with a fixed dialog frame.
-constexpr QSize ClientSize(268, 180);
+// The client area left inside a 276 x 211 window with a fixed dialog frame,
+// widened for the port group on the right.
+constexpr int TimeoutsWidth = 268;
+constexpr QRect PortGroup(TimeoutsWidth, 8, 232, 129);
+constexpr QSize ClientSize(TimeoutsWidth + PortGroup.width() + 8, 180);
 
 } // namespace
 
@@ -63,13 +70,34 @@ TfrmCOMExpert::TfrmCOMExpert(QWidget *parent)
     connect(btnOK, &QPushButton::clicked, this, &TfrmCOMExpert::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmCOMExpert::btnCancelClick);
 
+    grbPort = new QGroupBox("Port", this);
+    grbPort->setObjectName("grbPort");
+    grbPort->setGeometry(PortGroup);
+    auto *flowLabel = new QLabel("Flow Control:", grbPort);
+    flowLabel->setObjectName("lblFlowControl");
+    flowLabel->setGeometry(8, 24, 80, RowHeight);
+    cboFlowControl = new QComboBox(grbPort);
+    cboFlowControl->setObjectName("cboFlowControl");
+    cboFlowControl->setGeometry(92, 24, 128, RowHeight);
+    for (const char *text : FlowControlTexts)
+        cboFlowControl->addItem(text);
+    flowLabel->setBuddy(cboFlowControl);
+    chkReopenOnReturn = new QCheckBox("Reopen the port when the device returns", grbPort);
+    chkReopenOnReturn->setObjectName("chkReopenOnReturn");
+    chkReopenOnReturn->setGeometry(8, 56, 216, RowHeight);
+    chkReopenOnReturn->setToolTip(
+        "On: a device that is unplugged leaves the other channels open, and its port is "
+        "opened again with the same settings when it comes back.\nOff: it stops everything.");
+
     QWidget *order[] = {edtReadIntervalTimeout,
                         edtReadTimeoutMultiplier,
                         edtReadTimeoutConstant,
                         edtWriteTimeoutMultiplier,
                         edtWriteTimeoutConstant,
                         btnOK,
-                        btnCancel};
+                        btnCancel,
+                        cboFlowControl,
+                        chkReopenOnReturn};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     edtReadIntervalTimeout->setFocus();

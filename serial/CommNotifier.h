@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QObject>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -22,7 +23,8 @@ enum class TCommMessage : int
     Error = 0x402,
     Hangup = 0x403,
     Modem = 0x404,
-    Sent = 0x405
+    Sent = 0x405,
+    Lines = 0x406 // the levels of the modem input lines changed
 };
 
 // One notification on its way to the GUI thread. A data notification owns
@@ -33,6 +35,8 @@ struct TCommNotice
     std::uint32_t Value = 0;
     std::unique_ptr<char[]> Block;
     std::uint16_t Count = 0;
+    // Line errors since the last report: framing, parity, overrun, break.
+    std::array<std::uint32_t, 4> Errors{};
 };
 
 // The component's receiver on the GUI thread: turns queued notifications into
