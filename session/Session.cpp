@@ -31,6 +31,8 @@ void TSession::RemoveRelay(std::size_t index)
 {
     if (index >= FRelays.size())
         return;
+    if (FRelays[index]->Transport)
+        FDroppedBefore += FRelays[index]->Transport->DroppedBytes();
     Retire(std::move(FRelays[index]->Transport));
     FRelays.erase(FRelays.begin() + static_cast<std::ptrdiff_t>(index));
     UpdatePauses();
@@ -64,6 +66,7 @@ void TSession::OpenMain(std::unique_ptr<TTransport> transport)
     Retire(std::move(FMain.Transport));
     FMain.Transport = std::move(transport);
     FMainState = FMain.Transport ? FMain.Transport->State() : TLinkState::Closed;
+    FMainWaitingFor.clear();
     Wire(FMainSlot);
 }
 
@@ -90,6 +93,8 @@ void TSession::CloseAll()
     for (auto &relay : FRelays)
         reset(*relay);
     FMainState = TLinkState::Closed;
+    FMainWaitingFor.clear();
+    FDroppedBefore = 0;
 }
 
 TLinkState TSession::MainState() const
@@ -100,6 +105,23 @@ TLinkState TSession::MainState() const
 bool TSession::MainCanSend() const
 {
     return FMainState == TLinkState::Open || FMainState == TLinkState::Connected;
+}
+
+std::uint64_t TSession::DroppedBytes() const
+{
+    std::uint64_t total = FDroppedBefore;
+    if (FMain.Transport)
+        total += FMain.Transport->DroppedBytes();
+    for (const auto &relay : FRelays) {
+        if (relay->Transport)
+            total += relay->Transport->DroppedBytes();
+    }
+    return total;
+}
+
+TLineControl *TSession::MainLineControl() const
+{
+    return FMain.Transport ? FMain.Transport->LineControl() : nullptr;
 }
 
 std::size_t TSession::MainQueuedBytes() const
@@ -165,6 +187,39 @@ void TSession::Wire(const TSlotPtr &slotPtr)
         if (OnModemChange)
             OnModemChange(relay, modemEvent);
     };
+    t.OnModemLines = [this, relay](std::uint32_t lines) {
+        if (OnModemLines)
+            OnModemLines(relay, lines);
+    };
+    t.OnWaiting = [this, relay, weak](const std::string &port) {
+        // What waited for the vanished device is gone with it, and so is the
+        // hold it put on the sources.
+        if (const auto s = weak.lock()) {
+            s->Joined.clear();
+            s->LastWarning.clear();
+            Relieve(*s);
+        }
+        if (!relay) {
+            FMainState = TLinkState::Waiting;
+            FMainWaitingFor = port;
+            if (OnMainStateChanged)
+                OnMainStateChanged(FMainState);
+        }
+        if (OnPortWaiting)
+            OnPortWaiting(relay, port);
+    };
+    t.OnReturned = [this, relay, weak](const std::string &port) {
+        if (const auto s = weak.lock())
+            s->LastWarning.clear();
+        if (!relay) {
+            FMainState = TLinkState::Open;
+            FMainWaitingFor.clear();
+            if (OnMainStateChanged)
+                OnMainStateChanged(FMainState);
+        }
+        if (OnPortReturned)
+            OnPortReturned(relay, port);
+    };
 }
 
 TWriteResult TSession::SendToMain(std::string_view frame)
@@ -175,6 +230,8 @@ TWriteResult TSession::SendToMain(std::string_view frame)
     TWriteResult result = FMain.Transport->Write(frame);
     if (result.Ok)
         CheckFull(FMain);
+    else if (FMain.Transport->State() == TLinkState::Waiting && OnDropped)
+        OnDropped(DroppedBytes());
     return result;
 }
 
@@ -196,7 +253,7 @@ void TSession::Deliver(TSlot &slot, std::string_view bytes)
     if (slot.Transport->KeepsWriteBoundaries()) {
         const TWriteResult result = slot.Transport->Write(bytes);
         if (!result.Ok)
-            Warn(slot, result.Error);
+            Refused(slot, result);
         CheckFull(slot);
         return;
     }
@@ -230,7 +287,7 @@ void TSession::Flush(TSlot &slot)
     bytes.swap(slot.Joined);
     const TWriteResult result = slot.Transport->Write(bytes);
     if (!result.Ok)
-        Warn(slot, result.Error);
+        Refused(slot, result);
     // The kernel may take it all at once, with no drained event to follow.
     Relieve(slot);
 }
@@ -291,6 +348,13 @@ void TSession::Warn(TSlot &slot, const std::string &message)
     slot.LastWarning = message;
     if (OnWarning)
         OnWarning(message);
+}
+
+void TSession::Refused(TSlot &slot, const TWriteResult &result)
+{
+    Warn(slot, result.Error);
+    if (slot.Transport && slot.Transport->State() == TLinkState::Waiting && OnDropped)
+        OnDropped(DroppedBytes());
 }
 
 void TSession::Stop(const std::string &message)
