@@ -13,6 +13,7 @@
 #include "serial/PinHelpFrm.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -38,6 +39,7 @@ void TfrmMain::ConnectChannelHandlers()
             [this] { dialogs::Guarded([this] { btnCOMExpertClick(); }); });
     connect(btnPinHelp, &QPushButton::clicked, this, [this] { btnPinHelpClick(); });
     ConnectSession();
+    BuildSerialLines();
 }
 
 void TfrmMain::ConnectSession()
@@ -56,7 +58,11 @@ void TfrmMain::ConnectSession()
             dialogs::Guarded([this] { RunCommandListStep(); });
         }
     };
-    FSession.OnLineError = [this](bool, std::uint32_t errors) { COMReceiveError(errors); };
+    FSession.OnLineError = [this](bool fromRelay, std::uint32_t errors) {
+        COMReceiveError(errors);
+        if (!fromRelay)
+            ShowSerialLines();
+    };
     FSession.OnModemChange = [this](bool, std::uint32_t modemEvent) {
         COMModemStateChange(modemEvent);
     };
@@ -144,6 +150,7 @@ void TfrmMain::ShowChannelsOpened()
         tmrAutoSend->SetEnabled(true);
     ShowLinkState(FSession.MainState());
     stpMain->setText(QString::fromUtf8(ChannelDescription(FMainChannel)));
+    ShowSerialLines();
 }
 
 void TfrmMain::ShowChannelsClosed()
@@ -155,7 +162,9 @@ void TfrmMain::ShowChannelsClosed()
     btnCmdSequ->setEnabled(false);
     tmrAutoSend->SetEnabled(false);
     stpStatus->clear();
+    stpStatus->setToolTip(QString());
     stpMain->clear();
+    ShowSerialLines();
 }
 
 void TfrmMain::ShowLinkState(TLinkState state)
@@ -177,6 +186,11 @@ void TfrmMain::ShowLinkState(TLinkState state)
         break;
     case TLinkState::Open:
         shpCommStatus->SetColor(LampLime);
+        break;
+    case TLinkState::Waiting:
+        shpCommStatus->SetColor(LampYellow);
+        stpStatus->setText(QStringLiteral("Waiting for ") +
+                           QString::fromUtf8(FSession.MainWaitingFor()));
         break;
     }
 }
@@ -227,12 +241,18 @@ void TfrmMain::btnCOMExpertClick()
     }};
     for (const auto &[edit, value] : fields)
         edit->setText(QString::number(*value));
+    dialog.cboFlowControl->setCurrentIndex(static_cast<int>(FMainChannel.FlowControl));
+    dialog.chkReopenOnReturn->setChecked(FMainChannel.ReopenOnReturn);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    // These cannot fail, so a time-out that does not convert leaves them set.
+    FMainChannel.FlowControl =
+        static_cast<TFlowControl>(std::max(0, dialog.cboFlowControl->currentIndex()));
+    FMainChannel.ReopenOnReturn = dialog.chkReopenOnReturn->isChecked();
     // Read back in the range they are shown in. Converted in order: an entry
     // that is not a number stops here, the ones before it keep their new values.
-    dialog.ReadTimeouts({fields[0].second, fields[1].second, fields[2].second, fields[3].second,
-                         fields[4].second});
+    dialog.ReadTimeouts(
+        {fields[0].second, fields[1].second, fields[2].second, fields[3].second, fields[4].second});
 }
 
 void TfrmMain::btnPinHelpClick()

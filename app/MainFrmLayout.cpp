@@ -1,5 +1,6 @@
 // The main window's widgets: names, captions, defaults, hints and sizes.
 #include "app/MainFrm.h"
+#include "app/PortComboBox.h"
 #include "app/StatusLamp.h"
 #include "app/Timer.h"
 #include "app/view/HistoryView.h"
@@ -115,7 +116,7 @@ QWidget *TfrmMain::BuildSettingsColumn()
     pnlCOMSetting = named(new QWidget, "pnlCOMSetting");
     auto *com = new QFormLayout(pnlCOMSetting);
     com->setContentsMargins(0, 0, 0, 0);
-    cboCOMPort = named(new QComboBox, "cboCOMPort");
+    cboCOMPort = named(new TPortComboBox, "cboCOMPort");
     cboCOMPort->setEditable(true);
     cboBaudrate = named(new QComboBox, "cboBaudrate");
     cboBaudrate->setEditable(true);
