@@ -92,6 +92,8 @@ TSerialLinesPane::TSerialLinesPane(std::function<TLineControl *()> source, QWidg
     });
     addAction(pmiSendBreak);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+    // The description pane gives way first; lamps and counts stay readable.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     hide();
 }
 

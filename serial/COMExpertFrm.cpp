@@ -31,8 +31,9 @@ constexpr QSize ButtonSize(75, 25);
 // The client area left inside a 276 x 211 window with a fixed dialog frame,
 // widened for the port group on the right.
 constexpr int TimeoutsWidth = 268;
-constexpr QRect PortGroup(TimeoutsWidth, 8, 232, 129);
-constexpr QSize ClientSize(TimeoutsWidth + PortGroup.width() + 8, 180);
+constexpr int PortGroupTop = 8;
+constexpr int PortGroupHeight = 129;
+constexpr int ClientHeight = 180;
 
 } // namespace
 
@@ -45,7 +46,7 @@ TfrmCOMExpert::TfrmCOMExpert(QWidget *parent)
     QFont general = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     general.setPointSize(8);
     setFont(general);
-    setFixedSize(ClientSize);
+    setFixedSize(TimeoutsWidth, ClientHeight);
 
     edtReadIntervalTimeout = AddRow(0, "Read Interval Timeout(ms):", "edtReadIntervalTimeout");
     edtReadTimeoutMultiplier =
@@ -72,7 +73,7 @@ TfrmCOMExpert::TfrmCOMExpert(QWidget *parent)
 
     grbPort = new QGroupBox("Port", this);
     grbPort->setObjectName("grbPort");
-    grbPort->setGeometry(PortGroup);
+
     auto *flowLabel = new QLabel("Flow Control:", grbPort);
     flowLabel->setObjectName("lblFlowControl");
     flowLabel->setGeometry(8, 24, 80, RowHeight);
@@ -84,7 +85,11 @@ TfrmCOMExpert::TfrmCOMExpert(QWidget *parent)
     flowLabel->setBuddy(cboFlowControl);
     chkReopenOnReturn = new QCheckBox("Reopen the port when the device returns", grbPort);
     chkReopenOnReturn->setObjectName("chkReopenOnReturn");
-    chkReopenOnReturn->setGeometry(8, 56, 216, RowHeight);
+    // As wide as its caption needs in the font in use.
+    const int checkWidth = std::max(212, chkReopenOnReturn->sizeHint().width());
+    chkReopenOnReturn->setGeometry(8, 56, checkWidth, RowHeight);
+    grbPort->setGeometry(TimeoutsWidth, PortGroupTop, checkWidth + 16, PortGroupHeight);
+    setFixedSize(TimeoutsWidth + grbPort->width() + 8, ClientHeight);
     chkReopenOnReturn->setToolTip(
         "On: a device that is unplugged leaves the other channels open, and its port is "
         "opened again with the same settings when it comes back.\nOff: it stops everything.");
