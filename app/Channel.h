@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/FlowControl.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +35,9 @@ struct TChannel
     std::uint32_t ReadTimeoutConstant = 0;
     std::uint32_t WriteTimeoutMultiplier = 0;
     std::uint32_t WriteTimeoutConstant = 0;
+    // Serial only, edited in the time-outs dialog like the time-outs.
+    TFlowControl FlowControl = TFlowControl::None;
+    bool ReopenOnReturn = false; // a vanished device is awaited instead of stopping all
 };
 
 // The one-line description shown in the relay list and in the main status pane,

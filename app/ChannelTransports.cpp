@@ -2,10 +2,14 @@
 
 #include "net/DRSock.h"
 #include "serial/Comm.h"
+#include "serial/PortNames.h"
+#include "serial/PortReturnWatch.h"
+#include "serial/Rfc2217Connect.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace kestrune {
 
@@ -14,16 +18,21 @@ namespace {
 // A serial write request carries a 16-bit length.
 constexpr std::size_t MaxSerialRequest = 65535;
 
-class TSerialTransport final : public TTransport
+class TSerialTransport final : public TTransport, public TLineControl
 {
 public:
-    explicit TSerialTransport(std::unique_ptr<TComm> comm) : FComm(std::move(comm))
+    TSerialTransport(std::unique_ptr<TComm> comm, bool reopenOnReturn)
+        : FComm(std::move(comm)), FReopenOnReturn(reopenOnReturn)
     {
         FComm->OnReceiveData = [this](TComm *, const char *buffer, std::uint16_t length) {
             if (OnData)
                 OnData(std::string_view(buffer, length));
         };
         FComm->OnRequestHangup = [this](TComm *) {
+            if (FReopenOnReturn) {
+                DeviceLost();
+                return;
+            }
             if (OnHangup)
                 OnHangup("Serial port error, Stop.");
         };
@@ -39,14 +48,37 @@ public:
             if (OnModemChange)
                 OnModemChange(modemEvent);
         };
+        FComm->OnModemLines = [this](TComm *, std::uint32_t lines) {
+            if (OnModemLines)
+                OnModemLines(lines);
+        };
     }
 
     ~TSerialTransport() override { FComm->ClosePort(); }
+
+    // Called once the port has opened: what the port is called, what finds it
+    // again, and the output lines it opened with.
+    void Opened(const std::string &portName)
+    {
+        FPortName = portName;
+        // A remote port is reached again only by a new Start.
+        if (IsRemotePortName(portName))
+            FReopenOnReturn = false;
+        if (FReopenOnReturn)
+            FStablePath = StablePortPath(ResolvePortPath(portName));
+        FOpenDtr = FComm->DtrControl();
+        FOpenRts = FComm->RtsControl();
+    }
 
     TWriteResult Write(std::string_view bytes) override
     {
         if (bytes.empty())
             return TWriteResult::Refused("An empty frame cannot go out on a serial port.");
+        if (FWaiting) {
+            FDropped += bytes.size();
+            return TWriteResult::Refused("Waiting for " + FPortName +
+                                         ": bytes for it are dropped.");
+        }
         // Split, never cut: the requests queue in order.
         for (std::size_t offset = 0; offset < bytes.size(); offset += MaxSerialRequest) {
             const std::size_t n = std::min(MaxSerialRequest, bytes.size() - offset);
@@ -74,6 +106,8 @@ public:
     bool KeepsWriteBoundaries() const override { return false; }
     TLinkState State() const override
     {
+        if (FWaiting)
+            return TLinkState::Waiting;
         return FComm->IsOpen() ? TLinkState::Open : TLinkState::Closed;
     }
 
@@ -84,11 +118,91 @@ public:
         FComm->OnSendDataEmpty = nullptr;
         FComm->OnReceiveError = nullptr;
         FComm->OnModemStateChange = nullptr;
+        FComm->OnModemLines = nullptr;
+        FWatch.reset();
+        FWaiting = false;
         FComm->ClosePort();
     }
 
+    TLineControl *LineControl() override { return this; }
+    std::uint64_t DroppedBytes() const override { return FDropped; }
+
+    bool Present() const override { return FComm->IsOpen(); }
+    bool Dtr() const override { return FComm->DtrControl() != TDtrControl::DtrDisable; }
+    bool Rts() const override { return FComm->RtsControl() != TRtsControl::RtsDisable; }
+    bool RtsByFlowControl() const override
+    {
+        return FComm->RtsControl() == TRtsControl::RtsHandshake;
+    }
+    void SetDtr(bool on) override
+    {
+        if (FComm->IsOpen())
+            FComm->SetDtrControl(on ? TDtrControl::DtrEnable : TDtrControl::DtrDisable);
+    }
+    void SetRts(bool on) override
+    {
+        if (FComm->IsOpen() && !RtsByFlowControl())
+            FComm->SetRtsControl(on ? TRtsControl::RtsEnable : TRtsControl::RtsDisable);
+    }
+    void SendBreak(int ms) override { FComm->SendBreak(ms); }
+    std::int32_t ModemLines() const override { return FWaiting ? -1 : FComm->ModemLines(); }
+    TLineErrorCounts LineErrors() const override
+    {
+        const TLineErrorTotals &now = FComm->LineErrors();
+        TLineErrorCounts total = FErrorsBefore;
+        total.Framing += now.Framing;
+        total.Parity += now.Parity;
+        total.Overrun += now.Overrun;
+        total.Break += now.Break;
+        return total;
+    }
+
 private:
+    // The device hung up: close it and watch for its return. Bytes it had not
+    // yet sent are lost with it and counted.
+    void DeviceLost()
+    {
+        FDropped += FComm->QueuedBytes();
+        FErrorsBefore = LineErrors();
+        FComm->ClosePort();
+        FWaiting = true;
+        if (!FWatch)
+            FWatch = std::make_unique<TPortReturnWatch>([this] { TryReturn(); });
+        FWatch->Start();
+        if (OnWaiting)
+            OnWaiting(FPortName);
+    }
+
+    void TryReturn()
+    {
+        std::error_code error;
+        if (!FWaiting || !std::filesystem::exists(FStablePath, error))
+            return;
+        // Reopened as it was opened: the same settings, the output lines as at open.
+        FComm->SetCommName(FStablePath);
+        FComm->SetDtrControl(FOpenDtr);
+        FComm->SetRtsControl(FOpenRts);
+        try {
+            FComm->OpenPort();
+        } catch (const ECommsError &) {
+            return; // not ready yet (busy, node without its group yet): the next look
+        }
+        FWaiting = false;
+        FWatch->Stop();
+        if (OnReturned)
+            OnReturned(FPortName);
+    }
+
     std::unique_ptr<TComm> FComm;
+    bool FReopenOnReturn;
+    std::string FPortName;
+    std::string FStablePath;
+    TDtrControl FOpenDtr = TDtrControl::DtrEnable;
+    TRtsControl FOpenRts = TRtsControl::RtsEnable;
+    bool FWaiting = false;
+    std::uint64_t FDropped = 0;
+    TLineErrorCounts FErrorsBefore; // from earlier opens: each open starts the port's own at 0
+    std::unique_ptr<TPortReturnWatch> FWatch;
 };
 
 class TSocketTransport final : public TTransport
@@ -207,12 +321,26 @@ OpenChannelTransport(const TChannel &channel, const std::function<void(TComm &)>
         comm->SetReadTotalTimeoutConstant(channel.ReadTimeoutConstant);
         comm->SetWriteTotalTimeoutMultiplier(channel.WriteTimeoutMultiplier);
         comm->SetWriteTotalTimeoutConstant(channel.WriteTimeoutConstant);
+        switch (channel.FlowControl) {
+        case TFlowControl::None:
+            break;
+        case TFlowControl::RtsCts:
+            comm->SetOutx_CtsFlow(true);
+            comm->SetRtsControl(TRtsControl::RtsHandshake);
+            break;
+        case TFlowControl::XonXoff:
+            comm->SetOutx_XonXoffFlow(true);
+            comm->SetInx_XonXoffFlow(true);
+            break;
+        }
         if (onSerialCreated)
             onSerialCreated(*comm);
         TComm *c = comm.get();
         // Wired before it opens, so no early event is missed.
-        auto transport = std::make_unique<TSerialTransport>(std::move(comm));
+        auto transport =
+            std::make_unique<TSerialTransport>(std::move(comm), channel.ReopenOnReturn);
         c->OpenPort();
+        transport->Opened(port);
         return transport;
     }
 

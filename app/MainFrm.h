@@ -38,6 +38,7 @@ namespace kestrune {
 class TComm;
 class TfrmPinHelp;
 class THistoryView;
+class TSerialLinesPane;
 class TStatusLamp;
 class TTimer;
 
@@ -90,6 +91,14 @@ public:
     [[nodiscard]] const TSession &Session() const { return FSession; }
     void btnCOMExpertClick();
     void btnPinHelpClick();
+
+    // Serial lines (MainFrmSerialLines.cpp): the status-bar pane of a serial
+    // main channel, a port that went away and came back, the channel's serial
+    // keys in the settings file.
+    void LoadSerialLineSettings(const std::string &section, TChannel &channel);
+    void SaveSerialLineSettings(const std::string &section, const TChannel &channel);
+    // Shows the pane while the main channel is an open serial port, hides it otherwise.
+    void ShowSerialLines();
     // Test seam: called with every serial transport before it opens, so a test
     // can stand in for device calls a pty cannot make.
     static inline std::function<void(TComm &)> OnCommCreated;
@@ -187,6 +196,10 @@ private:
     // The views' Save As and messages go through the dialog seam.
     void ConnectViewHandlers();
     void ShowAddressPane();
+    void BuildSerialLines();
+    void PortWaiting(bool fromRelay, const std::string &port);
+    void PortReturned(bool fromRelay, const std::string &port);
+    void ShowDroppedBytes(std::uint64_t total);
 
     // Widgets, by panel.
     QLabel *stpMain = nullptr;
@@ -194,7 +207,8 @@ private:
     QLabel *stpRecv = nullptr;
     QLabel *stpSend = nullptr;
     QLabel *stpIPAddr = nullptr;
-    QLabel *stpMessage = nullptr; // after the panes: lines that need no box
+    QLabel *stpMessage = nullptr;               // after the panes: lines that need no box
+    TSerialLinesPane *pnlSerialLines = nullptr; // at the end: a serial main channel's lines
 
     QWidget *pnlSetting = nullptr;
     QTabBar *tabSetting = nullptr;

@@ -13,6 +13,7 @@
 #include "serial/PinHelpFrm.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -38,6 +39,7 @@ void TfrmMain::ConnectChannelHandlers()
             [this] { dialogs::Guarded([this] { btnCOMExpertClick(); }); });
     connect(btnPinHelp, &QPushButton::clicked, this, [this] { btnPinHelpClick(); });
     ConnectSession();
+    BuildSerialLines();
 }
 
 void TfrmMain::ConnectSession()
@@ -56,7 +58,11 @@ void TfrmMain::ConnectSession()
             dialogs::Guarded([this] { RunCommandListStep(); });
         }
     };
-    FSession.OnLineError = [this](bool, std::uint32_t errors) { COMReceiveError(errors); };
+    FSession.OnLineError = [this](bool fromRelay, std::uint32_t errors) {
+        COMReceiveError(errors);
+        if (!fromRelay)
+            ShowSerialLines();
+    };
     FSession.OnModemChange = [this](bool, std::uint32_t modemEvent) {
         COMModemStateChange(modemEvent);
     };
@@ -150,6 +156,7 @@ void TfrmMain::ShowChannelsOpened()
         tmrAutoSend->SetEnabled(true);
     ShowLinkState(FSession.MainState());
     stpMain->setText(QString::fromUtf8(ChannelDescription(FMainChannel)));
+    ShowSerialLines();
 }
 
 void TfrmMain::ShowChannelsClosed()
@@ -161,7 +168,9 @@ void TfrmMain::ShowChannelsClosed()
     btnCmdSequ->setEnabled(false);
     tmrAutoSend->SetEnabled(false);
     stpStatus->clear();
+    stpStatus->setToolTip(QString());
     stpMain->clear();
+    ShowSerialLines();
 }
 
 void TfrmMain::ShowLinkState(TLinkState state)
@@ -183,6 +192,11 @@ void TfrmMain::ShowLinkState(TLinkState state)
         break;
     case TLinkState::Open:
         shpCommStatus->SetColor(LampLime);
+        break;
+    case TLinkState::Waiting:
+        shpCommStatus->SetColor(LampYellow);
+        stpStatus->setText(QStringLiteral("Waiting for ") +
+                           QString::fromUtf8(FSession.MainWaitingFor()));
         break;
     }
 }
@@ -233,8 +247,14 @@ void TfrmMain::btnCOMExpertClick()
     }};
     for (const auto &[edit, value] : fields)
         edit->setText(QString::number(*value));
+    dialog.cboFlowControl->setCurrentIndex(static_cast<int>(FMainChannel.FlowControl));
+    dialog.chkReopenOnReturn->setChecked(FMainChannel.ReopenOnReturn);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    // These cannot fail, so a time-out that does not convert leaves them set.
+    FMainChannel.FlowControl =
+        static_cast<TFlowControl>(std::max(0, dialog.cboFlowControl->currentIndex()));
+    FMainChannel.ReopenOnReturn = dialog.chkReopenOnReturn->isChecked();
     // Read back in the range they are shown in. Converted in order: an entry
     // that is not a number stops here, the ones before it keep their new values.
     dialog.ReadTimeouts(

@@ -2,6 +2,7 @@
 // designed pixel sizes are lower bounds: every part grows to what its texts
 // need in the desktop's font.
 #include "app/MainFrm.h"
+#include "app/PortComboBox.h"
 #include "app/StatusLamp.h"
 #include "app/Timer.h"
 #include "app/view/HistoryView.h"
@@ -179,7 +180,7 @@ QWidget *TfrmMain::BuildSettingsColumn()
     pnlCOMSetting = named(new QWidget, "pnlCOMSetting");
     auto *com = new QFormLayout(pnlCOMSetting);
     com->setContentsMargins(0, 0, 0, 0);
-    cboCOMPort = named(new TChoiceBox, "cboCOMPort");
+    cboCOMPort = named(new TPortComboBox, "cboCOMPort");
     cboCOMPort->setEditable(true);
     cboBaudrate = named(new TChoiceBox, "cboBaudrate");
     cboBaudrate->setEditable(true);

@@ -67,6 +67,7 @@ bool TfrmMain::LoadChannelSettings(const std::string &section, TChannel &c)
     c.IPAddr = FIni.ReadString(section, "IPAddr", "127.0.0.1");
     c.LocalPort = FIni.ReadInteger(section, "LocalPort", 13001);
     c.RemotePort = FIni.ReadInteger(section, "RemotePort", 13002);
+    LoadSerialLineSettings(section, c);
     return FIni.ReadBool(section, "Enable", true);
 }
 
@@ -92,6 +93,7 @@ void TfrmMain::SaveChannelSettings(const std::string &section, const TChannel &c
     FIni.WriteString(section, "IPAddr", c.IPAddr);
     FIni.WriteInteger(section, "LocalPort", c.LocalPort);
     FIni.WriteInteger(section, "RemotePort", c.RemotePort);
+    SaveSerialLineSettings(section, c);
 }
 
 void TfrmMain::LoadGeneralSettings()

@@ -5,7 +5,8 @@
 
 namespace kestrune {
 
-// The round status lamp: red while closed, green while listening, lime while open.
+// The round status lamp: red while closed, green while listening, lime while open,
+// yellow while a serial main channel waits for its device.
 class TStatusLamp : public QWidget
 {
     Q_OBJECT
@@ -27,5 +28,7 @@ private:
 inline const QColor LampRed{255, 0, 0};
 inline const QColor LampGreen{0, 128, 0};
 inline const QColor LampLime{0, 255, 0};
+// A serial port waiting for its device to return.
+inline const QColor LampYellow{255, 255, 0};
 
 } // namespace kestrune

@@ -1,8 +1,12 @@
 #include "serial/COMExpertFrm.h"
 
 #include "common/IntText.h"
+#include "serial/FlowControl.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFontDatabase>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,6 +84,10 @@ void FitToFont(QDialog &dlg, const QList<QLineEdit *> &edits, QPushButton *ok, Q
         {editX + editWidth + RightMargin, buttonY + button.height() + BottomMargin}));
 }
 
+// The port group sits right of the time-outs, from the top to above the buttons.
+constexpr int PortGroupTop = 8;
+constexpr int PortGroupHeight = 129;
+
 } // namespace
 
 TfrmCOMExpert::TfrmCOMExpert(QWidget *parent)
@@ -121,13 +129,50 @@ TfrmCOMExpert::TfrmCOMExpert(QWidget *parent)
                edtWriteTimeoutMultiplier, edtWriteTimeoutConstant},
               btnOK, btnCancel);
 
+    // The port's own settings, right of the time-outs as fitted to the font.
+    const int timeoutsWidth = width();
+    const int clientHeight = height();
+    grbPort = new QGroupBox("Port", this);
+    grbPort->setObjectName("grbPort");
+    const QFontMetrics fm = fontMetrics();
+    auto *flowLabel = new QLabel("Flow Control:", grbPort);
+    flowLabel->setObjectName("lblFlowControl");
+    const int flowLabelWidth = std::max(80, fm.horizontalAdvance(flowLabel->text()) + 4);
+    const int rowHeight = edtReadIntervalTimeout->height();
+    flowLabel->setGeometry(8, 24, flowLabelWidth, rowHeight);
+    cboFlowControl = new QComboBox(grbPort);
+    cboFlowControl->setObjectName("cboFlowControl");
+    for (const char *text : FlowControlTexts)
+        cboFlowControl->addItem(text);
+    const int comboWidth = std::max(128, cboFlowControl->sizeHint().width());
+    cboFlowControl->setGeometry(12 + flowLabelWidth, 24, comboWidth,
+                                std::max(rowHeight, cboFlowControl->sizeHint().height()));
+    flowLabel->setBuddy(cboFlowControl);
+    chkReopenOnReturn = new QCheckBox("Reopen the port when the device returns", grbPort);
+    chkReopenOnReturn->setObjectName("chkReopenOnReturn");
+    // As wide as its caption needs in the font in use.
+    const int checkWidth =
+        std::max({212, chkReopenOnReturn->sizeHint().width(), 4 + flowLabelWidth + comboWidth});
+    const int checkY = 32 + std::max(rowHeight, cboFlowControl->height());
+    chkReopenOnReturn->setGeometry(8, checkY,
+                                   checkWidth, std::max(rowHeight, chkReopenOnReturn->sizeHint().height()));
+    grbPort->setGeometry(timeoutsWidth, PortGroupTop, checkWidth + 16,
+                         std::max(PortGroupHeight, checkY + chkReopenOnReturn->height() + 8));
+    setFixedSize(timeoutsWidth + grbPort->width() + 8,
+                 std::max(clientHeight, PortGroupTop + grbPort->height() + 8));
+    chkReopenOnReturn->setToolTip(
+        "On: a device that is unplugged leaves the other channels open, and its port is "
+        "opened again with the same settings when it comes back.\nOff: it stops everything.");
+
     QWidget *order[] = {edtReadIntervalTimeout,
                         edtReadTimeoutMultiplier,
                         edtReadTimeoutConstant,
                         edtWriteTimeoutMultiplier,
                         edtWriteTimeoutConstant,
                         btnOK,
-                        btnCancel};
+                        btnCancel,
+                        cboFlowControl,
+                        chkReopenOnReturn};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     edtReadIntervalTimeout->setFocus();

@@ -5,6 +5,9 @@
 #include <array>
 #include <cstdint>
 
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -28,6 +31,10 @@ public:
     QLineEdit *edtWriteTimeoutConstant = nullptr;
     QPushButton *btnOK = nullptr;
     QPushButton *btnCancel = nullptr;
+    // Beside the time-outs: how the port is handled, in the same record.
+    QGroupBox *grbPort = nullptr;
+    QComboBox *cboFlowControl = nullptr; // FlowControlTexts, by position
+    QCheckBox *chkReopenOnReturn = nullptr;
 
     // A time-out as the edits show it: 0 to 4294967295 in the usual integer
     // notation. A negative 32-bit number is taken as the same bits (-1 is

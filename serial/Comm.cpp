@@ -4,13 +4,17 @@
 #include "serial/CommLink.h"
 #include "serial/CommNotifier.h"
 #include "serial/CommWriteQueue.h"
+#include "serial/PortNames.h"
 #include "serial/ReadThread.h"
 #include "serial/Rfc2217Connect.h"
 #include "serial/Rfc2217Device.h"
 #include "serial/SerialDevice.h"
 #include "serial/WriteThread.h"
 
+#include <QTimer>
+
 #include <cctype>
+#include <cerrno>
 #include <new>
 
 namespace kestrune {
@@ -49,6 +53,7 @@ const std::vector<TReadQuiet> &TComm::ReceiveQuiet() const
 
 TComm::~TComm()
 {
+    FBreakTimer.reset();
     ClosePort();
     FNotifyWindow->Detach();
     // Destroyed from inside one of our own events: the notifier is still on
@@ -70,6 +75,8 @@ void TComm::OpenPort()
         throw ECommsError("This serial port already opened");
 
     FPortHandle = IsRemotePortName(FCommName) ? OpenRemoteDevice() : OpenLocalDevice();
+    FModemLines = -1;
+    FLineErrors = {};
     FPortHandle->PurgeInput();
     FPortHandle->PurgeOutput();
     ApplyTimeouts();
@@ -105,9 +112,17 @@ void TComm::OpenPort()
 
 std::unique_ptr<TSerialDevice> TComm::OpenLocalDevice()
 {
-    const TOpenResult opened = TSerialDevice::OpenExclusive(CommDevicePath(FCommName));
-    if (opened.Fd < 0)
-        throw ECommsError("Error opening serial port (" + opened.Reason + ")");
+    const std::string path = ResolvePortPath(FCommName);
+    const TOpenResult opened = TSerialDevice::OpenExclusive(path);
+    if (opened.Fd < 0) {
+        std::string message = "Error opening serial port (" + opened.Reason + ")";
+        if (opened.Error == EACCES || opened.Error == EPERM) {
+            const std::string advice = GroupAdvice(path, CurrentUserGroups());
+            if (!advice.empty())
+                message += " " + advice;
+        }
+        throw ECommsError(message);
+    }
     std::unique_ptr<TSerialDevice> device =
         FDeviceFactory ? FDeviceFactory(opened.Fd) : std::make_unique<TSerialDevice>(opened.Fd);
     if (!device->HasTerminalSettings())
@@ -132,8 +147,35 @@ void TComm::SetBreak(bool On)
         FPortHandle->SetBreak(On);
 }
 
+void TComm::SendBreak(int Ms)
+{
+    if (!IsOpen())
+        return;
+    if (!FBreakTimer) {
+        FBreakTimer = std::make_unique<QTimer>();
+        FBreakTimer->setSingleShot(true);
+        // A coarse timer may end the break up to 5 % early.
+        FBreakTimer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(FBreakTimer.get(), &QTimer::timeout, [this] { SetBreak(false); });
+    }
+    SetBreak(true);
+    FBreakTimer->start(Ms);
+}
+
+void TComm::CountLineErrors(const std::array<std::uint32_t, 4> &Counts)
+{
+    FLineErrors.Framing += Counts[0];
+    FLineErrors.Parity += Counts[1];
+    FLineErrors.Overrun += Counts[2];
+    FLineErrors.Break += Counts[3];
+}
+
 void TComm::ClosePort()
 {
+    if (FBreakTimer && FBreakTimer->isActive()) {
+        FBreakTimer->stop();
+        SetBreak(false);
+    }
     if (!IsOpen())
         return;
     StopReader();

@@ -3,6 +3,7 @@
 #include "common/Component.h"
 #include "common/ReadQuiet.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -10,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+class QTimer;
 
 namespace kestrune {
 
@@ -74,6 +77,17 @@ enum class TRtsControl : std::uint8_t
 inline constexpr std::uint32_t ModemRingBit = 4;
 inline constexpr std::uint32_t ModemCarrierBit = 8;
 
+// Line errors counted since the port was opened.
+struct TLineErrorTotals
+{
+    std::uint64_t Framing = 0;
+    std::uint64_t Parity = 0;
+    std::uint64_t Overrun = 0;
+    std::uint64_t Break = 0;
+
+    bool operator==(const TLineErrorTotals &) const = default;
+};
+
 // Buffer is valid only during the call and has one zero byte after
 // BufferLength (1..4096) bytes.
 using TReceiveDataEvent =
@@ -83,6 +97,8 @@ using TReceiveDataEvent =
 using TReceiveErrorEvent = std::function<void(TComm *Sender, std::uint32_t EventMask)>;
 using TModemStateChangeEvent = std::function<void(TComm *Sender, std::uint32_t ModemEvent)>;
 using TSendDataEmptyEvent = std::function<void(TComm *Sender)>;
+// Lines: the levels of CTS, DSR, RI and DCD as ModemLine* bits (ModemLines.h).
+using TModemLinesEvent = std::function<void(TComm *Sender, std::uint32_t Lines)>;
 using TNotifyEvent = std::function<void(TComm *Sender)>;
 
 // Maps a port name to its device: "/dev/..." as given, "COMn" (n >= 1, any
@@ -128,6 +144,15 @@ public:
     // Holds the transmit line in the break state, or ends the break. Does
     // nothing when closed; a device that cannot is not reported.
     void SetBreak(bool On);
+    // A break of Ms milliseconds, timed on the event loop; closing the port
+    // ends it early.
+    void SendBreak(int Ms);
+
+    // The input lines' levels last reported (ModemLine* bits), or -1 while the
+    // device has not told (a pty never does). Reset by OpenPort.
+    [[nodiscard]] std::int32_t ModemLines() const { return FModemLines; }
+    // Line errors reported since OpenPort.
+    [[nodiscard]] const TLineErrorTotals &LineErrors() const { return FLineErrors; }
 
     // Properties. Setting a line property or a time-out to a new value while
     // open re-applies its whole group; the same value changes nothing.
@@ -216,6 +241,8 @@ public:
     TModemStateChangeEvent OnModemStateChange;
     TNotifyEvent OnRequestHangup;
     TSendDataEmptyEvent OnSendDataEmpty;
+    // Raised with the levels once the device first tells them, then on every change.
+    TModemLinesEvent OnModemLines;
 
     // Test seam: builds the device object around the opened descriptor, so a
     // test can stand in for device calls. Unset: the plain device.
@@ -223,6 +250,11 @@ public:
     void SetDeviceFactory(TDeviceFactory Factory) { FDeviceFactory = std::move(Factory); }
 
 private:
+    friend class TCommNotifier;
+    // Bookkeeping of the notifications, on the GUI thread before their events.
+    void CountLineErrors(const std::array<std::uint32_t, 4> &Counts);
+    void NoteModemLines(std::uint32_t Lines) { FModemLines = std::int32_t(Lines); }
+
     template <typename T> void SetLine(T &Field, T Value)
     {
         if (Field == Value)
@@ -275,6 +307,9 @@ private:
     std::uint32_t FWriteTotalTimeoutConstant = 0;
 
     bool FReadingPaused = false;
+    std::int32_t FModemLines = -1;
+    TLineErrorTotals FLineErrors;
+    std::unique_ptr<QTimer> FBreakTimer;
     TDeviceFactory FDeviceFactory;
     TCommNotifier *FNotifyWindow;
     // Declared in the order they are built; the threads are stopped

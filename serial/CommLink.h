@@ -3,6 +3,7 @@
 #include "serial/CommEventFd.h"
 #include "serial/CommNotifier.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -26,6 +27,8 @@ public:
     [[nodiscard]] const TCommEventFd &StopEvent() const { return FStopEvent; }
 
     void Post(TCommMessage Message, std::uint32_t Value = 0);
+    // A line-error report: the error flags and how many of each kind arrived.
+    void PostErrors(std::uint32_t Flags, const std::array<std::uint32_t, 4> &Counts);
     // Hands over received blocks in order, with one wake of the GUI thread for
     // all of them; Blocks is left empty.
     void PostData(std::vector<TCommNotice> &Blocks);

@@ -98,7 +98,13 @@ void TCommNotifier::Dispatch(TComm *Comm, const TCommNotice &Notice)
         }
         break;
     case TCommMessage::Error:
+        Comm->CountLineErrors(Notice.Errors);
         if (auto handler = Comm->OnReceiveError)
+            handler(Comm, Notice.Value);
+        break;
+    case TCommMessage::Lines:
+        Comm->NoteModemLines(Notice.Value);
+        if (auto handler = Comm->OnModemLines)
             handler(Comm, Notice.Value);
         break;
     case TCommMessage::Hangup:

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QObject>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -24,7 +25,8 @@ enum class TCommMessage : int
     Error = 0x402,
     Hangup = 0x403,
     Modem = 0x404,
-    Sent = 0x405
+    Sent = 0x405,
+    Lines = 0x406 // the levels of the modem input lines changed
 };
 
 // One notification on its way to the GUI thread. A data notification owns
@@ -37,6 +39,8 @@ struct TCommNotice
     std::uint16_t Count = 0;
     // Reads of the block that followed a silence, in order.
     std::vector<TReadQuiet> Quiet;
+    // Line errors since the last report: framing, parity, overrun, break.
+    std::array<std::uint32_t, 4> Errors{};
 };
 
 // The component's receiver on the GUI thread: turns queued notifications into

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <initializer_list>
 #include <memory>
 
 #include <libudev.h>
@@ -60,6 +61,28 @@ TTtyDeviceInfo DescribeDevice(udev_device *device)
     return info;
 }
 
+// A udev property, the first of the keys that is set.
+std::string Property(udev_device *device, std::initializer_list<const char *> keys)
+{
+    for (const char *key : keys) {
+        if (const char *value = udev_device_get_property_value(device, key); value && *value)
+            return value;
+    }
+    return {};
+}
+
+// udev writes blanks in ID_VENDOR and ID_MODEL as "_"; the hardware
+// database's names keep theirs.
+std::string Name(udev_device *device, const char *fromDatabase, const char *own)
+{
+    std::string text = Property(device, {fromDatabase});
+    if (!text.empty())
+        return text;
+    text = Property(device, {own});
+    std::ranges::replace(text, '_', ' ');
+    return text;
+}
+
 } // namespace
 
 std::string ParenthesisedPortName(std::string_view friendlyName)
@@ -98,17 +121,17 @@ std::optional<std::string> PresentPortName(const TTtyDeviceInfo &device)
     return device.KernelName;
 }
 
-void ListInstalledPorts(std::vector<std::string> &list)
+std::vector<TPresentPort> ListPresentPorts()
 {
+    std::vector<TPresentPort> found;
     UdevPtr<udev> context(udev_new());
     if (!context)
-        return;
+        return found;
     UdevPtr<udev_enumerate> enumerate(udev_enumerate_new(context.get()));
     if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "tty") < 0 ||
         udev_enumerate_scan_devices(enumerate.get()) < 0)
-        return;
+        return found;
 
-    std::vector<std::string> found;
     udev_list_entry *entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
     {
@@ -116,10 +139,47 @@ void ListInstalledPorts(std::vector<std::string> &list)
             udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
         if (!device)
             continue; // gone between the scan and now
-        if (auto name = PresentPortName(DescribeDevice(device.get())))
-            found.push_back(std::move(*name));
+        auto name = PresentPortName(DescribeDevice(device.get()));
+        if (!name)
+            continue;
+        TPresentPort port;
+        port.Name = std::move(*name);
+        port.Vendor = Name(device.get(), "ID_VENDOR_FROM_DATABASE", "ID_VENDOR");
+        port.Model = Name(device.get(), "ID_MODEL_FROM_DATABASE", "ID_MODEL");
+        port.Serial = Property(device.get(), {"ID_SERIAL_SHORT"});
+        udev_list_entry *link = nullptr;
+        udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(device.get()))
+        {
+            const std::string_view path = udev_list_entry_get_name(link);
+            if (path.starts_with("/dev/serial/by-id/"))
+                port.ByIdPath = path;
+        }
+        found.push_back(std::move(port));
     }
-    list.insert(list.end(), found.begin(), found.end());
+    return found;
+}
+
+std::string PortToolTip(const TPresentPort &Port)
+{
+    std::string line;
+    for (const std::string *part : {&Port.Vendor, &Port.Model}) {
+        if (part->empty())
+            continue;
+        if (!line.empty())
+            line += ' ';
+        line += *part;
+    }
+    if (!Port.Serial.empty())
+        line += (line.empty() ? "serial " : ", serial ") + Port.Serial;
+    if (Port.ByIdPath.empty())
+        return line;
+    return line.empty() ? Port.ByIdPath : line + '\n' + Port.ByIdPath;
+}
+
+void ListInstalledPorts(std::vector<std::string> &list)
+{
+    for (TPresentPort &port : ListPresentPorts())
+        list.push_back(std::move(port.Name));
 }
 
 std::vector<std::string> BuildPortList(std::vector<std::string> presentPorts)

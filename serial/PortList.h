@@ -31,6 +31,24 @@ struct TTtyDeviceInfo
 // real hardware.
 [[nodiscard]] std::optional<std::string> PresentPortName(const TTtyDeviceInfo &device);
 
+// A present port and what udev knows of the adapter behind it.
+struct TPresentPort
+{
+    std::string Name;     // as listed: "COM1", "ttyUSB0"
+    std::string Vendor;   // empty when unknown
+    std::string Model;    // empty when unknown
+    std::string Serial;   // the adapter's serial number, empty when unknown
+    std::string ByIdPath; // its /dev/serial/by-id link, empty when it has none
+};
+
+// The present ports with their adapters' names, in enumeration order; empty
+// when the device database cannot be read.
+[[nodiscard]] std::vector<TPresentPort> ListPresentPorts();
+
+// The tool tip of a present port: vendor, model and serial number on one line,
+// the by-id path on the next; empty when udev knows none of them.
+[[nodiscard]] std::string PortToolTip(const TPresentPort &Port);
+
 // Appends the name of every present serial port, in enumeration order. Leaves
 // the list as it was when the device database cannot be read.
 void ListInstalledPorts(std::vector<std::string> &list);

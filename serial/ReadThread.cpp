@@ -148,12 +148,19 @@ bool TReadThread::CheckLine(TLineCounters &Last)
         modem |= ModemCarrierBit;
     if (now.Ring != Last.Ring)
         modem |= ModemRingBit;
-    // CTS and DSR changes are not watched.
+    // CTS and DSR changes raise no modem event; their levels travel below.
+    const bool linesChanged = now.ModemLines >= 0 && now.ModemLines != Last.ModemLines;
+    // Counters wrap; the difference is still the number that arrived.
+    const std::array<std::uint32_t, 4> counts = {now.Frame - Last.Frame, now.Parity - Last.Parity,
+                                                 now.Overrun - Last.Overrun,
+                                                 now.Break - Last.Break};
     Last = now;
     if (errors != 0)
-        FLink.Post(TCommMessage::Error, errors);
+        FLink.PostErrors(errors, counts);
     if (modem != 0)
         FLink.Post(TCommMessage::Modem, modem);
+    if (linesChanged)
+        FLink.Post(TCommMessage::Lines, std::uint32_t(now.ModemLines));
     return true;
 }
 
@@ -163,6 +170,9 @@ void TReadThread::Run()
     TLineCounters counters;
     // A device that cannot tell (a pty) is not asked again.
     const bool watchLine = device.ReadLineCounters(counters) == TIoStatus::Ok;
+    // Where the lines stand at open, for lamps that show levels.
+    if (watchLine && counters.ModemLines >= 0)
+        FLink.Post(TCommMessage::Lines, std::uint32_t(counters.ModemLines));
     Clock::time_point nextLineCheck = Clock::now() + LineCheckPeriod;
 
     TReadCompletion completion;

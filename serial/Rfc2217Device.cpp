@@ -129,6 +129,8 @@ TIoStatus TRfc2217Device::ReadLineCounters(TLineCounters &Counters)
         (void)FlushPending();
     }
     Counters = FState.Counters();
+    // The modem-state bits are the line levels' own values.
+    Counters.ModemLines = FState.ModemState() < 0 ? -1 : (FState.ModemState() & 0xF0);
     return TIoStatus::Ok;
 }
 

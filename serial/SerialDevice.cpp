@@ -1,5 +1,7 @@
 #include "serial/SerialDevice.h"
 
+#include "serial/ModemLines.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -38,6 +40,20 @@ bool IsUnsupported(int Error)
     return Error == ENOTTY || Error == EINVAL || Error == ENOSYS || Error == EOPNOTSUPP;
 }
 
+std::int32_t LineLevels(int Bits)
+{
+    std::uint32_t lines = 0;
+    if (Bits & TIOCM_CTS)
+        lines |= ModemLineCts;
+    if (Bits & TIOCM_DSR)
+        lines |= ModemLineDsr;
+    if (Bits & TIOCM_RNG)
+        lines |= ModemLineRing;
+    if (Bits & TIOCM_CAR)
+        lines |= ModemLineCarrier;
+    return std::int32_t(lines);
+}
+
 } // namespace
 
 TSerialDevice::TSerialDevice(int Fd) : FFd(Fd), FSaved(std::make_unique<termios>())
@@ -62,19 +78,22 @@ TOpenResult TSerialDevice::OpenExclusive(const std::string &Path)
     TOpenResult result;
     const int fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        result.Reason = ErrorText(errno);
+        result.Error = errno;
+        result.Reason = ErrorText(result.Error);
         return result;
     }
     // The lock first: a port held by someone else must keep its exclusive flag.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
+        result.Error = error;
         result.Reason = ErrorText(error);
         return result;
     }
     if (::ioctl(fd, TIOCEXCL) != 0) {
         const int error = errno;
         ::close(fd);
+        result.Error = error;
         result.Reason = ErrorText(error);
         return result;
     }
@@ -117,6 +136,12 @@ TIoStatus TSerialDevice::ReadLineCounters(TLineCounters &Counters)
             Counters.Ring = std::uint32_t(icount.rng);
             Counters.Cts = std::uint32_t(icount.cts);
             Counters.Dsr = std::uint32_t(icount.dsr);
+            int bits = 0;
+            Counters.ModemLines = -1;
+            if (FHasModemBits && ::ioctl(FFd, TIOCMGET, &bits) == 0)
+                Counters.ModemLines = LineLevels(bits);
+            else if (FHasModemBits && IsUnsupported(errno))
+                FHasModemBits = false;
             return TIoStatus::Ok;
         }
         if (!IsUnsupported(errno))
@@ -147,6 +172,7 @@ TIoStatus TSerialDevice::ReadLineCounters(TLineCounters &Counters)
     }
     FLastModemBits = bits;
     Counters = FModemCounters;
+    Counters.ModemLines = LineLevels(bits);
     return TIoStatus::Ok;
 }
 

@@ -41,6 +41,9 @@ struct TLineCounters
     std::uint32_t Ring = 0;    // ring indications
     std::uint32_t Cts = 0;
     std::uint32_t Dsr = 0;
+    // Current levels of the input lines (ModemLine* bits), -1 when the device
+    // cannot tell.
+    std::int32_t ModemLines = -1;
 };
 
 // Line settings in the terms the component's properties use; the device turns
@@ -76,6 +79,7 @@ struct TOpenResult
 {
     int Fd = -1;
     std::string Reason;
+    int Error = 0; // errno of the failure
 };
 
 // One open serial device. Every call the reader and writer make on the port

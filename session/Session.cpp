@@ -32,6 +32,8 @@ void TSession::RemoveRelay(std::size_t index)
 {
     if (index >= FRelays.size())
         return;
+    if (FRelays[index]->Transport)
+        FDroppedBefore += FRelays[index]->Transport->DroppedBytes();
     Retire(std::move(FRelays[index]->Transport));
     FRelays.erase(FRelays.begin() + static_cast<std::ptrdiff_t>(index));
     UpdatePauses();
@@ -65,6 +67,7 @@ void TSession::OpenMain(std::unique_ptr<TTransport> transport)
     Retire(std::move(FMain.Transport));
     FMain.Transport = std::move(transport);
     FMainState = FMain.Transport ? FMain.Transport->State() : TLinkState::Closed;
+    FMainWaitingFor.clear();
     Wire(FMainSlot);
 }
 
@@ -91,6 +94,8 @@ void TSession::CloseAll()
     for (auto &relay : FRelays)
         reset(*relay);
     FMainState = TLinkState::Closed;
+    FMainWaitingFor.clear();
+    FDroppedBefore = 0;
 }
 
 TLinkState TSession::MainState() const
@@ -101,6 +106,23 @@ TLinkState TSession::MainState() const
 bool TSession::MainCanSend() const
 {
     return FMainState == TLinkState::Open || FMainState == TLinkState::Connected;
+}
+
+std::uint64_t TSession::DroppedBytes() const
+{
+    std::uint64_t total = FDroppedBefore;
+    if (FMain.Transport)
+        total += FMain.Transport->DroppedBytes();
+    for (const auto &relay : FRelays) {
+        if (relay->Transport)
+            total += relay->Transport->DroppedBytes();
+    }
+    return total;
+}
+
+TLineControl *TSession::MainLineControl() const
+{
+    return FMain.Transport ? FMain.Transport->LineControl() : nullptr;
 }
 
 std::size_t TSession::MainQueuedBytes() const
@@ -175,6 +197,39 @@ void TSession::Wire(const TSlotPtr &slotPtr)
         if (OnModemChange)
             OnModemChange(relay, modemEvent);
     };
+    t.OnModemLines = [this, relay](std::uint32_t lines) {
+        if (OnModemLines)
+            OnModemLines(relay, lines);
+    };
+    t.OnWaiting = [this, relay, weak](const std::string &port) {
+        // What waited for the vanished device is gone with it, and so is the
+        // hold it put on the sources.
+        if (const auto s = weak.lock()) {
+            s->Joined.clear();
+            s->LastWarning.clear();
+            Relieve(*s);
+        }
+        if (!relay) {
+            FMainState = TLinkState::Waiting;
+            FMainWaitingFor = port;
+            if (OnMainStateChanged)
+                OnMainStateChanged(FMainState);
+        }
+        if (OnPortWaiting)
+            OnPortWaiting(relay, port);
+    };
+    t.OnReturned = [this, relay, weak](const std::string &port) {
+        if (const auto s = weak.lock())
+            s->LastWarning.clear();
+        if (!relay) {
+            FMainState = TLinkState::Open;
+            FMainWaitingFor.clear();
+            if (OnMainStateChanged)
+                OnMainStateChanged(FMainState);
+        }
+        if (OnPortReturned)
+            OnPortReturned(relay, port);
+    };
 }
 
 TWriteResult TSession::SendToMain(std::string_view frame)
@@ -185,6 +240,8 @@ TWriteResult TSession::SendToMain(std::string_view frame)
     TWriteResult result = FMain.Transport->Write(frame);
     if (result.Ok)
         CheckFull(FMain);
+    else if (FMain.Transport->State() == TLinkState::Waiting && OnDropped)
+        OnDropped(DroppedBytes());
     return result;
 }
 
@@ -206,7 +263,7 @@ void TSession::Deliver(TSlot &slot, std::string_view bytes)
     if (slot.Transport->KeepsWriteBoundaries()) {
         const TWriteResult result = slot.Transport->Write(bytes);
         if (!result.Ok)
-            Warn(slot, result.Error);
+            Refused(slot, result);
         CheckFull(slot);
         return;
     }
@@ -241,7 +298,7 @@ void TSession::Flush(TSlot &slot)
     const TWriteResult result = slot.Transport->Write(slot.Joined);
     slot.Joined.clear();
     if (!result.Ok)
-        Warn(slot, result.Error);
+        Refused(slot, result);
     // The kernel may take it all at once, with no drained event to follow.
     Relieve(slot);
 }
@@ -302,6 +359,13 @@ void TSession::Warn(TSlot &slot, const std::string &message)
     slot.LastWarning = message;
     if (OnWarning)
         OnWarning(message);
+}
+
+void TSession::Refused(TSlot &slot, const TWriteResult &result)
+{
+    Warn(slot, result.Error);
+    if (slot.Transport && slot.Transport->State() == TLinkState::Waiting && OnDropped)
+        OnDropped(DroppedBytes());
 }
 
 void TSession::Stop(const std::string &message)

@@ -88,6 +88,21 @@ public:
     std::function<void()> OnMainDrained;
     std::function<void(bool fromRelay, std::uint32_t errors)> OnLineError;
     std::function<void(bool fromRelay, std::uint32_t modemEvent)> OnModemChange;
+    std::function<void(bool fromRelay, std::uint32_t lines)> OnModemLines;
+    // A serial port's device went away and its link waits for it (the main
+    // channel's state turns Waiting first), or it is back and open again (the
+    // main channel's state turns Open first). The others stay open meanwhile.
+    std::function<void(bool fromRelay, const std::string &port)> OnPortWaiting;
+    std::function<void(bool fromRelay, const std::string &port)> OnPortReturned;
+    // Bytes meant for a waiting port were dropped; the total since the links opened.
+    std::function<void(std::uint64_t total)> OnDropped;
+
+    // The port the main channel waits for, while it is Waiting.
+    [[nodiscard]] const std::string &MainWaitingFor() const { return FMainWaitingFor; }
+    // Bytes dropped for waiting ports, main and relays, since the links opened.
+    [[nodiscard]] std::uint64_t DroppedBytes() const;
+    // The main channel's serial line, while it is an open serial port.
+    [[nodiscard]] TLineControl *MainLineControl() const;
 
 private:
     struct TSlot
@@ -114,6 +129,8 @@ private:
     void SetPaused(TSlot &slot, bool paused);
     void Warn(TSlot &slot, const std::string &message);
     void Stop(const std::string &message);
+    // A write to the slot was refused; counts it as dropped when its port is away.
+    void Refused(TSlot &slot, const TWriteResult &result);
     [[nodiscard]] std::size_t Waiting(const TSlot &slot) const;
     // Closes a transport now and deletes it later: the call may come from
     // inside one of its own events.
@@ -125,6 +142,9 @@ private:
     std::vector<TSlotPtr> FRelays;
     TLinkState FMainState = TLinkState::Closed;
     TDelivery FDelivering;
+    std::string FMainWaitingFor;
+    // Dropped by transports already closed since the links opened.
+    std::uint64_t FDroppedBefore = 0;
 };
 
 } // namespace kestrune

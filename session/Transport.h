@@ -17,7 +17,40 @@ enum class TLinkState : std::uint8_t
     Closed,    // no transport
     Listening, // a TCP server waiting for its client
     Connected, // a TCP server serving its client
-    Open       // a serial port, a UDP peer or a TCP client: ready to send
+    Open,      // a serial port, a UDP peer or a TCP client: ready to send
+    Waiting    // a serial port whose device went away, awaited back
+};
+
+// Line errors a serial link has seen since it opened.
+struct TLineErrorCounts
+{
+    std::uint64_t Framing = 0;
+    std::uint64_t Parity = 0;
+    std::uint64_t Overrun = 0;
+    std::uint64_t Break = 0;
+
+    bool operator==(const TLineErrorCounts &) const = default;
+};
+
+// The outputs of a serial line, for the links that have them.
+class TLineControl
+{
+public:
+    virtual ~TLineControl() = default;
+    // False while the device is away: nothing can be set then.
+    [[nodiscard]] virtual bool Present() const = 0;
+    [[nodiscard]] virtual bool Dtr() const = 0;
+    [[nodiscard]] virtual bool Rts() const = 0;
+    // True while flow control drives RTS, so it cannot be set by hand.
+    [[nodiscard]] virtual bool RtsByFlowControl() const = 0;
+    virtual void SetDtr(bool on) = 0;
+    virtual void SetRts(bool on) = 0;
+    // Holds the transmit line in the break state for ms milliseconds.
+    virtual void SendBreak(int ms) = 0;
+    // Levels of the input lines last reported (ModemLine* bits of the serial
+    // component), -1 while the device has not told them.
+    [[nodiscard]] virtual std::int32_t ModemLines() const = 0;
+    [[nodiscard]] virtual TLineErrorCounts LineErrors() const = 0;
 };
 
 // The outcome of handing bytes to a transport: all of them were accepted
@@ -65,6 +98,10 @@ public:
     [[nodiscard]] virtual const std::vector<TReadQuiet> *BlockQuiet() const { return nullptr; }
     // Closes the link without raising events.
     virtual void Close() = 0;
+    // The serial line's outputs and inputs; none for a socket.
+    [[nodiscard]] virtual TLineControl *LineControl() { return nullptr; }
+    // Bytes given to Write while the link was Waiting, refused and counted.
+    [[nodiscard]] virtual std::uint64_t DroppedBytes() const { return 0; }
 
     // Bytes arrived; valid during the call.
     std::function<void(std::string_view bytes)> OnData;
@@ -81,6 +118,12 @@ public:
     // Serial line errors (the component's error bits) and modem-line changes.
     std::function<void(std::uint32_t errors)> OnLineError;
     std::function<void(std::uint32_t modemEvent)> OnModemChange;
+    // The levels of the modem input lines, when they change.
+    std::function<void(std::uint32_t lines)> OnModemLines;
+    // The device went away and the link waits for it under `port`; Write
+    // refuses and counts meanwhile. OnReturned: it is back and open again.
+    std::function<void(const std::string &port)> OnWaiting;
+    std::function<void(const std::string &port)> OnReturned;
 };
 
 } // namespace kestrune

@@ -2,6 +2,7 @@
 // component from inside its own events.
 
 #include "comm_test_pty.h"
+#include "serial/ModemLines.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -100,6 +101,65 @@ TEST_F(CommEvents, ModemChangesCarryRingAndCarrierBitsOnly)
     }
     EXPECT_TRUE(Log.Errors.empty());
     EXPECT_EQ(Log.Hangups, 0);
+}
+
+// Beside the change events: the input lines' levels whenever they change, and
+// the number of each line error, totalled since open.
+TEST_F(CommEvents, LineLevelsAndErrorCountsFollowTheDevice)
+{
+    std::vector<std::uint32_t> levels;
+    Comm.OnModemLines = [&](TComm *, std::uint32_t Lines) { levels.push_back(Lines); };
+    EXPECT_EQ(Comm.ModemLines(), -1) << "nothing told yet";
+    const std::uint32_t steps[] = {ModemLineCts | ModemLineDsr, ModemLineCarrier,
+                                   ModemLineCarrier | ModemLineRing, 0};
+    for (const std::uint32_t step : steps) {
+        Script.Change([&](TLineCounters &c) { c.ModemLines = std::int32_t(step); });
+        ASSERT_TRUE(WaitUntil([&] { return !levels.empty() && levels.back() == step; }, 2s))
+            << step;
+        EXPECT_EQ(Comm.ModemLines(), std::int32_t(step));
+    }
+    Settle(150ms);
+    EXPECT_EQ(levels, std::vector<std::uint32_t>(std::begin(steps), std::end(steps)))
+        << "one report per change, none while the levels hold";
+
+    Script.Change([](TLineCounters &c) {
+        c.Frame += 3;
+        ++c.Parity;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return Log.Errors.size() == 1; }, 2s));
+    Script.Change([](TLineCounters &c) {
+        c.Break += 2;
+        c.Overrun += 4;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return Log.Errors.size() == 2; }, 2s));
+    EXPECT_EQ(Log.Errors, (std::vector<std::uint32_t>{0x0C, 0x12}))
+        << "the flags stay as they were";
+    EXPECT_EQ(Comm.LineErrors(), (TLineErrorTotals{3, 1, 4, 2}));
+
+    // A new open counts from nothing and waits to be told the levels again.
+    Comm.ClosePort();
+    Comm.OpenPort();
+    EXPECT_EQ(Comm.LineErrors(), TLineErrorTotals{});
+    EXPECT_EQ(Comm.ModemLines(), -1);
+    EXPECT_TRUE(WaitUntil([&] { return Comm.ModemLines() == 0; }, 2s));
+}
+
+TEST_F(CommEvents, SendBreakHoldsTheLineForItsTimeAndClosingEndsIt)
+{
+    const auto start = std::chrono::steady_clock::now();
+    Comm.SendBreak(250);
+    ASSERT_EQ(Script.Breaks.size(), 1u);
+    EXPECT_TRUE(Script.Breaks[0].first);
+    ASSERT_TRUE(WaitUntil([&] { return Script.Breaks.size() == 2; }, 2s));
+    EXPECT_FALSE(Script.Breaks[1].first);
+    EXPECT_GE(Script.Breaks[1].second - start, 250ms);
+
+    Comm.SendBreak(5000);
+    Comm.ClosePort();
+    ASSERT_EQ(Script.Breaks.size(), 4u);
+    EXPECT_FALSE(Script.Breaks[3].first) << "a port is never left in a break";
+    Settle(100ms);
+    EXPECT_EQ(Script.Breaks.size(), 4u);
 }
 
 TEST_F(CommEvents, FailedReadHangsUpOnce)

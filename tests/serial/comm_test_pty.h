@@ -171,9 +171,10 @@ public:
         std::atomic<bool> FailReads{false};
         std::atomic<int> ReadCalls{0};
         std::atomic<int> CounterReads{0};
-        // Only the GUI thread applies settings.
+        // Only the GUI thread applies settings and breaks.
         int Applied = 0;
         TLineSettings LastSettings;
+        std::vector<std::pair<bool, std::chrono::steady_clock::time_point>> Breaks;
 
         void Change(const std::function<void(TLineCounters &)> &Edit)
         {
@@ -204,6 +205,12 @@ public:
         ++FScript->Applied;
         FScript->LastSettings = Settings;
         TSerialDevice::ApplyLineSettings(Settings);
+    }
+
+    void SetBreak(bool On) override
+    {
+        FScript->Breaks.emplace_back(On, std::chrono::steady_clock::now());
+        TSerialDevice::SetBreak(On);
     }
 
     TIoStatus ReadLineCounters(TLineCounters &Counters) override

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -112,7 +114,7 @@ TEST(COMExpertDialog, OpensCentredOverItsOwner)
     EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y();
 }
 
-TEST(COMExpertDialog, TabVisitsTheEditsThenOkThenCancel)
+TEST(COMExpertDialog, TabVisitsTheEditsThenOkThenCancelThenThePortGroup)
 {
     TfrmCOMExpert dlg;
     dlg.show();
@@ -126,6 +128,8 @@ TEST(COMExpertDialog, TabVisitsTheEditsThenOkThenCancel)
                                  dlg.edtWriteTimeoutConstant,
                                  dlg.btnOK,
                                  dlg.btnCancel,
+                                 static_cast<QWidget *>(dlg.cboFlowControl),
+                                 static_cast<QWidget *>(dlg.chkReopenOnReturn),
                                  dlg.edtReadIntervalTimeout};
     dlg.edtReadIntervalTimeout->setFocus();
     for (const QWidget *next : expected) {

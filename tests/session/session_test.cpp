@@ -20,7 +20,9 @@ struct TFakeLink
     bool Paused = false;
     bool Closed = false;
     bool Destroyed = false;
-    std::string Refuse; // a non-empty reason refuses every write
+    std::string Refuse;   // a non-empty reason refuses every write
+    bool Waiting = false; // a serial port whose device is away: writes are dropped
+    std::uint64_t Dropped = 0;
 };
 
 class TFakeTransport final : public TTransport
@@ -34,6 +36,10 @@ public:
 
     TWriteResult Write(std::string_view bytes) override
     {
+        if (FLink->Waiting) {
+            FLink->Dropped += bytes.size();
+            return TWriteResult::Refused("Waiting for the port.");
+        }
         if (!FLink->Refuse.empty())
             return TWriteResult::Refused(FLink->Refuse);
         FLink->Writes.emplace_back(bytes);
@@ -43,8 +49,9 @@ public:
     void PauseReading(bool paused) override { FLink->Paused = paused; }
     bool PausesWithoutLoss() const override { return FLossless; }
     bool KeepsWriteBoundaries() const override { return FDatagrams; }
-    TLinkState State() const override { return FState; }
+    TLinkState State() const override { return FLink->Waiting ? TLinkState::Waiting : FState; }
     void Close() override { FLink->Closed = true; }
+    std::uint64_t DroppedBytes() const override { return FLink->Dropped; }
 
 private:
     std::shared_ptr<TFakeLink> FLink;
@@ -293,4 +300,67 @@ TEST_F(SessionTest, HoldsAreLiftedByDrainUncheckRemovalAndThePeerLeaving)
     main->Queued = 0;
     RunDeferred();
     EXPECT_FALSE(r1->Paused);
+}
+
+// A serial port whose device went away: the main channel waits while the
+// relays stay open, what is meant for it is dropped and counted, and its
+// return makes it Open again; a relay port waiting changes nothing of the main.
+TEST_F(SessionTest, APortAwayWaitsWithTheOthersOpenAndCountsWhatWasDroppedForIt)
+{
+    auto main = Link(), tcp = Link(), serialRelay = Link();
+    TFakeTransport *m = OpenMain(main, TKind::Serial);
+    TFakeTransport *r0 = AddOpenRelay(tcp, TKind::Tcp);
+    TFakeTransport *r1 = AddOpenRelay(serialRelay, TKind::Serial);
+    std::vector<std::string> waits;
+    std::vector<std::uint64_t> dropped;
+    session.OnPortWaiting = [&](bool fromRelay, const std::string &port) {
+        waits.push_back((fromRelay ? "R:wait:" : "M:wait:") + port);
+    };
+    session.OnPortReturned = [&](bool fromRelay, const std::string &port) {
+        waits.push_back((fromRelay ? "R:back:" : "M:back:") + port);
+    };
+    session.OnDropped = [&](std::uint64_t total) { dropped.push_back(total); };
+
+    session.Route(true, "before");
+    main->Waiting = true;
+    m->OnWaiting("ttyUSB0");
+    EXPECT_EQ(session.MainState(), TLinkState::Waiting);
+    EXPECT_EQ(session.MainWaitingFor(), "ttyUSB0");
+    EXPECT_FALSE(session.MainCanSend());
+    EXPECT_TRUE(session.IsOpen());
+    RunDeferred();
+    EXPECT_TRUE(main->Writes.empty()) << "what was joined for the vanished device went with it";
+
+    // The flood from the relay goes on and is dropped, counted once per write.
+    for (const char *block : {"12345", "678"}) {
+        r0->OnData(block);
+        session.Route(true, block);
+        RunDeferred();
+    }
+    EXPECT_FALSE(session.SendToMain("typed").Ok);
+    EXPECT_EQ(dropped, (std::vector<std::uint64_t>{5, 8, 13}));
+    EXPECT_EQ(warnings, (std::vector<std::string>{"Waiting for the port."})) << "said once";
+    EXPECT_TRUE(stops.empty());
+
+    main->Waiting = false;
+    m->OnReturned("ttyUSB0");
+    EXPECT_EQ(session.MainState(), TLinkState::Open);
+    EXPECT_TRUE(session.MainWaitingFor().empty());
+    session.Route(true, "after");
+    RunDeferred();
+    EXPECT_EQ(main->Writes, (std::vector<std::string>{"after"}));
+    EXPECT_EQ(states, (std::vector<TLinkState>{TLinkState::Waiting, TLinkState::Open}));
+
+    // A relay port away: the main channel keeps its state; its count adds up.
+    serialRelay->Waiting = true;
+    r1->OnWaiting("ttyACM0");
+    session.Route(false, "xy");
+    RunDeferred();
+    EXPECT_EQ(session.MainState(), TLinkState::Open);
+    EXPECT_EQ(tcp->Writes.back(), "xy");
+    EXPECT_EQ(session.DroppedBytes(), 15u);
+    EXPECT_EQ(waits,
+              (std::vector<std::string>{"M:wait:ttyUSB0", "M:back:ttyUSB0", "R:wait:ttyACM0"}));
+    session.CloseAll();
+    EXPECT_EQ(session.DroppedBytes(), 0u);
 }

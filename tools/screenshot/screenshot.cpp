@@ -1,14 +1,18 @@
 // Renders the real windows into PNG files for the README: the main window open
 // as a TCP server with a client that has exchanged a few frames and a UDP relay
-// that receives what the client sends, the serial time-outs dialog and the pin
-// help window; then a Modbus exchange with frames shown, and a search in it.
+// that receives what the client sends, the status bar of an open serial port
+// with its lines and error counts, the serial time-outs dialog and the pin help
+// window; then a Modbus exchange with frames shown, and a search in it.
 // Settings live in a temporary folder.
 #include "app/MainFrm.h"
 #include "app/view/HistoryView.h"
 #include "codec/Checks.h"
 #include "common/AppPaths.h"
 #include "serial/COMExpertFrm.h"
+#include "serial/Comm.h"
+#include "serial/ModemLines.h"
 #include "serial/PinHelpFrm.h"
+#include "serial/SerialDevice.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,11 +22,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <arpa/inet.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -161,6 +167,56 @@ void exchangeModbusFrames(kestrune::TfrmMain &w)
     QObject::connect(&w, &QObject::destroyed, [client] { ::close(client); });
 }
 
+// A pty that tells modem lines and a few line errors, as an adapter with them
+// would: nothing at the first look, then CTS, DSR and DCD on and some errors.
+class TShowcaseDevice : public kestrune::TSerialDevice
+{
+public:
+    using TSerialDevice::TSerialDevice;
+    kestrune::TIoStatus ReadLineCounters(kestrune::TLineCounters &Counters) override
+    {
+        Counters = {};
+        if (FLooks++ > 0) {
+            Counters.Frame = 3;
+            Counters.Overrun = 1;
+            Counters.ModemLines = std::int32_t(kestrune::ModemLineCts | kestrune::ModemLineDsr |
+                                               kestrune::ModemLineCarrier);
+        }
+        return kestrune::TIoStatus::Ok;
+    }
+
+private:
+    int FLooks = 0;
+};
+
+// Opens the main window on a pty whose device reports lines and errors, and
+// pictures its status bar.
+bool serialStatusBar(const QString &path)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return false;
+    kestrune::TfrmMain::OnCommCreated = [](kestrune::TComm &comm) {
+        comm.SetDeviceFactory([](int fd) { return std::make_unique<TShowcaseDevice>(fd); });
+    };
+    bool ok = false;
+    {
+        kestrune::TfrmMain w;
+        w.resize(1150, 600);
+        w.show();
+        w.findChild<QRadioButton *>("rbSerial")->setChecked(true);
+        w.findChild<QComboBox *>("cboCOMPort")
+            ->setEditText(QString::fromLocal8Bit(::ptsname(master)));
+        QTest::mouseClick(w.findChild<QPushButton *>("btnStart"), Qt::LeftButton);
+        QTest::qWait(300);
+        ok = save(*w.statusBar(), path);
+        QTest::mouseClick(w.findChild<QPushButton *>("btnStart"), Qt::LeftButton);
+    }
+    kestrune::TfrmMain::OnCommCreated = {};
+    ::close(master);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -182,6 +238,7 @@ int main(int argc, char **argv)
         ok = save(frmMain, out + "/main-window.png") && ok;
         kestrune::TfrmCOMExpert expert(&frmMain);
         ok = save(expert, out + "/timeouts-dialog.png") && ok;
+        ok = serialStatusBar(out + "/serial-status-bar.png") && ok;
         kestrune::TfrmPinHelp pinHelp(&frmMain);
         ok = save(pinHelp, out + "/pin-help.png") && ok;
     }
