@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 
 #include <algorithm>
 
@@ -144,7 +145,17 @@ TfrmCOMExpert::TfrmCOMExpert(QWidget *parent)
     cboFlowControl->setObjectName("cboFlowControl");
     for (const char *text : FlowControlTexts)
         cboFlowControl->addItem(text);
-    const int comboWidth = std::max(128, cboFlowControl->sizeHint().width());
+    // Wide enough for its longest entry in the font in use.
+    int longest = 0;
+    for (int i = 0; i < cboFlowControl->count(); ++i)
+        longest = std::max(longest, fm.horizontalAdvance(cboFlowControl->itemText(i)));
+    QStyleOptionComboBox option;
+    option.initFrom(cboFlowControl);
+    const int comboWidth =
+        std::max(128, style()
+                          ->sizeFromContents(QStyle::CT_ComboBox, &option,
+                                             QSize(longest + 4, fm.height()), cboFlowControl)
+                          .width());
     cboFlowControl->setGeometry(12 + flowLabelWidth, 24, comboWidth,
                                 std::max(rowHeight, cboFlowControl->sizeHint().height()));
     flowLabel->setBuddy(cboFlowControl);
@@ -154,8 +165,8 @@ TfrmCOMExpert::TfrmCOMExpert(QWidget *parent)
     const int checkWidth =
         std::max({212, chkReopenOnReturn->sizeHint().width(), 4 + flowLabelWidth + comboWidth});
     const int checkY = 32 + std::max(rowHeight, cboFlowControl->height());
-    chkReopenOnReturn->setGeometry(8, checkY,
-                                   checkWidth, std::max(rowHeight, chkReopenOnReturn->sizeHint().height()));
+    chkReopenOnReturn->setGeometry(8, checkY, checkWidth,
+                                   std::max(rowHeight, chkReopenOnReturn->sizeHint().height()));
     grbPort->setGeometry(timeoutsWidth, PortGroupTop, checkWidth + 16,
                          std::max(PortGroupHeight, checkY + chkReopenOnReturn->height() + 8));
     setFixedSize(timeoutsWidth + grbPort->width() + 8,
