@@ -37,14 +37,18 @@ struct TRowSpan
 // recorded every RowsPerMark rows, so a row costs at most that many rows of
 // wrapping.
 //
-// A long history is not laid out whole at once. Reset lays out only its last
-// LazyBytes, from a place near the end where a row starts (after a line
-// break, or at a frame), and leaves the rows before it, the head, to Step:
-// the head's rows are cut from the anchor as always, and its last row ends
-// where the laid-out part begins (at a line break or a frame that is no
-// change; elsewhere that row may end early). Until the head is laid out,
-// RowCount counts its rest from its bytes; every row visited is exact, and
-// EnsureRows lays the head out as far as rows about to be shown.
+// A long history is not laid out whole at once: where a row ends can depend on
+// every character before it (Mixed text has no line breaks), so a walk from the
+// start would cost the whole history at each change of representation or
+// width. Reset lays out only the end, from a place within the last LazyBytes
+// where a row starts anyway (after a line break, or at a frame) or, failing
+// that, halfway, and leaves the rows before it, the head, to Step. The head's
+// rows are cut from the anchor as always; its last row ends where the end part
+// begins, which changes nothing at a line break or a frame and elsewhere may
+// end that one row early. A trim past what the head has laid out cuts its rows
+// afresh from the new front. Until the head is laid out RowCount counts its
+// rest from its bytes; every row visited is exact, and EnsureRows lays the
+// head out as far as the rows about to be shown.
 class TRowLayout
 {
 public:
