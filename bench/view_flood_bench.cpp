@@ -4,7 +4,7 @@
 // receive pane counts them all, the views redrawn as in use) and the growth of
 // resident memory; the table compares every rate with the 64k run's. On the
 // 256M run it also times a change of representation with its repaint, and
-// scrolling to the top with its repaint.
+// scrolling to the top with its repaint, without and then with "Show frames".
 //
 // KESTRUNE_FLOOD_MB sets the flood size (default 128), KESTRUNE_FLOOD_SIZES the
 // history sizes (default "64k,16M,256M,1024M").
