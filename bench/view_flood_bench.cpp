@@ -4,7 +4,7 @@
 // receive pane counts them all, the views redrawn as in use) and the growth of
 // resident memory; the table compares every rate with the 64k run's. On the
 // 256M run it also times a change of representation with its repaint, and
-// scrolling to the top with its repaint.
+// scrolling to the top with its repaint, without and then with "Show frames".
 //
 // KESTRUNE_FLOOD_MB sets the flood size (default 128), KESTRUNE_FLOOD_SIZES the
 // history sizes (default "64k,16M,256M,1024M").
@@ -163,6 +163,17 @@ TResult Flood(const std::string &size, std::uint64_t total, bool timeChanges)
                         "Mixed->Character %.1f ms, Character->Hex %.1f ms, scroll to top %.2f ms "
                         "(repaints included)\n",
                         size.c_str(), result.HistoryMB, toMixed, bracket, toCharacter, toHex, top);
+            // The same with "Show frames" on: one frame per socket read.
+            view->ScrollToEnd();
+            const double framesOn = TimeRepaint(view, [&] { emit view->showFramesToggled(true); });
+            const double framedMixed = TimeRepaint(view, [&] { modes->setCurrentIndex(2); });
+            const double framedBracket = TimeRepaint(view, [&] { brackets->setCurrentIndex(0); });
+            const double framedCharacter = TimeRepaint(view, [&] { modes->setCurrentIndex(1); });
+            const double framedTop =
+                TimeRepaint(view, [&] { view->verticalScrollBar()->setValue(0); });
+            std::printf("with frames: Show frames on %.1f ms, Hex->Mixed %.1f ms, bracket change "
+                        "%.1f ms, Mixed->Character %.1f ms, scroll to top %.2f ms\n",
+                        framesOn, framedMixed, framedBracket, framedCharacter, framedTop);
         }
         stop = true;
         pusher.join();

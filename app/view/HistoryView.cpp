@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGlyphRun>
@@ -43,6 +44,10 @@ constexpr int kAutoScrollMs = 50;
 constexpr std::uint64_t kSaveBytes = 1 << 20;
 // How far a double click looks for the ends of a word.
 constexpr int kWordReach = 4096;
+// Time given to laying out a long history per turn of the event loop, and
+// the bytes laid out between looks at the clock.
+constexpr qint64 kLayoutStepMs = 4;
+constexpr std::size_t kLayoutStepBytes = 64 * 1024;
 
 int ClampToInt(std::size_t value)
 {
@@ -127,6 +132,29 @@ void THistoryView::ShowHistory(const THistoryBytes &history, TDataMode mode, cha
         SearchStep();
     }
     ClampSelection(hadSelection);
+    ArmLayout();
+}
+
+void THistoryView::ArmLayout()
+{
+    if (FLayout.Pending() && !FLayoutTimer.isActive())
+        FLayoutTimer.start(0, this);
+}
+
+void THistoryView::LayoutStep()
+{
+    QScrollBar *bar = verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    const TTextPos top = atEnd ? 0 : FLayout.Row(FirstVisibleRow()).Start;
+    QElapsedTimer clock;
+    clock.start();
+    bool more = true;
+    while (more && clock.elapsed() < kLayoutStepMs)
+        more = FLayout.Step(kLayoutStepBytes);
+    if (!more)
+        FLayoutTimer.stop();
+    UpdateScrollRange();
+    bar->setValue(atEnd ? bar->maximum() : ClampToInt(FLayout.RowOf(top)));
 }
 
 std::string THistoryView::FramePrefix(const TFrameMark &mark) const
@@ -423,9 +451,12 @@ void THistoryView::Relayout()
     const bool atEnd = bar->value() >= bar->maximum();
     const TTextPos top = FLayout.Row(FirstVisibleRow()).Start;
     FLayout.SetColumns(ColumnsForWidth());
+    if (!atEnd)
+        FLayout.EnsurePos(top);
     UpdateScrollRange();
     bar->setValue(atEnd ? bar->maximum() : ClampToInt(FLayout.RowOf(top)));
     viewport()->update();
+    ArmLayout();
 }
 
 void THistoryView::UpdateScrollRange()
@@ -473,8 +504,13 @@ void THistoryView::paintEvent(QPaintEvent *)
     const QPen normalText(colours.color(QPalette::Text));
     const TTextPos selStart = SelectionStart();
     const TTextPos selEnd = SelectionEnd();
-    const std::size_t first = FirstVisibleRow();
     const std::size_t shown = static_cast<std::size_t>(area.height() / FLineHeight) + 1;
+    // Rows about to be shown are laid out first; that may firm up the row count.
+    if (FLayout.EnsureRows(FirstVisibleRow(), shown))
+        UpdateScrollRange();
+    const std::size_t first = FirstVisibleRow();
+    TTextPos shownFrom = UINT64_MAX;
+    TTextPos shownTo = 0;
     const TTextCells &cells = FLayout.Cells();
     std::size_t row = first;
 
@@ -486,6 +522,8 @@ void THistoryView::paintEvent(QPaintEvent *)
     const std::deque<std::uint64_t> &matches = FSearch.Matches();
     const std::uint64_t patternSize = FSearch.PatternSize();
     FLayout.VisitRows(first, shown, [&](const TRowSpan &span) {
+        shownFrom = std::min(shownFrom, span.Start);
+        shownTo = std::max(shownTo, span.End);
         const qreal top = static_cast<qreal>((row++ - first) * FLineHeight);
         const qreal baseline = top + FAscent;
         if (FLayout.Framed()) {
@@ -533,7 +571,9 @@ void THistoryView::paintEvent(QPaintEvent *)
         return true;
     });
 
-    if (hasFocus()) {
+    // Only a caret among the rows shown is looked up: one far off could be in
+    // rows not laid out yet.
+    if (hasFocus() && FCursor >= shownFrom && FCursor <= shownTo) {
         const QRectF caret = PosRect(FCursor);
         if (caret.bottom() > 0 && caret.top() < area.height())
             painter.fillRect(QRectF(caret.left(), caret.top(), 1, caret.height()),
@@ -572,6 +612,8 @@ void THistoryView::MoveCursor(TTextPos pos, bool keepAnchor)
 
 void THistoryView::EnsureCursorVisible()
 {
+    if (FLayout.EnsurePos(FCursor))
+        UpdateScrollRange();
     const std::size_t row = FLayout.RowOf(FCursor);
     const std::size_t first = FirstVisibleRow();
     const std::size_t visible = VisibleRows();
@@ -634,6 +676,8 @@ void THistoryView::keyPressEvent(QKeyEvent *event)
     }
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    if (FLayout.EnsurePos(FCursor))
+        UpdateScrollRange();
     const std::size_t row = FLayout.RowOf(FCursor);
     const TRowSpan span = FLayout.Row(row);
     const std::size_t column = ColumnOf(span, FCursor);
@@ -780,6 +824,10 @@ void THistoryView::contextMenuEvent(QContextMenuEvent *event)
 
 void THistoryView::timerEvent(QTimerEvent *event)
 {
+    if (event->timerId() == FLayoutTimer.timerId()) {
+        LayoutStep();
+        return;
+    }
     if (event->timerId() != FAutoScroll.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;
@@ -955,6 +1003,7 @@ void THistoryView::GoToMatch(std::uint64_t byte)
         return;
     SetSelection(PosOfByte(byte), MatchEnd(byte));
     EnsureCursorVisible();
+    FLayout.EnsurePos(PosOfByte(byte));
     // Keep the match's first byte in view too when it spans rows.
     const std::size_t startRow = FLayout.RowOf(PosOfByte(byte));
     if (startRow < FirstVisibleRow())

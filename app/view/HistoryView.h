@@ -80,6 +80,9 @@ public:
     // The whole text shown, built on demand: for tests and small histories.
     [[nodiscard]] std::string Text() const;
     [[nodiscard]] const TRowLayout &Layout() const { return FLayout; }
+    // Histories longer than this are laid out from their end first and the
+    // rest on later turns of the event loop (tests use small values).
+    void SetLazyLayoutBytes(std::size_t bytes) { FLayout.SetLazyBytes(bytes); }
 
     [[nodiscard]] QString SelectedText() const;
     [[nodiscard]] bool HasSelection() const { return FAnchor != FCursor; }
@@ -162,6 +165,10 @@ private:
     // Re-wraps for the current width and font, keeping the top row's text in
     // view, or the end when the view was showing the end.
     void Relayout();
+    // Lays out more of a lazily laid out history on later turns of the event
+    // loop, keeping the top row (or the end) in view as the row count firms up.
+    void ArmLayout();
+    void LayoutStep();
     void UpdateScrollRange();
     void ClampSelection(bool hadSelection);
     void MoveCursor(TTextPos pos, bool keepAnchor);
@@ -195,6 +202,7 @@ private:
     bool FDragging = false;
     QPoint FLastMousePos;
     QBasicTimer FAutoScroll;
+    QBasicTimer FLayoutTimer;
     QRawFont FRawFont;
     std::array<quint32, 256> FGlyphOfChar{};
     TAskFileName FAskFileName;

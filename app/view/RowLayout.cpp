@@ -45,19 +45,65 @@ void TRowLayout::Clear()
     Rebuild();
 }
 
+void TRowLayout::StartChain(TChain &chain, std::uint64_t at, std::uint64_t limit, bool joinCr) const
+{
+    chain = TChain{};
+    chain.Last.RowStart = PosOfByte(at);
+    // Right after a CR an LF joins that break, as it would in a walk from further back.
+    chain.Last.AfterCr = joinCr && FCells.Mode() == dmCharacter && at > FBytes.Begin() &&
+                         FCells.Char(FBytes.At(at - 1), 0) == '\r';
+    chain.First = TOrigin{0, chain.Last.RowStart, chain.Last};
+    chain.ScannedTo = at;
+    chain.Limit = limit;
+}
+
+std::uint64_t TRowLayout::SyncPoint(std::uint64_t from) const
+{
+    const std::uint64_t reach = std::max<std::uint64_t>(FLazyBytes / 2, 1);
+    const std::uint64_t lowest = from - std::min(reach, from - FBytes.Begin());
+    if (FFramed) {
+        // A frame starts a row of its own.
+        const std::uint64_t seq = FFrames.Find(from);
+        if (seq != TFrameMarks::None && FFrames.PosAt(seq) > FBytes.Begin() &&
+            FFrames.PosAt(seq) >= lowest)
+            return FFrames.PosAt(seq);
+    }
+    if (FCells.Mode() == dmCharacter) {
+        // The last line start in reach, never between the CR and LF of one break.
+        std::uint64_t found = None;
+        std::uint64_t at = lowest;
+        FBytes.ForEachPiece(lowest, from, [&](const char *data, std::size_t n) {
+            for (std::size_t i = 0; i < n; ++i, ++at)
+                if (data[i] == '\n' ||
+                    (data[i] == '\r' && at + 1 < FBytes.End() && FBytes.At(at + 1) != '\n'))
+                    found = at + 1;
+        });
+        if (found != None)
+            return found;
+        if (FBytes.At(from - 1) == '\r' && FBytes.At(from) == '\n')
+            return from + 1;
+    }
+    return from;
+}
+
 void TRowLayout::Rebuild()
 {
     FAnchorByte = FBytes.Begin();
     FFirstRow = 0;
-    FLeadingBreak = false;
-    FMarks.clear();
-    FEndedRows = 0;
-    FLast = TWrapState{};
-    FLast.RowStart = TextBegin();
-    FFirst = TOrigin{0, TextBegin(), FLast};
-    FScannedTo = FBytes.Begin();
-    if (!IsHex())
-        ScanNewBytes();
+    FSeam = None;
+    FHead = TChain{};
+    StartChain(FMain, FBytes.Begin(), UINT64_MAX, false);
+    if (IsHex())
+        return;
+    if (FBytes.Size() > FLazyBytes) {
+        const std::uint64_t seam = SyncPoint(FBytes.End() - FLazyBytes / 2);
+        if (seam > FBytes.Begin() && seam < FBytes.End()) {
+            FSeam = seam;
+            StartChain(FHead, FBytes.Begin(), seam, false);
+            StartChain(FMain, seam, UINT64_MAX, true);
+        }
+    }
+    Scan(FMain, FBytes.End());
 }
 
 void TRowLayout::Follow(const THistoryBytes &bytes, const TFrameMarks *frames)
@@ -83,12 +129,58 @@ void TRowLayout::Follow(const THistoryBytes &bytes, const TFrameMarks *frames)
         FFirstRow = HexRowOf(TextBegin());
         return;
     }
-    ScanNewBytes();
-    if (bytes.Begin() > FBytes.Begin())
-        MoveFirstRow(bytes.Begin());
+    Scan(FMain, FBytes.End());
+    const std::uint64_t newBegin = bytes.Begin();
+    if (newBegin > FBytes.Begin()) {
+        if (!HeadActive()) {
+            MoveFirstRow(FMain, newBegin);
+        } else if (newBegin >= FSeam) {
+            FAnchorByte = FSeam;
+            FSeam = None;
+            FHead = TChain{};
+            MoveFirstRow(FMain, newBegin);
+        } else if (newBegin <= FHead.ScannedTo) {
+            MoveFirstRow(FHead, newBegin);
+        } else {
+            // The trim passed what the head had laid out: its rows are cut
+            // afresh from what is left, as after a reset.
+            StartChain(FHead, newBegin, FSeam, false);
+            FAnchorByte = newBegin;
+        }
+    }
     FBytes.Follow(bytes);
     if (framed)
         FFrames.Follow(*frames);
+}
+
+bool TRowLayout::Step(std::size_t bytes)
+{
+    if (!Pending())
+        return false;
+    Scan(FHead, std::min<std::uint64_t>(FSeam, FHead.ScannedTo + std::max<std::size_t>(bytes, 1)));
+    return Pending();
+}
+
+bool TRowLayout::EnsureRows(std::size_t first, std::size_t count)
+{
+    bool changed = false;
+    // One row more than asked, so the row after the last shown is known too.
+    const std::uint64_t want = std::uint64_t(first) + count + 1;
+    while (Pending() && FHead.EndedRows - FHead.FirstRow < want && first < HeadRows()) {
+        Step(64 * 1024);
+        changed = true;
+    }
+    return changed;
+}
+
+bool TRowLayout::EnsurePos(TTextPos pos)
+{
+    bool changed = false;
+    while (Pending() && ByteOfPos(pos) >= FHead.ScannedTo && ByteOfPos(pos) < FSeam) {
+        Step(64 * 1024);
+        changed = true;
+    }
+    return changed;
 }
 
 void TRowLayout::Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte,
@@ -182,57 +274,75 @@ void TRowLayout::Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte,
     });
 }
 
-void TRowLayout::ScanNewBytes()
+void TRowLayout::Scan(TChain &chain, std::uint64_t to) const
 {
-    Feed(FLast, PosOfByte(FScannedTo), FBytes.End(), [this](const TRowSpan &row) {
-        if (FEndedRows > FFirst.Row &&
-            (FMarks.empty() || FEndedRows - FMarks.back().Row >= RowsPerMark))
-            FMarks.push_back({FEndedRows, row.Start});
-        ++FEndedRows;
+    to = std::min(to, chain.Limit);
+    if (to <= chain.ScannedTo)
+        return;
+    Feed(chain.Last, PosOfByte(chain.ScannedTo), to, [&chain](const TRowSpan &row) {
+        if (chain.EndedRows > chain.First.Row &&
+            (chain.Marks.empty() || chain.EndedRows - chain.Marks.back().Row >= RowsPerMark))
+            chain.Marks.push_back({chain.EndedRows, row.Start});
+        ++chain.EndedRows;
         return true;
     });
-    FScannedTo = FBytes.End();
+    chain.ScannedTo = to;
 }
 
-TRowLayout::TOrigin TRowLayout::OriginForRow(std::uint64_t row) const
+std::uint64_t TRowLayout::ChainEnd(const TChain &chain) const
 {
-    const auto it = std::upper_bound(FMarks.begin(), FMarks.end(), row,
+    return std::min(chain.Limit, FBytes.End());
+}
+
+TRowLayout::TOrigin TRowLayout::OriginForRow(const TChain &chain, std::uint64_t row) const
+{
+    const auto it = std::upper_bound(chain.Marks.begin(), chain.Marks.end(), row,
                                      [](std::uint64_t r, const TMark &m) { return r < m.Row; });
-    if (it == FMarks.begin())
-        return FFirst;
+    if (it == chain.Marks.begin())
+        return chain.First;
     TOrigin origin{std::prev(it)->Row, std::prev(it)->Pos, TWrapState{}};
     origin.State.RowStart = origin.Pos;
     return origin;
 }
 
-TRowLayout::TOrigin TRowLayout::OriginForPos(TTextPos pos) const
+TRowLayout::TOrigin TRowLayout::OriginForPos(const TChain &chain, TTextPos pos) const
 {
-    const auto it = std::upper_bound(FMarks.begin(), FMarks.end(), pos,
+    const auto it = std::upper_bound(chain.Marks.begin(), chain.Marks.end(), pos,
                                      [](TTextPos p, const TMark &m) { return p < m.Pos; });
-    if (it == FMarks.begin())
-        return FFirst;
+    if (it == chain.Marks.begin())
+        return chain.First;
     TOrigin origin{std::prev(it)->Row, std::prev(it)->Pos, TWrapState{}};
     origin.State.RowStart = origin.Pos;
     return origin;
 }
 
-void TRowLayout::Walk(const TOrigin &origin, const TRowVisit &visit) const
+void TRowLayout::Walk(const TChain &chain, const TOrigin &origin, const TRowVisit &visit) const
 {
     std::uint64_t row = origin.Row;
     TWrapState state = origin.State;
     bool stopped = false;
-    Feed(state, origin.Pos, FScannedTo, [&](const TRowSpan &span) {
+    const std::uint64_t end = ChainEnd(chain);
+    Feed(state, origin.Pos, end, [&](const TRowSpan &span) {
         stopped = !visit(row++, span);
         return !stopped;
     });
-    if (!stopped)
+    if (stopped)
+        return;
+    if (end == FBytes.End())
         visit(row, TRowSpan{state.RowStart, TextEnd(), false});
+    else if (state.RowStart < PosOfByte(end)) {
+        // The head's last row ends where the main chain starts; at a frame,
+        // as a frame ends a row.
+        const std::uint64_t seq = FFramed ? FFrames.Find(end) : TFrameMarks::None;
+        const bool frame = seq != TFrameMarks::None && FFrames.PosAt(seq) == end;
+        visit(row, TRowSpan{state.RowStart, PosOfByte(end), frame});
+    }
 }
 
-void TRowLayout::MoveFirstRow(std::uint64_t newBegin)
+void TRowLayout::MoveFirstRow(TChain &chain, std::uint64_t newBegin) const
 {
     const TTextPos begin = PosOfByte(newBegin);
-    TOrigin origin = OriginForPos(begin);
+    TOrigin origin = OriginForPos(chain, begin);
     Feed(origin.State, origin.Pos, newBegin, [&](const TRowSpan &) {
         ++origin.Row;
         return true;
@@ -243,7 +353,7 @@ void TRowLayout::MoveFirstRow(std::uint64_t newBegin)
     TWrapState probe = origin.State;
     TRowSpan ended;
     bool hasEnded = false;
-    Feed(probe, begin, FScannedTo, [&](const TRowSpan &row) {
+    Feed(probe, begin, ChainEnd(chain), [&](const TRowSpan &row) {
         ended = row;
         hasEnded = true;
         return false;
@@ -258,32 +368,49 @@ void TRowLayout::MoveFirstRow(std::uint64_t newBegin)
         origin.State.RowStart = ended.End;
         origin.State.Col = static_cast<std::uint32_t>(FCells.TextLength(FBytes, ended.End, begin));
     }
-    FFirstRow = origin.Row;
-    FLeadingBreak = false;
+    chain.FirstRow = origin.Row;
+    chain.LeadingBreak = false;
     // The LF of a CR LF whose CR is gone: the text opens with that break.
-    if (origin.State.AfterCr && origin.State.RowStart == begin && newBegin < FBytes.End() &&
+    if (origin.State.AfterCr && origin.State.RowStart == begin && newBegin < ChainEnd(chain) &&
         FCells.Char(FBytes.At(newBegin), 0) == '\n') {
-        FLeadingBreak = true;
-        FFirstRow = origin.Row - 1;
+        chain.LeadingBreak = true;
+        chain.FirstRow = origin.Row - 1;
         origin.State = TWrapState{};
         origin.State.RowStart = PosOfByte(newBegin + 1);
         origin.Pos = origin.State.RowStart;
     }
-    FFirst = origin;
-    while (!FMarks.empty() && FMarks.front().Row <= FFirst.Row)
-        FMarks.pop_front();
+    chain.First = origin;
+    while (!chain.Marks.empty() && chain.Marks.front().Row <= chain.First.Row)
+        chain.Marks.pop_front();
 }
 
-std::uint64_t TRowLayout::LastRow() const
+std::uint64_t TRowLayout::HeadRows() const
 {
-    if (!IsHex())
-        return FEndedRows;
-    return FBytes.Empty() ? FFirstRow : HexRowOf(TextEnd());
+    if (!HeadActive())
+        return 0;
+    const std::uint64_t known = FHead.EndedRows - FHead.FirstRow;
+    if (!Pending())
+        return known + (FHead.Last.RowStart < PosOfByte(FSeam) ? 1 : 0);
+    // The rest is counted from its bytes, at the rate of the rows laid out.
+    const double laidBytes =
+        static_cast<double>(FHead.ScannedTo - FBytes.Begin() + FBytes.End() - FSeam);
+    const double laidRows = static_cast<double>(known + MainRows());
+    const double rest =
+        static_cast<double>(FSeam - FHead.ScannedTo) * laidRows / std::max(laidBytes, 1.0);
+    return known + std::max<std::uint64_t>(1, static_cast<std::uint64_t>(rest + 0.5));
+}
+
+std::uint64_t TRowLayout::MainRows() const
+{
+    return FMain.EndedRows - FMain.FirstRow + 1;
 }
 
 std::size_t TRowLayout::RowCount() const
 {
-    return static_cast<std::size_t>(LastRow() - FFirstRow + 1);
+    if (IsHex())
+        return static_cast<std::size_t>((FBytes.Empty() ? FFirstRow : HexRowOf(TextEnd())) -
+                                        FFirstRow + 1);
+    return static_cast<std::size_t>(HeadRows() + MainRows());
 }
 
 TRowSpan TRowLayout::Clipped(TRowSpan span) const
@@ -304,51 +431,75 @@ TRowSpan TRowLayout::Row(std::size_t row) const
     return result;
 }
 
+bool TRowLayout::VisitChain(const TChain &chain, std::uint64_t row,
+                            const std::function<bool(const TRowSpan &)> &visit) const
+{
+    row += chain.FirstRow;
+    if (chain.LeadingBreak && row == chain.FirstRow) {
+        if (!visit(TRowSpan{TextBegin(), TextBegin(), true}))
+            return false;
+        ++row;
+    }
+    bool going = true;
+    Walk(chain, OriginForRow(chain, row), [&](std::uint64_t r, const TRowSpan &span) {
+        if (r < row)
+            return true;
+        going = visit(Clipped(span));
+        return going;
+    });
+    return going;
+}
+
 void TRowLayout::VisitRows(std::size_t first, std::size_t count,
                            const std::function<bool(const TRowSpan &)> &visit) const
 {
-    const std::uint64_t last = LastRow();
-    std::uint64_t row = FFirstRow + first;
-    const std::uint64_t stop = std::min<std::uint64_t>(row + count, last + 1);
-    if (row >= stop)
+    const std::uint64_t rows = RowCount();
+    std::uint64_t left = std::min<std::uint64_t>(count, first < rows ? rows - first : 0);
+    if (left == 0)
         return;
+    const auto counted = [&](const TRowSpan &span) { return visit(span) && --left > 0; };
     if (IsHex()) {
-        for (; row < stop; ++row)
-            if (!visit(Clipped(HexRow(row))))
+        for (std::uint64_t row = FFirstRow + first; left > 0; ++row)
+            if (!counted(Clipped(HexRow(row))))
                 return;
         return;
     }
-    if (FLeadingBreak && row == FFirstRow) {
-        if (!visit(TRowSpan{TextBegin(), TextBegin(), true}) || ++row >= stop)
+    const std::uint64_t head = HeadRows();
+    if (first < head) {
+        if (!VisitChain(FHead, first, counted))
             return;
+        // A head that holds fewer rows than it was counted at goes on with the main chain.
+        first = head;
     }
-    Walk(OriginForRow(row), [&](std::uint64_t r, const TRowSpan &span) {
-        if (r < row)
-            return true;
-        return visit(Clipped(span)) && r + 1 < stop;
-    });
+    VisitChain(FMain, first - head, counted);
 }
 
-std::uint64_t TRowLayout::FindRow(TTextPos pos) const
+std::uint64_t TRowLayout::FindRow(const TChain &chain, TTextPos pos) const
 {
-    std::uint64_t found = FFirstRow;
-    const TOrigin origin = OriginForPos(pos);
-    if (origin.Pos > pos)
-        return found;
-    Walk(origin, [&](std::uint64_t r, const TRowSpan &span) {
-        if (span.Start > pos)
-            return false;
-        found = r;
-        return true;
-    });
-    return found;
+    std::uint64_t found = chain.FirstRow;
+    const TOrigin origin = OriginForPos(chain, pos);
+    if (origin.Pos <= pos) {
+        Walk(chain, origin, [&](std::uint64_t r, const TRowSpan &span) {
+            if (span.Start > pos)
+                return false;
+            found = r;
+            return true;
+        });
+    }
+    return found - chain.FirstRow;
 }
 
 std::size_t TRowLayout::RowOf(TTextPos pos) const
 {
     pos = std::clamp(pos, TextBegin(), TextEnd());
-    const std::uint64_t row = IsHex() ? (FBytes.Empty() ? FFirstRow : HexRowOf(pos)) : FindRow(pos);
-    return static_cast<std::size_t>(std::clamp(row, FFirstRow, LastRow()) - FFirstRow);
+    if (IsHex()) {
+        const std::uint64_t row = FBytes.Empty() ? FFirstRow : HexRowOf(pos);
+        return static_cast<std::size_t>(std::max(row, FFirstRow) - FFirstRow);
+    }
+    const std::uint64_t head = HeadRows();
+    if (HeadActive() && pos < PosOfByte(FSeam))
+        return static_cast<std::size_t>(std::min(FindRow(FHead, pos), head - 1));
+    return static_cast<std::size_t>(head + std::min(FindRow(FMain, pos), MainRows() - 1));
 }
 
 std::uint64_t TRowLayout::HexRowBytes() const

@@ -35,11 +35,25 @@ struct TRowSpan
 // Costs: Follow costs the bytes appended and dropped since the last call. Hex
 // rows are pure arithmetic; Character and Mixed rows are found from a start
 // recorded every RowsPerMark rows, so a row costs at most that many rows of
-// wrapping and Reset costs one pass over the history.
+// wrapping.
+//
+// A long history is not laid out whole at once: where a row ends can depend on
+// every character before it (Mixed text has no line breaks), so a walk from the
+// start would cost the whole history at each change of representation or
+// width. Reset lays out only the end, from a place within the last LazyBytes
+// where a row starts anyway (after a line break, or at a frame) or, failing
+// that, halfway, and leaves the rows before it, the head, to Step. The head's
+// rows are cut from the anchor as always; its last row ends where the end part
+// begins, which changes nothing at a line break or a frame and elsewhere may
+// end that one row early. A trim past what the head has laid out cuts its rows
+// afresh from the new front. Until the head is laid out RowCount counts its
+// rest from its bytes; every row visited is exact, and EnsureRows lays the
+// head out as far as the rows about to be shown.
 class TRowLayout
 {
 public:
     static constexpr std::size_t RowsPerMark = 64;
+    static constexpr std::size_t DefaultLazyBytes = 256 * 1024;
 
     TRowLayout();
 
@@ -58,6 +72,23 @@ public:
     // frames are followed too; they must be those of bytes.
     void Follow(const THistoryBytes &bytes, const TFrameMarks *frames = nullptr);
     void Clear();
+
+    // Histories longer than this are laid out lazily (tests use small values).
+    void SetLazyBytes(std::size_t bytes) { FLazyBytes = std::max<std::size_t>(bytes, 1); }
+    // Rows still to be laid out before the head is done.
+    [[nodiscard]] bool Pending() const { return HeadActive() && FHead.ScannedTo < FSeam; }
+    // Lays out about `bytes` more of the head; true while some is left.
+    bool Step(std::size_t bytes);
+    // Lays the head out through rows [first, first + count); true when that
+    // changed the row count or numbering.
+    bool EnsureRows(std::size_t first, std::size_t count);
+    // Lays the head out through pos, so that RowOf(pos) is exact.
+    bool EnsurePos(TTextPos pos);
+    // Where the laid-out part began (the head ends there), or None.
+    [[nodiscard]] std::uint64_t Seam() const { return HeadActive() ? FSeam : None; }
+    static constexpr std::uint64_t None = UINT64_MAX;
+    // The byte the first rows are cut from.
+    [[nodiscard]] std::uint64_t Anchor() const { return FAnchorByte; }
 
     [[nodiscard]] const THistoryBytes &Bytes() const { return FBytes; }
     [[nodiscard]] const TTextCells &Cells() const { return FCells; }
@@ -100,21 +131,55 @@ private:
     // unfinished last row; visit returns false to stop.
     using TRowVisit = std::function<bool(std::uint64_t, const TRowSpan &)>;
 
+    struct TMark
+    {
+        std::uint64_t Row = 0;
+        TTextPos Pos = 0;
+    };
+    // Rows cut from one start. The first row is walked from First, the wrap
+    // as it stood at TextBegin; later rows from a mark, the start of every
+    // RowsPerMark-th row. LeadingBreak: the text starts with the LF of a CR LF
+    // whose CR was trimmed, so the first row is that empty, broken line.
+    // Rows are counted from the chain's start; bytes up to Limit belong to it.
+    struct TChain
+    {
+        std::uint64_t FirstRow = 0; // the row that holds the chain's first shown character
+        TOrigin First;
+        bool LeadingBreak = false;
+        std::deque<TMark> Marks;
+        std::uint64_t EndedRows = 0; // rows ended so far
+        TWrapState Last;             // the wrap at the end of the scanned bytes
+        std::uint64_t ScannedTo = 0;
+        std::uint64_t Limit = UINT64_MAX;
+    };
+
     // Hex rows are arithmetic unless frames cut them.
     [[nodiscard]] bool IsHex() const { return FCells.Mode() == dmHex && !FFramed; }
+    [[nodiscard]] bool HeadActive() const { return FSeam != None; }
     [[nodiscard]] std::size_t DataColumns() const;
     // Feeds the characters from pos up to byte `toByte` through the wrap; emit
     // gets every row that ends and may stop the feed by returning false.
     void Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte, const TEmit &emit) const;
     void Rebuild();
-    void ScanNewBytes();
-    void MoveFirstRow(std::uint64_t newBegin);
-    [[nodiscard]] TOrigin OriginForRow(std::uint64_t row) const;
-    [[nodiscard]] TOrigin OriginForPos(TTextPos pos) const;
-    void Walk(const TOrigin &origin, const TRowVisit &visit) const;
-    // The last row whose start is at or before pos (Character and Mixed).
-    [[nodiscard]] std::uint64_t FindRow(TTextPos pos) const;
-    [[nodiscard]] std::uint64_t LastRow() const;
+    // joinCr: an LF at `at` joins a CR before it into one break.
+    void StartChain(TChain &chain, std::uint64_t at, std::uint64_t limit, bool joinCr) const;
+    // A byte at or before `from` (and not far) where a fresh row starts anyway.
+    [[nodiscard]] std::uint64_t SyncPoint(std::uint64_t from) const;
+    void Scan(TChain &chain, std::uint64_t to) const;
+    void MoveFirstRow(TChain &chain, std::uint64_t newBegin) const;
+    [[nodiscard]] std::uint64_t ChainEnd(const TChain &chain) const;
+    [[nodiscard]] TOrigin OriginForRow(const TChain &chain, std::uint64_t row) const;
+    [[nodiscard]] TOrigin OriginForPos(const TChain &chain, TTextPos pos) const;
+    // Visits the chain's rows from origin.Row on, unclipped, ending with its
+    // unfinished last row (none for a head that ends with a whole row).
+    void Walk(const TChain &chain, const TOrigin &origin, const TRowVisit &visit) const;
+    // Visits the chain's rows from `row` (counted from its FirstRow) on.
+    bool VisitChain(const TChain &chain, std::uint64_t row,
+                    const std::function<bool(const TRowSpan &)> &visit) const;
+    // The chain's row (from its FirstRow) whose start is at or before pos.
+    [[nodiscard]] std::uint64_t FindRow(const TChain &chain, TTextPos pos) const;
+    [[nodiscard]] std::uint64_t HeadRows() const;
+    [[nodiscard]] std::uint64_t MainRows() const;
     [[nodiscard]] TRowSpan Clipped(TRowSpan span) const;
     // Hex: bytes per row; 0 means two rows per byte, for a one-column view.
     [[nodiscard]] std::uint64_t HexRowBytes() const;
@@ -127,24 +192,15 @@ private:
     TFrameMarks FFrames;
     TTextCells FCells;
     std::size_t FColumns = 1;
-    std::uint64_t FAnchorByte = 0; // where the rows are cut from
-    std::uint64_t FFirstRow = 0;   // the row (counted from the anchor) that holds TextBegin
+    std::size_t FLazyBytes = DefaultLazyBytes;
+    std::uint64_t FAnchorByte = 0; // where the first rows are cut from
+    std::uint64_t FFirstRow = 0;   // Hex: the row (counted from the anchor) that holds TextBegin
 
-    // Character and Mixed. The first row is walked from FFirst, the wrap as it
-    // stood at TextBegin; later rows from a mark, the start of every
-    // RowsPerMark-th row. FLeadingBreak: the text starts with the LF of a CR LF
-    // whose CR was trimmed, so the first row is that empty, broken line.
-    struct TMark
-    {
-        std::uint64_t Row = 0;
-        TTextPos Pos = 0;
-    };
-    TOrigin FFirst;
-    bool FLeadingBreak = false;
-    std::deque<TMark> FMarks;
-    std::uint64_t FEndedRows = 0; // rows ended so far, counted from the anchor
-    TWrapState FLast;             // the wrap at the end of the scanned bytes
-    std::uint64_t FScannedTo = 0;
+    // Character and Mixed: the head [TextBegin, FSeam), when there is one,
+    // then the main chain from FSeam (or from the anchor) to the end.
+    std::uint64_t FSeam = None;
+    TChain FHead;
+    TChain FMain;
 };
 
 } // namespace kestrune

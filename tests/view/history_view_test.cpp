@@ -89,6 +89,20 @@ TEST_F(HistoryViewTest, ScrollToEndShowsTheLastRow)
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_EQ(View->FirstVisibleRow() + View->VisibleRows(), View->RowCount());
 
+    // Another representation of a long history is shown at its end at once,
+    // stays there while the rows before it are laid out, and its top is there
+    // when scrolled to.
+    View->SetLazyLayoutBytes(512);
+    View->ShowHistory(History, dmMixed, '{');
+    View->ScrollToEnd();
+    ASSERT_TRUE(View->Layout().Pending());
+    EXPECT_EQ(View->Layout().Row(View->RowCount() - 1).End, View->Layout().TextEnd());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !View->Layout().Pending(); }, 5000));
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(View->FirstVisibleRow() + View->VisibleRows(), View->RowCount());
+    bar->setValue(0);
+    EXPECT_EQ(View->Layout().Row(0).Start, View->Layout().TextBegin());
+
     // A text that fits leaves nothing to scroll.
     History.Clear();
     Show("short", dmCharacter);
