@@ -55,15 +55,22 @@ TListRun RunList(bool reading, int limitMs)
     ::listen(listener, 1);
     ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
     {
-        std::ofstream ini(dir.filePath("kestrune.ini").toStdString(), std::ios::binary);
+        std::ofstream ini(paths::SettingsFilePath(), std::ios::binary);
         ini << "[Main]\r\nMethod=TCPClient\r\nIPAddr=127.0.0.1\r\nRemotePort=" << ntohs(a.sin_port)
             << "\r\n";
         std::ofstream list(dir.filePath("list").toStdString(), std::ios::binary);
+        // Against a silent peer the frames are longer, so that they outgrow
+        // the kernel's socket buffers and the main channel's queue must wait.
+        const std::string line =
+            reading ? "S:H:01 02 03 04\n" : "S:S:" + std::string(64, 'x') + "\n";
         for (int i = 0; i < kLines; ++i)
-            list << "S:H:01 02 03 04\n";
+            list << line;
     }
     std::atomic<bool> stop{false};
     std::thread sink([&] {
+        pollfd waiting{listener, POLLIN, 0};
+        if (::poll(&waiting, 1, 10'000) != 1)
+            return;
         const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         char buf[65536];
         while (!stop) {
