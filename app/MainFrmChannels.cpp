@@ -5,9 +5,7 @@
 #include "app/MainFrm.h"
 #include "app/StatusLamp.h"
 #include "app/Timer.h"
-#include "common/IntText.h"
 #include "debugchannel/DbugIntf.h"
-#include "net/SocketError.h"
 #include "serial/COMExpertFrm.h"
 #include "serial/Comm.h"
 #include "serial/PinHelpFrm.h"
@@ -16,7 +14,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStatusBar>
