@@ -1,4 +1,5 @@
 #include "exchange/FrameIndex.h"
+#include "exchange/SharedChunks.h"
 
 #include <algorithm>
 
@@ -59,21 +60,7 @@ void TFrameMarks::Follow(const TFrameMarks &source)
 {
     FBegin = source.FBegin;
     FEnd = source.FEnd;
-    if (source.FChunks.empty()) {
-        FChunks.clear();
-        return;
-    }
-    const std::uint64_t firstBase = source.FChunks.front()->Base;
-    while (!FChunks.empty() && FChunks.front()->Base < firstBase)
-        FChunks.pop_front();
-    const std::size_t shared = FChunks.size();
-    if (shared == 0 || shared > source.FChunks.size() ||
-        FChunks.front() != source.FChunks.front() || FChunks.back() != source.FChunks[shared - 1]) {
-        FChunks = source.FChunks;
-        return;
-    }
-    for (std::size_t i = shared; i < source.FChunks.size(); ++i)
-        FChunks.push_back(source.FChunks[i]);
+    FollowChunks(FChunks, source.FChunks);
 }
 
 void TFrameMarks::Extend(const TFrameMarks &source)
@@ -84,13 +71,7 @@ void TFrameMarks::Extend(const TFrameMarks &source)
         FBegin = source.FBegin;
         return;
     }
-    if (source.FChunks.empty())
-        return;
-    const std::uint64_t lastBase = FChunks.back()->Base;
-    const std::uint64_t sourceFirst = source.FChunks.front()->Base;
-    std::size_t i = lastBase >= sourceFirst ? (lastBase - sourceFirst) / FrameChunkSize + 1 : 0;
-    for (; i < source.FChunks.size(); ++i)
-        FChunks.push_back(source.FChunks[i]);
+    ExtendChunks(FChunks, source.FChunks, FrameChunkSize);
 }
 
 void TFrameMarks::Reset()

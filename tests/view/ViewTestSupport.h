@@ -1,13 +1,30 @@
 #pragma once
 
+#include "app/view/HistoryView.h"
 #include "app/view/RowLayout.h"
 #include "codec/Format.h"
 
+#include <QFontDatabase>
+#include <QTest>
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace kestrune::testing {
+
+// A history view as the tests look at it: the fixed font, a fixed size, shown.
+inline std::unique_ptr<THistoryView> ShownView()
+{
+    auto view = std::make_unique<THistoryView>();
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view->resize(420, 220);
+    view->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    return view;
+}
 
 // A row as text offsets into FormatData of the shown bytes.
 struct TTextRow

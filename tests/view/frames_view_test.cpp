@@ -2,6 +2,7 @@
 // reference after random appends and trims in every representation, rows that
 // start at frames and wrap under the data column, and a search that finds what
 // a naive scan finds, in slices that leave the event loop its turns.
+#include "ViewTestSupport.h"
 #include "app/view/HistoryView.h"
 #include "codec/Format.h"
 
@@ -48,14 +49,7 @@ std::string FramedReference(const THistoryView &view, const TBoundedHistory &his
 class FramesViewTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        View = std::make_unique<THistoryView>();
-        View->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-        View->resize(420, 220);
-        View->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(View.get()));
-    }
+    void SetUp() override { View = testing::ShownView(); }
 
     std::unique_ptr<THistoryView> View;
 };

@@ -1,3 +1,4 @@
+#include "ViewTestSupport.h"
 #include "app/view/HistoryView.h"
 #include "codec/Format.h"
 
@@ -34,11 +35,7 @@ class HistoryViewTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        View = std::make_unique<THistoryView>();
-        View->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-        View->resize(420, 220);
-        View->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(View.get()));
+        View = testing::ShownView();
         View->SetReport([this](const QString &text, bool error) {
             Reports.push_back(text);
             Errors += error ? 1 : 0;
