@@ -31,11 +31,6 @@
 
 namespace kestrune {
 
-namespace {
-constexpr int TabCommunicate = 0;
-constexpr int TabTransfer = 1;
-} // namespace
-
 TfrmMain::TfrmMain(QWidget *parent)
     : QMainWindow(parent), FEngine(this), FIni(paths::SettingsFilePath())
 {

@@ -116,6 +116,10 @@ public:
     [[nodiscard]] const TChannel &TransferChannel() const { return FTransferChannel; }
 
 private:
+    // The pages of tabSetting.
+    static constexpr int TabCommunicate = 0;
+    static constexpr int TabTransfer = 1;
+
     void BuildWidgets();
     QWidget *BuildSettingsColumn();
     QWidget *BuildDataArea();
@@ -208,8 +212,6 @@ private:
     QLabel *Label1 = nullptr;
     TfrmPinHelp *FPinHelp = nullptr;
 
-    // Runs `handler` for every event `target` receives; true swallows the event.
-    void HookEvents(QObject *target, std::function<bool(QEvent *)> handler);
     void ArmViewRedraw();
 
     // Everything but the drawing.

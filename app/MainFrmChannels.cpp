@@ -20,8 +20,6 @@
 namespace kestrune {
 
 namespace {
-constexpr int TabCommunicate = 0;
-constexpr int TabTransfer = 1;
 // Long enough to read, short enough not to linger over later news.
 constexpr int StatusMessageMs = 15000;
 } // namespace

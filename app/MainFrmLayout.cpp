@@ -4,6 +4,7 @@
 #include "app/MainFrm.h"
 #include "app/PortComboBox.h"
 #include "app/StatusLamp.h"
+#include "app/WidgetKit.h"
 #include "app/view/HistoryView.h"
 
 #include <QCheckBox>
@@ -30,91 +31,6 @@
 #include <algorithm>
 
 namespace kestrune {
-
-namespace {
-
-template <typename W> W *named(W *widget, const char *name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-QFont fixedFont(int points)
-{
-    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    f.setPointSize(points);
-    return f;
-}
-
-// A status pane at least as wide as designed and never narrower than its text,
-// which changes as the program runs. A pane without a designed width fills the
-// rest of the bar; it gives way only beyond a text of some 48 characters, so a
-// long host name cannot push the window off the screen.
-class TStatusPane : public QLabel
-{
-public:
-    explicit TStatusPane(int designWidth) : FDesignWidth(designWidth) {}
-
-    QSize sizeHint() const override
-    {
-        QSize size = QLabel::sizeHint();
-        size.setWidth(std::max(size.width(), FDesignWidth));
-        return size;
-    }
-
-    QSize minimumSizeHint() const override
-    {
-        QSize size = sizeHint();
-        if (FDesignWidth == 0)
-            size.setWidth(std::min(size.width(), 48 * fontMetrics().averageCharWidth()));
-        return size;
-    }
-
-private:
-    int FDesignWidth;
-};
-
-QLabel *paneLabel(const char *name, int width)
-{
-    auto *label = named(new TStatusPane(width), name);
-    label->setFrameShape(QFrame::Panel);
-    label->setFrameShadow(QFrame::Sunken);
-    return label;
-}
-
-// A choice list whose text field holds its longest entry in any font: the
-// style's own estimate falls a few pixels short at large font sizes.
-class TChoiceBox : public QComboBox
-{
-public:
-    QSize sizeHint() const override
-    {
-        QSize size = QComboBox::sizeHint();
-        int longest = 0;
-        for (int i = 0; i < count(); ++i)
-            longest = std::max(longest, fontMetrics().horizontalAdvance(itemText(i)));
-        QStyleOptionComboBox opt;
-        initStyleOption(&opt);
-        opt.rect = QRect(QPoint(), size);
-        const int field =
-            style()
-                ->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this)
-                .width();
-        // An edit field keeps 2 pixels of its own beside the text.
-        const int margins = isEditable() ? 4 : 0;
-        size.rwidth() += std::max(0, longest + margins - field);
-        return size;
-    }
-};
-
-QComboBox *dropDown(const char *name)
-{
-    auto *box = named(new TChoiceBox, name);
-    box->setEditable(false);
-    return box;
-}
-
-} // namespace
 
 void TfrmMain::BuildWidgets()
 {

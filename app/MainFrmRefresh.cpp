@@ -2,55 +2,20 @@
 #include "app/MainFrm.h"
 
 #include "app/Dialogs.h"
+#include "app/WidgetKit.h"
 #include "codec/DataMode.h"
 #include "codec/EscChar.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QEvent>
-#include <QFocusEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
-#include <functional>
 
 namespace kestrune {
 
-namespace {
-
-// Calls `action` whenever the watched widget loses the focus to another widget
-// of the window. QLineEdit::editingFinished is no substitute: it stays silent
-// when the text has not changed since it last fired, so an invalid size would be
-// refused only once.
-class TFocusLeaveFilter : public QObject
-{
-public:
-    TFocusLeaveFilter(QObject *parent, std::function<void()> action)
-        : QObject(parent), FAction(std::move(action))
-    {
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::FocusOut) {
-            // Switching windows or opening a menu keeps the focus inside the edit.
-            const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-                FAction();
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<void()> FAction;
-};
-
-} // namespace
-
 void TfrmMain::ConnectRefreshHandlers()
 {
-    edtBufSize->installEventFilter(new TFocusLeaveFilter(
-        edtBufSize, [this] { dialogs::Guarded([this] { edtBufSizeExit(); }); }));
+    OnFocusLeave(edtBufSize, [this] { dialogs::Guarded([this] { edtBufSizeExit(); }); });
     // Kept as typed, also while it is no size, as the file keeps it.
     connect(edtBufSize, &QLineEdit::textChanged, this, [this](const QString &text) {
         FEngine.General().BufSizeText = text.toUtf8().toStdString();

@@ -2,6 +2,7 @@
 // pause boxes and the counters' panes.
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
+#include "app/WidgetKit.h"
 #include "app/view/HistoryView.h"
 #include "common/LocalDateTime.h"
 #include "exchange/StatusTexts.h"

@@ -20,27 +20,7 @@ namespace {
 // spend its time formatting 64 KiB histories.
 constexpr qint64 RedrawIntervalMs = 30;
 
-class TEventHook : public QObject
-{
-public:
-    TEventHook(QObject *parent, std::function<bool(QEvent *)> handler)
-        : QObject(parent), FHandler(std::move(handler))
-    {
-    }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override { return FHandler(event); }
-
-private:
-    std::function<bool(QEvent *)> FHandler;
-};
-
 } // namespace
-
-void TfrmMain::HookEvents(QObject *target, std::function<bool(QEvent *)> handler)
-{
-    target->installEventFilter(new TEventHook(target, std::move(handler)));
-}
 
 void TfrmMain::ConnectViewHandlers()
 {

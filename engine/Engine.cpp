@@ -137,6 +137,8 @@ void TEngine::SetRelayChecked(std::size_t index, bool checked)
 std::unique_ptr<TTransport> TEngine::OpenTransport(const TChannel &channel)
 {
     try {
+        if (FTransportFactory)
+            return FTransportFactory(channel);
         return OpenChannelTransport(channel, OnCommCreated);
     } catch (const ECommsError &e) {
         Report(TEngineError::OpenFailed,

@@ -91,6 +91,10 @@ public:
     [[nodiscard]] const TSession &Session() const { return FSession; }
     // Test seam: sees every serial component before it opens.
     std::function<void(TComm &)> OnCommCreated;
+    // Test seam: opens the transports in place of the real ones; throwing
+    // std::exception is a channel that does not open.
+    using TTransportFactory = std::function<std::unique_ptr<TTransport>(const TChannel &)>;
+    void SetTransportFactory(TTransportFactory factory) { FTransportFactory = std::move(factory); }
 
     // --- Sending -----------------------------------------------------------
     // True while the typed frame may go out: the main link has a peer and no
@@ -193,6 +197,7 @@ private:
     void LinkChangedForList();
     void ListProgress(const std::string &text);
 
+    TTransportFactory FTransportFactory;
     std::unique_ptr<QObject> FOwnContext;
     QObject *FContext;
     TSettings FSettings;

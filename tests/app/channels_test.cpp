@@ -205,10 +205,35 @@ TEST_F(ChannelTest, SerialPortPickedWithMarkOpensWithoutIt)
     find<QComboBox>("cboCOMPort")->setEditText(QString::fromStdString(pty.SlavePath() + "*"));
     clickStart();
     ASSERT_TRUE(isOpen()) << (messages.empty() ? "" : messages[0].text.toStdString());
-    EXPECT_EQ(window->Engine().Settings().Main.Port, pty.SlavePath() + "*") << "the record keeps its mark";
+    EXPECT_EQ(window->Engine().Settings().Main.Port, pty.SlavePath() + "*")
+        << "the record keeps its mark";
     EXPECT_EQ(find<QLabel>("stpMain")->text().toStdString(),
               "Serial," + pty.SlavePath() + "*,9600,8,N,1");
     EXPECT_EQ(lamp(), QColor(0, 255, 0));
+}
+
+// The README's relay procedure: type the port, visit the "Transfer" tab, come
+// back and start. Keys and clicks go where a user's would.
+TEST_F(ChannelTest, ATypedPortSurvivesAVisitToTheTransferTabAndIsTheOneOpened)
+{
+    TPty pty;
+    ASSERT_TRUE(pty.Valid());
+    open();
+    window->show();
+    auto *port = find<QComboBox>("cboCOMPort");
+    port->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QString::fromStdString(pty.SlavePath()));
+    auto *tabs = find<QTabBar>("tabSetting");
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ASSERT_EQ(tabs->currentIndex(), 1);
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    ASSERT_EQ(tabs->currentIndex(), 0);
+    EXPECT_EQ(port->currentText().toStdString(), pty.SlavePath());
+    clickStart();
+    ASSERT_TRUE(isOpen()) << (messages.empty() ? "" : messages[0].text.toStdString());
+    EXPECT_EQ(window->Engine().Settings().Main.Port, pty.SlavePath());
 }
 
 TEST_F(ChannelTest, SerialHangUpClosesEverythingAndSaysSoOnce)
@@ -274,7 +299,8 @@ TEST_F(ChannelTest, TimeoutsDialogStoresUnsignedValues)
     auto *advanced = find<QPushButton>("btnCOMExpert");
     answerTimeoutsDialog("btnCancel", "5");
     QTest::mouseClick(advanced, Qt::LeftButton);
-    EXPECT_EQ(window->Engine().Settings().Main.ReadIntervalTimeout, 100u) << "Cancel changes nothing";
+    EXPECT_EQ(window->Engine().Settings().Main.ReadIntervalTimeout, 100u)
+        << "Cancel changes nothing";
 
     answerTimeoutsDialog("btnOK", "-1");
     QTest::mouseClick(advanced, Qt::LeftButton);

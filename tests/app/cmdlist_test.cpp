@@ -197,7 +197,8 @@ TEST_F(CommandListTest, LongListYieldsToTheEventLoopAndWaitsForAFullQueue)
     ASSERT_TRUE(WaitFor(
         [&] {
             mostQueued = std::max(mostQueued, window->Engine().Session().MainQueuedBytes());
-            return sendPane().startsWith("Send: ") && window->Engine().Session().MainQueuedBytes() > 1000000;
+            return sendPane().startsWith("Send: ") &&
+                   window->Engine().Session().MainQueuedBytes() > 1000000;
         },
         20000));
     Pump(300);

@@ -94,7 +94,8 @@ TEST_F(FramesTest, EachDatagramIsALineWithItsTimeAndTheOptionIsSaved)
         ASSERT_TRUE(peer.SendTo(d, local));
         all += d;
         ASSERT_TRUE(WaitFor([&] {
-            return window->Engine().RecvFrames().Size() == static_cast<std::size_t>(&d - &datagrams[0]) + 1;
+            return window->Engine().RecvFrames().Size() ==
+                   static_cast<std::size_t>(&d - &datagrams[0]) + 1;
         }));
         Pump(20);
     }
@@ -167,8 +168,8 @@ TEST_F(FramesTest, FindBarCountsMatchesAndStepsThroughThem)
     // the frame boundary, the text search in Mixed finds "OK" twice.
     for (const char *d : {"OK\r", "\nOK"}) {
         ASSERT_TRUE(peer.SendTo(d, local));
-        ASSERT_TRUE(
-            WaitFor([&] { return window->Engine().RecvFrames().Size() == (d[0] == 'O' ? 1u : 2u); }));
+        ASSERT_TRUE(WaitFor(
+            [&] { return window->Engine().RecvFrames().Size() == (d[0] == 'O' ? 1u : 2u); }));
     }
     window->FlushViewRedraw();
     THistoryView *view = recv();

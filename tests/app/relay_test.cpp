@@ -285,10 +285,7 @@ int OpenRawPty(int flags, std::string &slave)
 class TSlowSerialSink
 {
 public:
-    TSlowSerialSink()
-    {
-        FMaster = OpenRawPty(0, FSlave);
-    }
+    TSlowSerialSink() { FMaster = OpenRawPty(0, FSlave); }
     ~TSlowSerialSink()
     {
         Stop();
@@ -461,10 +458,7 @@ namespace {
 class TUartSource
 {
 public:
-    TUartSource()
-    {
-        FMaster = OpenRawPty(O_NONBLOCK, FSlave);
-    }
+    TUartSource() { FMaster = OpenRawPty(O_NONBLOCK, FSlave); }
     ~TUartSource()
     {
         if (FThread.joinable())

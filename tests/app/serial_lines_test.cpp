@@ -112,7 +112,8 @@ TEST_F(SerialLinesTest, WithReopenOnAVanishedDeviceIsAwaitedAndReopenedBehindIts
     EXPECT_FALSE(dtr->isEnabled()) << "no output can be set while the device is away";
     for (int i = 0; i < 8; ++i)
         floodStep(server, nullptr, chunk); // the flood goes on into nothing
-    ASSERT_TRUE(WaitFor([&] { return window->Engine().Session().DroppedBytes() >= 8 * chunk.size(); }));
+    ASSERT_TRUE(
+        WaitFor([&] { return window->Engine().Session().DroppedBytes() >= 8 * chunk.size(); }));
     EXPECT_TRUE(droppedHint().contains(QString::number(window->Engine().Session().DroppedBytes())))
         << droppedHint().toStdString();
 
@@ -262,7 +263,8 @@ TEST_F(SerialLinesTest, NewKeysLoadWithDefaultsAndAreWrittenAfterTheOthers)
     EXPECT_EQ(window->Engine().Settings().Main.FlowControl, TFlowControl::XonXoff);
     EXPECT_TRUE(window->Engine().Settings().Main.ReopenOnReturn);
     ASSERT_EQ(window->Engine().Relays().size(), 1u);
-    EXPECT_EQ(window->Engine().Relays()[0].Channel.FlowControl, TFlowControl::None) << "an older section";
+    EXPECT_EQ(window->Engine().Relays()[0].Channel.FlowControl, TFlowControl::None)
+        << "an older section";
     EXPECT_FALSE(window->Engine().Relays()[0].Channel.ReopenOnReturn);
 
     // The dialog edits them with the time-outs: Cancel keeps, OK stores.

@@ -236,7 +236,8 @@ TEST_F(MainWindowTest, GarbageSettingsFileStartsWithDefaults)
         garbage[i] = static_cast<char>(i % 256);
     writeSettings("[Main]\nPort=" + garbage + "\n[Other]\nTransNum=2\nTransNum=9\n" + garbage);
     open();
-    EXPECT_EQ(window->Engine().Settings().Main.Port.size(), 2047u) << "values are cut at 2047 characters";
+    EXPECT_EQ(window->Engine().Settings().Main.Port.size(), 2047u)
+        << "values are cut at 2047 characters";
     EXPECT_EQ(window->Engine().Relays().size(), 2u) << "the first of duplicate keys counts";
     EXPECT_TRUE(messages.empty());
 }
