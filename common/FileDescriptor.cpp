@@ -109,18 +109,53 @@ int AppendToFile(const std::string &path, std::string_view bytes)
     return file.Fd.Close();
 }
 
-std::optional<std::string> ReadWholeFile(const std::string &path)
+int AppendRecord(const std::string &path, std::string_view record)
 {
-    TOpenedFile file = OpenFile(path, O_RDONLY | O_NONBLOCK);
+    TOpenedFile file = OpenFile(path, O_RDWR | O_APPEND | O_CREAT);
     if (file.Error != 0)
-        return std::nullopt;
+        return file.Error;
     struct stat status
     {
     };
-    if (::fstat(file.Fd.Get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return std::nullopt;
+    // The file's last byte; a line break stands for an empty file or a device.
+    char last = '\n';
+    if (::fstat(file.Fd.Get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        if (::pread(file.Fd.Get(), &last, 1, status.st_size - 1) != 1)
+            last = '\n';
+    }
+    // One text, so appenders to the same file never come between the two.
+    std::string text;
+    if (last != '\n') {
+        text.reserve(record.size() + 2);
+        text = "\r\n";
+        text += record;
+        record = text;
+    }
+    if (const int error = WriteAll(file.Fd.Get(), record); error != 0)
+        return error;
+    return file.Fd.Close();
+}
+
+int ReadRegularFile(const std::string &path, std::string &out)
+{
+    // Non-blocking, so a pipe in the way is refused rather than waited on.
+    TOpenedFile file = OpenFile(path, O_RDONLY | O_NONBLOCK);
+    if (file.Error != 0)
+        return file.Error;
+    struct stat status
+    {
+    };
+    if (::fstat(file.Fd.Get(), &status) != 0)
+        return errno;
+    if (!S_ISREG(status.st_mode))
+        return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return ReadToEnd(file.Fd.Get(), out);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string &path)
+{
     std::string data;
-    if (ReadToEnd(file.Fd.Get(), data) != 0)
+    if (ReadRegularFile(path, data) != 0)
         return std::nullopt;
     return data;
 }

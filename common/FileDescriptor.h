@@ -57,6 +57,17 @@ struct TOpenedFile
 // it again, so each append is in the file when this returns: 0 or the error.
 [[nodiscard]] int AppendToFile(const std::string &path, std::string_view bytes);
 
+// Appends one record, a text that ends with a line break, to the file at
+// `path` as AppendToFile does. When the file does not end with a line break
+// (a record cut short by a full disk), CR LF goes first, so the record starts
+// on a line of its own. 0 or the error.
+[[nodiscard]] int AppendRecord(const std::string &path, std::string_view record);
+
+// Reads a whole regular file into `out`: 0, or the error: ENOENT when it is
+// missing, EISDIR for a folder, EINVAL for anything else that is not a
+// regular file (a device, a pipe).
+[[nodiscard]] int ReadRegularFile(const std::string &path, std::string &out);
+
 // Reads a whole regular file; nullopt when it is missing, not a regular file or unreadable.
 [[nodiscard]] std::optional<std::string> ReadWholeFile(const std::string &path);
 
