@@ -7,6 +7,10 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 // The real program, copied into a folder of its own so its settings file lands there.
 class ProgramTest : public ::testing::TestWithParam<int>
@@ -43,6 +47,56 @@ TEST_P(ProgramTest, TerminationSignalClosesTheWindowAndSavesSettings)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+// The disk is full when the settings are saved on the way out after a
+// termination signal: the reason goes to standard error and the program ends,
+// with the file as it was. No box waits for someone to press OK, and a second
+// signal is not needed (nor, before, was it heard).
+TEST(ProgramExitSave, AFullDiskAfterASignalIsReportedAndTheProgramEnds)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string program = dir.filePath("kestrune").toStdString();
+    std::filesystem::copy_file(KESTRUNE_PROGRAM, program);
+    const std::string ini = program + ".ini";
+    kestrune::TIniFile seed(ini);
+    seed.WriteString("Other", "SendText", "kept");
+    seed.UpdateFile();
+    const std::string seeded = kestrune::ReadWholeFile(ini).value_or("");
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(dir.path());
+    // Files of the program may not grow past 64 bytes: the disk is full.
+    process.setChildProcessModifier([] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64, 64};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    // The program has read its settings once it closes the file again.
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, ini.c_str(), IN_CLOSE_NOWRITE), 0);
+    process.start(QString::fromStdString(program), {});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    pollfd ready{watch, POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 20000), 1);
+    ::close(watch);
+
+    const auto pid = static_cast<pid_t>(process.processId());
+    ::kill(pid, SIGTERM);
+    bool ended = process.waitForFinished(5000);
+    if (!ended) {
+        ::kill(pid, SIGTERM);
+        ended = process.waitForFinished(5000);
+    }
+    ASSERT_TRUE(ended) << "still waiting for someone to press OK";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    const std::string errors = process.readAllStandardError().toStdString();
+    EXPECT_NE(errors.find("Unable to write to " + ini), std::string::npos) << errors;
+    EXPECT_EQ(kestrune::ReadWholeFile(ini), seeded);
+}
 
 // Without a display the program says what it needs in one line and ends with
 // status 2, before Qt would abort; it writes no settings.

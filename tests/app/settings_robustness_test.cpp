@@ -4,6 +4,7 @@
 #include "MainWindowFixture.h"
 
 #include "common/IniFile.h"
+#include "support/UnreadableFile.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -110,6 +111,25 @@ TEST_F(MainWindowTest, ANumberThatDoesNotConvertAtExitStillSavesTheRest)
     EXPECT_NE(saved.find("AutoSendPeriod=250\r\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("SendText=Marlowen\r\n"), std::string::npos) << saved;
     EXPECT_EQ(sectionText(saved, "Trans0"), relaySection(0, "0", 2000));
+}
+
+// A settings file the program may not read: the window starts with the
+// defaults, and the exit leaves the file as it was, relays and all, without a
+// second word about it.
+TEST_F(MainWindowTest, ASettingsFileThatCannotBeReadIsNotOverwrittenAtExit)
+{
+    const std::string stored =
+        "[Main]\r\nMethod=UDP\r\n[Other]\r\nTransNum=1\r\n" + relaySection(0, "1", 2000);
+    writeSettings(stored);
+    {
+        const TUnreadableFile denied(settingsPath());
+        open();
+    }
+    EXPECT_TRUE(window->RelayChannels().empty()) << "started with the defaults";
+    const std::size_t atStart = messages.size();
+    close();
+    EXPECT_EQ(readSettings(), stored);
+    EXPECT_EQ(messages.size(), atStart);
 }
 
 // Two copies of the real program, each started on its own version of one
