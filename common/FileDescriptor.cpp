@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,7 +111,31 @@ int AppendToFile(const std::string &path, std::string_view bytes)
     return file.Fd.Close();
 }
 
-int AppendRecord(const std::string &path, std::string_view record)
+namespace {
+
+// Files whose last append failed, perhaps after a part of its record was in.
+std::mutex cutFilesLock;
+std::set<std::string, std::less<>> cutFiles;
+
+bool mayEndInACut(const std::string &path)
+{
+    const std::lock_guard<std::mutex> lock(cutFilesLock);
+    return cutFiles.contains(path);
+}
+
+int noteOutcome(const std::string &path, int error)
+{
+    const std::lock_guard<std::mutex> lock(cutFilesLock);
+    if (error != 0)
+        cutFiles.insert(path);
+    else
+        cutFiles.erase(path);
+    return error;
+}
+
+// An append that first looks at the file's last byte: it costs two calls
+// more, so it is made only after a failure.
+int appendOnANewLine(const std::string &path, std::string_view record)
 {
     TOpenedFile file = OpenFile(path, O_RDWR | O_APPEND | O_CREAT);
     if (file.Error != 0)
@@ -117,13 +143,12 @@ int AppendRecord(const std::string &path, std::string_view record)
     struct stat status
     {
     };
-    // The file's last byte; a line break stands for an empty file or a device.
     char last = '\n';
     if (::fstat(file.Fd.Get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
         if (::pread(file.Fd.Get(), &last, 1, status.st_size - 1) != 1)
             last = '\n';
     }
-    // One text, so appenders to the same file never come between the two.
+    // One text, so another appender never comes between the two.
     std::string text;
     if (last != '\n') {
         text.reserve(record.size() + 2);
@@ -134,6 +159,14 @@ int AppendRecord(const std::string &path, std::string_view record)
     if (const int error = WriteAll(file.Fd.Get(), record); error != 0)
         return error;
     return file.Fd.Close();
+}
+
+} // namespace
+
+int AppendRecord(const std::string &path, std::string_view record)
+{
+    return noteOutcome(path, mayEndInACut(path) ? appendOnANewLine(path, record)
+                                                : AppendToFile(path, record));
 }
 
 int ReadRegularFile(const std::string &path, std::string &out)

@@ -58,9 +58,10 @@ struct TOpenedFile
 [[nodiscard]] int AppendToFile(const std::string &path, std::string_view bytes);
 
 // Appends one record, a text that ends with a line break, to the file at
-// `path` as AppendToFile does. When the file does not end with a line break
-// (a record cut short by a full disk), CR LF goes first, so the record starts
-// on a line of its own. 0 or the error.
+// `path` as AppendToFile does: 0 or the error. After an append to the same
+// path failed (a full disk may have cut its record short), the next one
+// starts on a line of its own: when the file does not end with a line break,
+// CR LF goes first.
 [[nodiscard]] int AppendRecord(const std::string &path, std::string_view record);
 
 // Reads a whole regular file into `out`: 0, or the error: ENOENT when it is
