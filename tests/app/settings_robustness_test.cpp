@@ -2,6 +2,7 @@
 // huge counts, unknown content, line breaks in texts, numbers that do not
 // convert at exit, two copies exiting at once.
 #include "MainWindowFixture.h"
+#include "ProgramCopy.h"
 
 #include "common/IniFile.h"
 #include "support/UnreadableFile.h"
@@ -10,14 +11,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QSpinBox>
 #include <csignal>
-#include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <sys/inotify.h>
-#include <unistd.h>
 
 using namespace kestrune;
 
@@ -137,11 +133,8 @@ TEST_F(MainWindowTest, ASettingsFileThatCannotBeReadIsNotOverwrittenAtExit)
 // one copy's whole file: its relay count, its relay sections, its unknown keys.
 TEST(ProgramCopies, ExitingTogetherLeaveOneCopysWholeFile)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string program = dir.filePath("kestrune").toStdString();
-    std::filesystem::copy_file(KESTRUNE_PROGRAM, program);
-    const std::string ini = program + ".ini";
+    const TProgramCopy program;
+    const std::string &ini = program.Ini;
     auto version = [](const std::string &who, int relays, int firstPort) {
         std::string text = "[Other]\r\nTransNum=" + std::to_string(relays) + "\r\nWho=" + who +
                            "\r\n[Plugin]\r\nMark=" + who + "\r\n";
@@ -149,9 +142,6 @@ TEST(ProgramCopies, ExitingTogetherLeaveOneCopysWholeFile)
             text += relaySection(i, "1", firstPort + i);
         return text;
     };
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         QProcess copies[2];
@@ -159,16 +149,7 @@ TEST(ProgramCopies, ExitingTogetherLeaveOneCopysWholeFile)
                                                                 {"B", version("B", 5, 3000)}};
         for (int i = 0; i < 2; ++i) {
             std::ofstream(ini, std::ios::binary | std::ios::trunc) << versions[i].second;
-            // The copy has read the file once it closes it again without writing.
-            const int watch = ::inotify_init1(IN_CLOEXEC);
-            ASSERT_GE(::inotify_add_watch(watch, ini.c_str(), IN_CLOSE_NOWRITE), 0);
-            copies[i].setProcessEnvironment(env);
-            copies[i].setWorkingDirectory(dir.path());
-            copies[i].start(QString::fromStdString(program), {});
-            ASSERT_TRUE(copies[i].waitForStarted(10000));
-            pollfd ready{watch, POLLIN, 0};
-            ASSERT_EQ(::poll(&ready, 1, 20000), 1) << "copy " << versions[i].first;
-            ::close(watch);
+            ASSERT_TRUE(program.StartAndAwaitSettingsRead(copies[i])) << versions[i].first;
         }
         for (QProcess &copy : copies)
             ::kill(static_cast<pid_t>(copy.processId()), SIGTERM);
