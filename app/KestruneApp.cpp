@@ -62,7 +62,7 @@ int TKestruneApp::Run()
     std::unique_ptr<TfrmMain> frmMain;
     // From before the window is built until after the exit steps, which may
     // show a box of their own: a signal ends any wait.
-    const TTerminationSignals onSignal([&frmMain] {
+    const TTerminationSignals termination([&frmMain] {
         // Empty while the window is being destroyed by the exit steps.
         if (frmMain)
             frmMain->close();

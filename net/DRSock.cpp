@@ -149,7 +149,7 @@ void TDRSock::StartServer()
     if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
     TFileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (fd.Get() < 0)
+    if (!fd.IsOpen())
         throw ESocketError("Error create a socket");
     // Lets a restarted server bind while connections of the last run linger.
     const int on = 1;
@@ -173,7 +173,7 @@ void TDRSock::StartClient()
         throw ESocketError("Control already started.");
     const sockaddr_in remote = ipv4Address(ResolveHost(RemoteHost), RemotePort);
     TFileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (fd.Get() < 0)
+    if (!fd.IsOpen())
         throw ESocketError("Error create a socket");
     // May run other handlers, which may stop or delete this endpoint: after a
     // failure nothing of it is touched.
@@ -250,7 +250,7 @@ void TDRSock::StartUDP()
     if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
     TFileDescriptor fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (fd.Get() < 0)
+    if (!fd.IsOpen())
         throw ESocketError("Error create a socket");
     const sockaddr_in local = ipv4Address(htonl(INADDR_ANY), LocalPort);
     if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
