@@ -121,7 +121,7 @@ TEST_F(MainWindowTest, ASettingsFileThatCannotBeReadIsNotOverwrittenAtExit)
         const TUnreadableFile denied(settingsPath());
         open();
     }
-    EXPECT_TRUE(window->RelayChannels().empty()) << "started with the defaults";
+    EXPECT_EQ(find<QListWidget>("lstTransmit")->count(), 0) << "started with the defaults";
     const std::size_t atStart = messages.size();
     close();
     EXPECT_EQ(readSettings(), stored);
