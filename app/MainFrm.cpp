@@ -1,10 +1,10 @@
 #include "app/MainFrm.h"
 
-#include "app/ChoiceLists.h"
 #include "app/Dialogs.h"
 #include "app/StatusLamp.h"
 #include "app/view/HistoryView.h"
 #include "common/AppPaths.h"
+#include "engine/ChoiceLists.h"
 #include "net/AddressHelpers.h"
 #include "serial/PortList.h"
 
@@ -34,18 +34,10 @@ namespace kestrune {
 namespace {
 constexpr int TabCommunicate = 0;
 constexpr int TabTransfer = 1;
-// A settings file may claim any number of relay sections; more than this many
-// would only stall start-up and fill the memory.
-constexpr std::int32_t MaxRelayChannels = 1000;
 } // namespace
 
 TfrmMain::TfrmMain(QWidget *parent)
-    : QMainWindow(parent),
-      // Deferred work of the session (joined writes, retired transports)
-      // runs on a later turn of this window's event loop.
-      FSession(
-          [this](std::function<void()> action) { QTimer::singleShot(0, this, std::move(action)); }),
-      FIni(paths::SettingsFilePath())
+    : QMainWindow(parent), FEngine(this), FIni(paths::SettingsFilePath())
 {
     setObjectName(QStringLiteral("frmMain"));
     BuildWidgets();
@@ -62,7 +54,7 @@ TfrmMain::~TfrmMain()
         dialogs::Guarded([this] { FormDestroy(); });
     dialogs::SetStatusHook({});
     // Whatever the exit steps did not reach is released here, transports first.
-    FSession.CloseAll();
+    FEngine.Stop();
 }
 
 void TfrmMain::ConnectHandlers()
@@ -76,9 +68,9 @@ void TfrmMain::ConnectHandlers()
     connect(tabSetting, &QTabBar::currentChanged, this,
             [this] { dialogs::Guarded([this] { tabSettingChange(); }); });
     connect(chkLeaderTail, &QCheckBox::toggled, this, [this] { chkLeaderTailClick(); });
+    ConnectEngine();
     ConnectChannelHandlers();
     ConnectSendHandlers();
-    ConnectReceiveHandlers();
     ConnectRelayHandlers();
     ConnectCommandListHandlers();
     ConnectRefreshHandlers();
@@ -95,14 +87,6 @@ void TfrmMain::FormCreate()
     grbCommParam->layout()->addWidget(pnlNetSetting);
     pnlNetSetting->hide();
 
-    // Counters, relay list and history limit start from nothing; the settings
-    // loaded below may change the limit.
-    FRecvBytes = 0;
-    FSendBytes = 0;
-    FSendPackets = 0;
-    FRelayChannels.clear();
-    FBufSize = 65536;
-
     // The address pane, so the user knows which address a peer should use.
     ShowAddressPane();
 
@@ -114,35 +98,18 @@ void TfrmMain::FormCreate()
     // The choice lists must be filled before settings can select in them.
     FillSerialLists();
 
-    // The main channel, into the panel.
-    LoadChannelSettings("Main", FMainChannel);
-    SyncChannelUI(FMainChannel, true);
-
+    FEngine.SetSettings(LoadSettings(FIni));
+    TChannel &main = FEngine.MainChannel();
+    SyncChannelUI(main, true);
     // Serial ports; the mark "*" is for display only and never stored.
     cboCOMPort->clear();
     for (const std::string &port : BuildPortList())
         cboCOMPort->addItem(QString::fromUtf8(port));
-    if (!FMainChannel.Port.empty() && FMainChannel.Port.back() == '*')
-        FMainChannel.Port.pop_back();
-    cboCOMPort->setEditText(QString::fromUtf8(FMainChannel.Port));
+    cboCOMPort->setEditText(QString::fromUtf8(main.Port));
 
     // The "Transfer" tab starts from the main channel's settings.
-    FTransferChannel = FMainChannel;
-
-    // Relay channels, each with its mark, at most MaxRelayChannels of them
-    // whatever the file says.
-    const std::int32_t transNum =
-        std::clamp<std::int32_t>(FIni.ReadInteger("Other", "TransNum", 0), 0, MaxRelayChannels);
-    for (std::int32_t i = 0; i < transNum; ++i) {
-        auto relay = std::make_unique<TChannel>();
-        const bool enabled = LoadChannelSettings("Trans" + std::to_string(i), *relay);
-        auto *item = new QListWidgetItem(QString::fromUtf8(ChannelDescription(*relay)));
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(enabled ? Qt::Checked : Qt::Unchecked);
-        FRelayChannels.push_back(std::move(relay));
-        FSession.AddRelay(enabled);
-        lstTransmit->addItem(item);
-    }
+    FTransferChannel = main;
+    ShowRelayList();
 
     // The command-file dialog opens beside the program.
     FOpenDialogFolder = QFileInfo(QString::fromStdString(paths::ExecutablePath())).absolutePath();
@@ -150,7 +117,7 @@ void TfrmMain::FormCreate()
     FOpenDialogFilter = QStringLiteral("Any file (*)");
 
     // Last, so the general settings see the panel as loaded.
-    LoadGeneralSettings();
+    ShowGeneralSettings();
 }
 
 void TfrmMain::ShowAddressPane()
@@ -172,47 +139,22 @@ void TfrmMain::ShowAddressPane()
 void TfrmMain::FormDestroy()
 {
     FDestroyed = true;
-    // The panel shows the main channel only on the "Communicate" tab; otherwise
-    // the main channel was stored when the tab changed. A number there that does
-    // not convert is reported after everything else is saved, and the main
-    // section keeps what it had.
+    // A number in the panel that does not convert is reported after everything
+    // else is saved, and the main section keeps what it had.
     std::exception_ptr panelError;
     if (tabSetting->currentIndex() == TabCommunicate) {
         try {
-            SyncChannelUI(FMainChannel, false);
+            SyncChannelUI(FEngine.MainChannel(), false);
         } catch (const std::exception &) {
             panelError = std::current_exception();
         }
     }
-
-    // Channels: the main one, the number of relays, their marks, then each relay.
-    if (!panelError)
-        SaveChannelSettings("Main", FMainChannel);
-    FIni.WriteInteger("Other", "TransNum", static_cast<std::int32_t>(FRelayChannels.size()));
-    for (std::size_t i = 0; i < FRelayChannels.size(); ++i) {
-        const QListWidgetItem *item = lstTransmit->item(static_cast<int>(i));
-        FIni.WriteBool("Trans" + std::to_string(i), "Enable",
-                       item && item->checkState() == Qt::Checked);
-    }
-    for (std::size_t i = 0; i < FRelayChannels.size(); ++i)
-        SaveChannelSettings("Trans" + std::to_string(i), *FRelayChannels[i]);
-
-    // Every transport closes before its record goes.
-    FreeRelayChannels();
-
-    // General settings, then the whole file in one write.
-    SaveGeneralSettings();
+    // Every transport closes before the file is written.
+    FEngine.Stop();
+    SaveSettings(FIni, FEngine.Settings(), !panelError);
     FIni.UpdateFile();
     if (panelError)
         std::rethrow_exception(panelError);
-}
-
-void TfrmMain::FreeRelayChannels()
-{
-    FSession.CloseAll();
-    while (FSession.RelayCount() > 0)
-        FSession.RemoveRelay(FSession.RelayCount() - 1);
-    FRelayChannels.clear();
 }
 
 void TfrmMain::FillSerialLists()
@@ -239,13 +181,20 @@ void TfrmMain::rbCommMethodClick()
     }
 }
 
+void TfrmMain::CommitPanel()
+{
+    SyncChannelUI(tabSetting->currentIndex() == TabCommunicate ? FEngine.MainChannel()
+                                                               : FTransferChannel,
+                  false);
+}
+
 void TfrmMain::tabSettingChange()
 {
     if (tabSetting->currentIndex() == TabCommunicate) {
         SyncChannelUI(FTransferChannel, false);
-        SyncChannelUI(FMainChannel, true);
+        SyncChannelUI(FEngine.MainChannel(), true);
     } else {
-        SyncChannelUI(FMainChannel, false);
+        SyncChannelUI(FEngine.MainChannel(), false);
         SyncChannelUI(FTransferChannel, true);
     }
     btnTransAdd->setEnabled(tabSetting->currentIndex() == TabTransfer);
@@ -253,6 +202,7 @@ void TfrmMain::tabSettingChange()
 
 void TfrmMain::chkLeaderTailClick()
 {
+    FEngine.General().LeaderTailEnable = chkLeaderTail->isChecked();
     edtLeader->setEnabled(chkLeaderTail->isChecked());
     edtTail->setEnabled(chkLeaderTail->isChecked());
 }

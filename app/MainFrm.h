@@ -1,22 +1,12 @@
 #pragma once
 
-#include "app/Channel.h"
-#include "codec/ByteString.h"
 #include "common/IniFile.h"
-#include "exchange/BoundedHistory.h"
-#include "exchange/CommandFile.h"
-#include "exchange/FrameIndex.h"
-#include "exchange/ReplyMatcher.h"
-#include "session/Session.h"
+#include "engine/Engine.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <array>
 #include <functional>
-#include <memory>
-#include <string_view>
-#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -40,11 +30,11 @@ class TfrmPinHelp;
 class THistoryView;
 class TSerialLinesPane;
 class TStatusLamp;
-class TTimer;
 
-// The main window: settings panel, relay list, receive and send views, send box
-// and status bar. Constructing it runs the start-up (FormCreate); destroying it
-// runs the exit steps (FormDestroy), which save every setting.
+// The main window: it builds the widgets, forwards what the user does to the
+// engine and draws what the engine reports. Constructing it runs the start-up
+// (FormCreate); destroying it runs the exit steps (FormDestroy), which save
+// every setting.
 class TfrmMain : public QMainWindow
 {
     Q_OBJECT
@@ -53,18 +43,19 @@ public:
     explicit TfrmMain(QWidget *parent = nullptr);
     ~TfrmMain() override;
 
+    [[nodiscard]] TEngine &Engine() { return FEngine; }
+    [[nodiscard]] const TEngine &Engine() const { return FEngine; }
+
     // Start-up and exit.
     void FormCreate();
     void FormDestroy();
     void FillSerialLists();
-    void FreeRelayChannels();
-
-    // Channel record and settings file.
-    bool LoadChannelSettings(const std::string &section, TChannel &channel);
-    void SaveChannelSettings(const std::string &section, const TChannel &channel);
-    void LoadGeneralSettings();
-    void SaveGeneralSettings();
+    // Channel record to and from the settings panel; reading throws on a
+    // number field that holds no number.
     void SyncChannelUI(TChannel &channel, bool toPanel);
+    // The panel's values into the channel record it shows: the main channel on
+    // the "Communicate" tab, the relay template on the "Transfer" tab.
+    void CommitPanel();
 
     // Panel handlers needed from start-up on.
     void rbCommMethodClick();
@@ -72,32 +63,16 @@ public:
     void chkLeaderTailClick();
 
     // Opening and closing channels (MainFrmChannels.cpp).
-    // Opens the transport a channel's settings describe; on failure shows why
-    // and returns nothing.
-    [[nodiscard]] std::unique_ptr<TTransport> OpenTransport(const TChannel &channel);
-    void CloseAllChannels();
     void btnStartClick();
-    // A link was lost for good: everything closes, and `message`, if any, is shown.
-    void ChannelsLost(const std::string &message);
     // Lamp, stpStatus and Send follow the main link's state.
     void ShowLinkState(TLinkState state);
     // A line for the status bar that needs no box (a refused frame, a failed log).
     void ShowStatusMessage(const QString &text);
-    [[nodiscard]] bool MainChannelOpen() const { return FSession.IsOpen(); }
-    [[nodiscard]] bool RelayChannelOpen(std::size_t index) const
-    {
-        return FSession.RelayOpen(index);
-    }
-    [[nodiscard]] const TSession &Session() const { return FSession; }
     void btnCOMExpertClick();
     void btnPinHelpClick();
 
     // Serial lines (MainFrmSerialLines.cpp): the status-bar pane of a serial
-    // main channel, a port that went away and came back, the channel's serial
-    // keys in the settings file.
-    void LoadSerialLineSettings(const std::string &section, TChannel &channel);
-    void SaveSerialLineSettings(const std::string &section, const TChannel &channel);
-    // Shows the pane while the main channel is an open serial port, hides it otherwise.
+    // main channel and a port that went away and came back.
     void ShowSerialLines();
     // Test seam: called with every serial transport before it opens, so a test
     // can stand in for device calls a pty cannot make.
@@ -108,18 +83,10 @@ public:
     // Send path (MainFrmSend.cpp).
     void btnSendClick();
     void UpdateSendList();
-    // True when the frame went out; a refused frame is not logged, kept or
-    // counted, and the status bar says why.
-    bool TransmitData(const ByteString &frame);
     void btnClearSendClick();
     void btnClearRecvClick();
     void btnClearAllClick();
     void stpSendDblClick();
-
-    // Receive path and relaying (MainFrmReceive.cpp).
-    void HandleReceivedData(bool fromRelay, std::string_view block);
-    void COMReceiveError(std::uint32_t errors);
-    void COMModemStateChange(std::uint32_t modemEvent);
     void stpRecvDblClick();
 
     // Coalesced view redraw (MainFrmViews.cpp).
@@ -132,51 +99,21 @@ public:
     // Frames shown in the views, and the silence that ends a serial frame.
     void SetShowFrames(bool send, bool shown);
     void SetFrameGapMs(int gapMs);
-    [[nodiscard]] int FrameGapMs() const { return FFrameGapMs; }
-    [[nodiscard]] const TFrameIndex &RecvFrames() const { return FRecvFrames; }
-    [[nodiscard]] const TFrameIndex &SendFrames() const { return FSendFrames; }
 
     // Relay list (MainFrmRelay.cpp).
     void btnTransAddClick();
     void btnTransDelClick();
-    void pmiTransCheckClick();
-    void pmiTransUncheckClick();
-    void pmiTransInvertClick();
+    void SetAllRelayMarks(const std::function<bool(bool)> &mark);
 
     // Auto send and command list (MainFrmCommandList.cpp).
-    void chkAutoSendClick();
-    void edtSendPeriodExit();
-    void tmrAutoSendTimer();
     void btnCmdSequClick();
-    void RunCommandListStep();
-    void tmrCmdSequTimer();
-    // Ends a running command list as Cancel does (file closed, timer and reply
-    // wait off, Send enabled again); does nothing when no list runs. Every close
-    // of all channels calls it, so no later step writes to a closed channel.
-    void EndCommandList();
-    // The receive path calls this when FReplyMatcher has found the expected
-    // reply in a main-channel block: the list goes on with its next step.
-    void ReplyArrived();
-    [[nodiscard]] bool CommandListRunning() const { return FListRunning; }
-    // True while Send may be enabled: the main channel is open and has a peer.
-    [[nodiscard]] bool MainChannelCanSend() const { return FSession.MainCanSend(); }
 
-    // Communication log, history size and view refresh (MainFrmRefresh.cpp).
-    // Returns false when the record could not be written. The first failure is
-    // shown once and turns logging off, so a flood cannot stack error boxes.
-    bool WriteCommLog(int direction, const ByteString &data);
+    // History size and representation (MainFrmRefresh.cpp).
     void edtBufSizeExit();
     void cboDataModeChange();
     void cboEscCharChange();
-    void cboCheckChange();
 
-    [[nodiscard]] const TChannel &MainChannel() const { return FMainChannel; }
     [[nodiscard]] const TChannel &TransferChannel() const { return FTransferChannel; }
-    [[nodiscard]] const std::vector<std::unique_ptr<TChannel>> &RelayChannels() const
-    {
-        return FRelayChannels;
-    }
-    [[nodiscard]] std::int32_t BufSize() const { return FBufSize; }
 
 private:
     void BuildWidgets();
@@ -186,13 +123,16 @@ private:
     void ConnectHandlers();
     void ConnectChannelHandlers();
     void ConnectSendHandlers();
-    void ConnectReceiveHandlers();
     void ConnectRelayHandlers();
     void ConnectCommandListHandlers();
     void ConnectRefreshHandlers();
-    void ConnectSession();
-    void ShowChannelsClosed();
-    void ShowChannelsOpened();
+    void ConnectEngine();
+    void ShowOpen(bool open);
+    void ShowError(TEngineError kind, const QString &message);
+    void ShowListState(TListState state);
+    void ShowLogStopped(const std::string &message);
+    void ShowRelayList();
+    void ShowGeneralSettings();
     // The views' Save As and messages go through the dialog seam.
     void ConnectViewHandlers();
     void ShowAddressPane();
@@ -200,6 +140,8 @@ private:
     void PortWaiting(bool fromRelay, const std::string &port);
     void PortReturned(bool fromRelay, const std::string &port);
     void ShowDroppedBytes(std::uint64_t total);
+    void ShowRecvPane();
+    void ShowSendPane();
 
     // Widgets, by panel.
     QLabel *stpMain = nullptr;
@@ -264,60 +206,24 @@ private:
     QPushButton *btnClearAll = nullptr;
     QPushButton *btnCmdSequ = nullptr;
     QLabel *Label1 = nullptr;
-    TTimer *tmrAutoSend = nullptr;
-    TTimer *tmrCmdSequ = nullptr;
     TfrmPinHelp *FPinHelp = nullptr;
-
-    // Window state.
-    std::int32_t FBufSize = 65536;
-    TBoundedHistory FRecvHistory;
-    TBoundedHistory FSendHistory;
-    // 64 bits: 32-bit counters would turn negative after 2 GiB of traffic.
-    std::int64_t FRecvBytes = 0;
-    std::int64_t FSendBytes = 0;
-    std::int64_t FSendPackets = 0;
-    std::uint8_t FDataMode = 2;
-    char FEscChar = '{';
-    std::uint8_t FCheck = 0;
-    TChannel FMainChannel;
-    TChannel FTransferChannel;
-    std::vector<std::unique_ptr<TChannel>> FRelayChannels;
-    std::array<QRadioButton *, 4> FMethodButtons{};
-    QDateTime FSendStart;
-    QDateTime FRecvStart;
-
-    // Command list.
-    bool FListRunning = false;
-    bool FWaitingReply = false;
-    // A send line waits here while the main channel's queue is over the mark.
-    bool FWaitingDrain = false;
-    // Tells a step scheduled for a later turn which run it belongs to.
-    std::uint64_t FListRun = 0;
-    TReplyMatcher FReplyMatcher; // stands in for the reply buffer and the expected reply
-    TCommandFileReader FCmdFile;
 
     // Runs `handler` for every event `target` receives; true swallows the event.
     void HookEvents(QObject *target, std::function<bool(QEvent *)> handler);
     void ArmViewRedraw();
-    // Notes the frames of a block just appended to the receive history.
-    void NoteRecvFrames(std::size_t length);
-    void NoteSendFrame(std::size_t length);
-    void ShowRecvPane();
-    [[nodiscard]] QString StartText(const QDateTime &start) const;
+
+    // Everything but the drawing.
+    TEngine FEngine;
+    // What the "Transfer" tab's panel shows: the template of the next relay.
+    TChannel FTransferChannel;
+    std::array<QRadioButton *, 4> FMethodButtons{};
+    bool FRecvPaused = false;
+    bool FSendPaused = false;
     QTimer *FRedrawTimer = nullptr;
     QElapsedTimer FLastRedraw;
     bool FSendViewStale = false;
     bool FRecvViewStale = false;
     bool FRecvPaneStale = false;
-    // Where frames begin in the histories, trimmed with them.
-    TFrameIndex FRecvFrames;
-    TFrameIndex FSendFrames;
-    bool FShowRecvFrames = false;
-    bool FShowSendFrames = false;
-    int FFrameGapMs = 5;
-    bool FRecvRelayFrames = false; // a relay's block has been noted since the last clear
-    // The live channels: transports, the main link's state, relay routing.
-    TSession FSession;
     QTimer *FMessageTimer = nullptr;
 
     QString FOpenDialogFolder;

@@ -1,11 +1,9 @@
-// Opening and closing channels: Start/Stop, the window's closed and open states,
-// what the main link's state shows, and the serial time-outs dialog.
-#include "app/ChannelTransports.h"
+// Opening and closing channels: Start/Stop, what the engine reports about the
+// links, and the serial time-outs dialog.
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
 #include "app/StatusLamp.h"
-#include "app/Timer.h"
-#include "debugchannel/DbugIntf.h"
+#include "app/view/HistoryView.h"
 #include "serial/COMExpertFrm.h"
 #include "serial/Comm.h"
 #include "serial/PinHelpFrm.h"
@@ -35,33 +33,41 @@ void TfrmMain::ConnectChannelHandlers()
     connect(btnCOMExpert, &QPushButton::clicked, this,
             [this] { dialogs::Guarded([this] { btnCOMExpertClick(); }); });
     connect(btnPinHelp, &QPushButton::clicked, this, [this] { btnPinHelpClick(); });
-    ConnectSession();
     BuildSerialLines();
 }
 
-void TfrmMain::ConnectSession()
+void TfrmMain::ConnectEngine()
 {
-    FSession.OnData = [this](bool fromRelay, std::string_view block) {
-        dialogs::Guarded([&] { HandleReceivedData(fromRelay, block); });
+    FEngine.OnCommCreated = [](TComm &comm) {
+        if (OnCommCreated)
+            OnCommCreated(comm);
     };
-    FSession.OnMainStateChanged = [this](TLinkState state) { ShowLinkState(state); };
-    FSession.OnStopped = [this](const std::string &message) { ChannelsLost(message); };
-    FSession.OnWarning = [this](const std::string &message) {
-        ShowStatusMessage(QString::fromUtf8(message));
+    FEngine.OnOpenChanged = [this](bool open) { ShowOpen(open); };
+    FEngine.OnLinkStateChanged = [this](TLinkState state) { ShowLinkState(state); };
+    FEngine.OnError = [this](TEngineError kind, const std::string &message) {
+        ShowError(kind, QString::fromUtf8(message));
     };
-    FSession.OnMainDrained = [this] {
-        if (FWaitingDrain) {
-            FWaitingDrain = false;
-            dialogs::Guarded([this] { RunCommandListStep(); });
+    FEngine.OnStatusMessage = [this](const std::string &text) {
+        ShowStatusMessage(QString::fromUtf8(text));
+    };
+    FEngine.OnDataAppended = [this](bool send) { ScheduleViewRedraw(send, !send); };
+    FEngine.OnCountersChanged = [this](bool send) {
+        if (send) {
+            ShowSendPane();
+        } else {
+            FRecvPaneStale = true;
+            ArmViewRedraw();
         }
     };
-    FSession.OnLineError = [this](bool fromRelay, std::uint32_t errors) {
-        COMReceiveError(errors);
+    FEngine.OnListStateChanged = [this](TListState state) { ShowListState(state); };
+    FEngine.OnListProgress = [this](const std::string &text) {
+        stpMain->setText(QString::fromUtf8(text));
+    };
+    FEngine.OnTypedSent = [this](const std::string &) { UpdateSendList(); };
+    FEngine.OnLogStopped = [this](const std::string &message) { ShowLogStopped(message); };
+    FEngine.OnLineError = [this](bool fromRelay) {
         if (!fromRelay)
             ShowSerialLines();
-    };
-    FSession.OnModemChange = [this](bool, std::uint32_t modemEvent) {
-        COMModemStateChange(modemEvent);
     };
 
     // The pane for lines that need no box sits after the other panes.
@@ -71,25 +77,19 @@ void TfrmMain::ConnectSession()
     stpMessage->hide();
 }
 
-std::unique_ptr<TTransport> TfrmMain::OpenTransport(const TChannel &channel)
+void TfrmMain::ShowError(TEngineError kind, const QString &message)
 {
-    try {
-        return OpenChannelTransport(channel, OnCommCreated);
-    } catch (const ECommsError &e) {
-        dialogs::ShowError(this, QStringLiteral("Open serial port failed.\r\nError msg:") +
-                                     QString::fromUtf8(e.what()));
-    } catch (const std::exception &e) {
-        dialogs::ShowError(this, QStringLiteral("Network operate error.\r\nError msg:") +
-                                     QString::fromUtf8(e.what()));
+    switch (kind) {
+    case TEngineError::OpenFailed:
+        dialogs::ShowError(this, message);
+        break;
+    case TEngineError::LinkLost:
+        dialogs::ShowMessage(this, QStringLiteral("Kestrune"), message, dialogs::TMsgIcon::Error);
+        break;
+    case TEngineError::Failure:
+        dialogs::ShowException(message);
+        break;
     }
-    return nullptr;
-}
-
-void TfrmMain::CloseAllChannels()
-{
-    // A running command list ends with its channels, so no step writes to a closed one.
-    EndCommandList();
-    FSession.CloseAll();
 }
 
 void TfrmMain::btnStartClick()
@@ -106,75 +106,42 @@ void TfrmMain::btnStartClick()
             throw;
         }
     }
-
-    if (FSession.IsOpen()) {
-        CloseAllChannels();
-        ShowChannelsClosed();
+    if (FEngine.IsOpen()) {
+        FEngine.Stop();
         return;
     }
-
-    SyncChannelUI(FMainChannel, false);
-    auto main = OpenTransport(FMainChannel);
-    if (!main) {
-        ShowChannelsClosed();
-        return;
-    }
-    FSession.OpenMain(std::move(main));
-    for (std::size_t i = 0; i < FRelayChannels.size(); ++i) {
-        if (!FSession.RelayChecked(i))
-            continue;
-        auto relay = OpenTransport(*FRelayChannels[i]);
-        // A TCP client's connect runs the event loop: the main link may have
-        // been lost meanwhile, and then this run is over.
-        if (!FSession.IsOpen())
-            return;
-        if (!relay) {
-            CloseAllChannels();
-            ShowChannelsClosed();
-            return;
-        }
-        FSession.OpenRelay(i, std::move(relay));
-    }
-    ShowChannelsOpened();
+    SyncChannelUI(FEngine.MainChannel(), false);
+    if (!FEngine.Start() && !FEngine.IsOpen())
+        ShowOpen(false);
 }
 
-void TfrmMain::ShowChannelsOpened()
+void TfrmMain::ShowOpen(bool open)
 {
-    tabSetting->setEnabled(false);
-    FRecvHistory.Clear();
-    FSendHistory.Clear();
-    FRecvFrames.Clear();
-    FSendFrames.Clear();
-    FSendStart = QDateTime::currentDateTime();
-    FRecvStart = FSendStart;
-    btnStart->setText(QStringLiteral("Stop"));
-    btnCmdSequ->setEnabled(true);
-    if (chkAutoSend->isChecked())
-        tmrAutoSend->SetEnabled(true);
-    ShowLinkState(FSession.MainState());
-    stpMain->setText(QString::fromUtf8(ChannelDescription(FMainChannel)));
-    ShowSerialLines();
-}
-
-void TfrmMain::ShowChannelsClosed()
-{
-    tabSetting->setEnabled(true);
-    shpCommStatus->SetColor(LampRed);
-    btnStart->setText(QStringLiteral("Start"));
-    btnSend->setEnabled(false);
-    btnCmdSequ->setEnabled(false);
-    tmrAutoSend->SetEnabled(false);
-    stpStatus->clear();
-    stpStatus->setToolTip(QString());
-    stpMain->clear();
+    tabSetting->setEnabled(!open);
+    btnCmdSequ->setEnabled(open);
+    if (open) {
+        btnStart->setText(QStringLiteral("Stop"));
+        stpMain->setText(QString::fromUtf8(ChannelDescription(FEngine.Settings().Main)));
+        // The histories were cleared before the channels opened.
+        mmoSend->Clear();
+        mmoRecv->Clear();
+        FSendViewStale = FRecvViewStale = false;
+        ScheduleViewRedraw(true, true, true);
+    } else {
+        shpCommStatus->SetColor(LampRed);
+        btnStart->setText(QStringLiteral("Start"));
+        btnSend->setEnabled(false);
+        stpStatus->clear();
+        stpStatus->setToolTip(QString());
+        stpMain->clear();
+    }
     ShowSerialLines();
 }
 
 void TfrmMain::ShowLinkState(TLinkState state)
 {
     // A running list keeps Send off for its whole run.
-    const bool canSend = state == TLinkState::Open || state == TLinkState::Connected;
-    btnSend->setEnabled(canSend && !FListRunning);
+    btnSend->setEnabled(FEngine.CanSendTyped());
     switch (state) {
     case TLinkState::Closed:
         shpCommStatus->SetColor(LampRed);
@@ -193,20 +160,9 @@ void TfrmMain::ShowLinkState(TLinkState state)
     case TLinkState::Waiting:
         shpCommStatus->SetColor(LampYellow);
         stpStatus->setText(QStringLiteral("Waiting for ") +
-                           QString::fromUtf8(FSession.MainWaitingFor()));
+                           QString::fromUtf8(FEngine.Session().MainWaitingFor()));
         break;
     }
-}
-
-void TfrmMain::ChannelsLost(const std::string &message)
-{
-    if (!FSession.IsOpen())
-        return;
-    CloseAllChannels();
-    ShowChannelsClosed();
-    if (!message.empty())
-        dialogs::ShowMessage(this, QStringLiteral("Kestrune"), QString::fromUtf8(message),
-                             dialogs::TMsgIcon::Error);
 }
 
 void TfrmMain::ShowStatusMessage(const QString &text)
@@ -222,36 +178,27 @@ void TfrmMain::ShowStatusMessage(const QString &text)
     FMessageTimer->start(StatusMessageMs);
 }
 
-void TfrmMain::COMReceiveError(std::uint32_t)
-{
-    SendDebugText("COMReceiveError");
-}
-
-void TfrmMain::COMModemStateChange(std::uint32_t)
-{
-    SendDebugText("COMModemStateChange");
-}
-
 void TfrmMain::btnCOMExpertClick()
 {
+    TChannel &main = FEngine.MainChannel();
     TfrmCOMExpert dialog(this);
     const std::array<std::pair<QLineEdit *, std::uint32_t *>, 5> fields = {{
-        {dialog.edtReadIntervalTimeout, &FMainChannel.ReadIntervalTimeout},
-        {dialog.edtReadTimeoutMultiplier, &FMainChannel.ReadTimeoutMultiplier},
-        {dialog.edtReadTimeoutConstant, &FMainChannel.ReadTimeoutConstant},
-        {dialog.edtWriteTimeoutMultiplier, &FMainChannel.WriteTimeoutMultiplier},
-        {dialog.edtWriteTimeoutConstant, &FMainChannel.WriteTimeoutConstant},
+        {dialog.edtReadIntervalTimeout, &main.ReadIntervalTimeout},
+        {dialog.edtReadTimeoutMultiplier, &main.ReadTimeoutMultiplier},
+        {dialog.edtReadTimeoutConstant, &main.ReadTimeoutConstant},
+        {dialog.edtWriteTimeoutMultiplier, &main.WriteTimeoutMultiplier},
+        {dialog.edtWriteTimeoutConstant, &main.WriteTimeoutConstant},
     }};
     for (const auto &[edit, value] : fields)
         edit->setText(QString::number(*value));
-    dialog.cboFlowControl->setCurrentIndex(static_cast<int>(FMainChannel.FlowControl));
-    dialog.chkReopenOnReturn->setChecked(FMainChannel.ReopenOnReturn);
+    dialog.cboFlowControl->setCurrentIndex(static_cast<int>(main.FlowControl));
+    dialog.chkReopenOnReturn->setChecked(main.ReopenOnReturn);
     if (dialog.exec() != QDialog::Accepted)
         return;
     // These cannot fail, so a time-out that does not convert leaves them set.
-    FMainChannel.FlowControl =
+    main.FlowControl =
         static_cast<TFlowControl>(std::max(0, dialog.cboFlowControl->currentIndex()));
-    FMainChannel.ReopenOnReturn = dialog.chkReopenOnReturn->isChecked();
+    main.ReopenOnReturn = dialog.chkReopenOnReturn->isChecked();
     // Read back in the range they are shown in. Converted in order: an entry
     // that is not a number stops here, the ones before it keep their new values.
     dialog.ReadTimeouts(

@@ -4,7 +4,6 @@
 #include "app/MainFrm.h"
 #include "app/PortComboBox.h"
 #include "app/StatusLamp.h"
-#include "app/Timer.h"
 #include "app/view/HistoryView.h"
 
 #include <QCheckBox>
@@ -136,9 +135,6 @@ void TfrmMain::BuildWidgets()
     // Only now do the widgets carry the window's font, which their size hints
     // depend on.
     pnlCommand->setMinimumHeight(std::max(121, pnlCommand->sizeHint().height()));
-
-    tmrAutoSend = named(new TTimer(this), "tmrAutoSend");
-    tmrCmdSequ = named(new TTimer(this), "tmrCmdSequ");
 }
 
 QWidget *TfrmMain::BuildSettingsColumn()

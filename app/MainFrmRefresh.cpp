@@ -1,15 +1,16 @@
+// The history size, the representation of the views, and the log box.
 #include "app/MainFrm.h"
 
 #include "app/Dialogs.h"
 #include "codec/DataMode.h"
 #include "codec/EscChar.h"
-#include "exchange/CommLog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <functional>
 
 namespace kestrune {
@@ -50,73 +51,58 @@ void TfrmMain::ConnectRefreshHandlers()
 {
     edtBufSize->installEventFilter(new TFocusLeaveFilter(
         edtBufSize, [this] { dialogs::Guarded([this] { edtBufSizeExit(); }); }));
+    // Kept as typed, also while it is no size, as the file keeps it.
+    connect(edtBufSize, &QLineEdit::textChanged, this, [this](const QString &text) {
+        FEngine.General().BufSizeText = text.toUtf8().toStdString();
+    });
     connect(cboDataMode, &QComboBox::currentIndexChanged, this, [this] { cboDataModeChange(); });
     connect(cboEscChar, &QComboBox::currentIndexChanged, this, [this] { cboEscCharChange(); });
-    connect(cboCheck, &QComboBox::currentIndexChanged, this, [this] { cboCheckChange(); });
+    connect(chkLogToFile, &QCheckBox::toggled, this, [this](bool on) { FEngine.SetLogToFile(on); });
 }
 
-bool TfrmMain::WriteCommLog(int direction, const ByteString &bytes)
+void TfrmMain::ShowLogStopped(const std::string &message)
 {
-    const TFileResult result =
-        kestrune::WriteCommLog(CommLogFileName, static_cast<std::uint8_t>(direction), bytes,
-                               static_cast<TDataMode>(FDataMode), FEscChar);
-    if (result.Ok())
-        return true;
-    const QString message = QStringLiteral("Cannot write the communication log \"%1\": %2")
-                                .arg(QString::fromLatin1(CommLogFileName),
-                                     QString::fromLocal8Bit(result.Error.c_str()));
-    // Off before the box: the box's event loop goes on handling data, and no
-    // record after a failed one may be attempted.
-    chkLogToFile->setChecked(false);
-    ShowStatusMessage(QStringLiteral("Logging stopped: ") + message);
-    dialogs::ShowException(message);
-    return false;
+    {
+        const QSignalBlocker blocker(chkLogToFile);
+        chkLogToFile->setChecked(false);
+    }
+    const QString text = QString::fromUtf8(message);
+    ShowStatusMessage(QStringLiteral("Logging stopped: ") + text);
+    dialogs::ShowException(text);
 }
 
 void TfrmMain::edtBufSizeExit()
 {
-    // Sizes past the 32-bit range come back negative too and are refused alike.
-    const std::int32_t size = ParseSizeText(edtBufSize->text().toUtf8().toStdString());
-    if (size < 0) {
+    if (!FEngine.SetBufSizeText(edtBufSize->text().toUtf8().toStdString())) {
         // The typed text stays, so the user can correct it.
         dialogs::ShowError(this, QStringLiteral("Input invalid."));
         edtBufSize->setFocus(Qt::OtherFocusReason);
-        return;
     }
-    // The histories are cut to the new limit at their next append.
-    FBufSize = size;
 }
 
 void TfrmMain::cboDataModeChange()
 {
     const int index = cboDataMode->currentIndex();
+    TGeneralSettings &g = FEngine.General();
     // -1 while the list is being refilled.
-    if (index < dmHex || index > dmMixed || index == FDataMode)
+    if (index < dmHex || index > dmMixed || index == g.DataMode)
         return;
-    FDataMode = static_cast<std::uint8_t>(index);
+    g.DataMode = static_cast<std::uint8_t>(index);
     // The representation changed: both views are redrawn even while paused.
     ScheduleViewRedraw(true, true, true);
     FlushViewRedraw();
-    cboEscChar->setEnabled(FDataMode == dmMixed);
+    cboEscChar->setEnabled(g.DataMode == dmMixed);
 }
 
 void TfrmMain::cboEscCharChange()
 {
-    const QByteArray text = cboEscChar->currentText().toUtf8();
-    if (text.isEmpty() || text.front() == FEscChar)
+    const int index = cboEscChar->currentIndex();
+    TGeneralSettings &g = FEngine.General();
+    if (index < 0 || index == g.EscCharIndex)
         return;
-    FEscChar = EscCharOrDefault(text.front());
+    g.EscCharIndex = static_cast<std::uint8_t>(index);
     ScheduleViewRedraw(true, true, true);
     FlushViewRedraw();
-}
-
-void TfrmMain::cboCheckChange()
-{
-    const int index = cboCheck->currentIndex();
-    if (index < 0)
-        return;
-    // Only the next frame sent with the Send button reads it.
-    FCheck = static_cast<std::uint8_t>(index);
 }
 
 } // namespace kestrune

@@ -1,11 +1,9 @@
-// Send path: the send box, frames with check, lead and tail, the one transmit
-// operation every frame passes through, the clear buttons and the send counters.
+// Send and receive panes: the send box and its list, the clear buttons, the
+// pause boxes and the counters' panes.
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
 #include "app/view/HistoryView.h"
-#include "codec/Checks.h"
-#include "codec/Parse.h"
-#include "exchange/CommLog.h"
+#include "common/LocalDateTime.h"
 #include "exchange/StatusTexts.h"
 
 #include <QCheckBox>
@@ -25,8 +23,11 @@ void TfrmMain::ConnectSendHandlers()
     connect(btnClearSend, &QPushButton::clicked, this, [this] { btnClearSendClick(); });
     connect(btnClearRecv, &QPushButton::clicked, this, [this] { btnClearRecvClick(); });
     connect(btnClearAll, &QPushButton::clicked, this, [this] { btnClearAllClick(); });
-    // Enter sends, and the key still reaches the combo box.
-    HookEvents(cboSend->lineEdit(), [this](QEvent *event) {
+    // Enter sends, and the key still reaches the box. A keyboard's keys go to
+    // the combo box, which hands them to its edit directly, past any filter
+    // there; keys sent to the edit come back to the box unhandled. So the box
+    // hears Enter once whichever way it came.
+    HookEvents(cboSend, [this](QEvent *event) {
         if (event->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent *>(event)->key();
             if (key == Qt::Key_Return || key == Qt::Key_Enter)
@@ -34,9 +35,29 @@ void TfrmMain::ConnectSendHandlers()
         }
         return false;
     });
+    connect(cboSend, &QComboBox::editTextChanged, this, [this](const QString &text) {
+        FEngine.General().SendText = text.toUtf8().toStdString();
+    });
+    connect(edtLeader, &QLineEdit::textChanged, this, [this](const QString &text) {
+        FEngine.General().LeaderText = text.toUtf8().toStdString();
+    });
+    connect(edtTail, &QLineEdit::textChanged, this, [this](const QString &text) {
+        FEngine.General().TailText = text.toUtf8().toStdString();
+    });
+    connect(cboCheck, &QComboBox::currentIndexChanged, this, [this](int index) {
+        // -1 while the list is being filled. Only the next typed frame reads it.
+        if (index >= 0)
+            FEngine.General().Check = static_cast<std::uint8_t>(index);
+    });
     // Like the receive view: a redraw still due when the pause begins is done now.
     connect(chkSendPause, &QCheckBox::toggled, this, [this](bool paused) {
+        FSendPaused = paused;
         if (paused && FSendViewStale)
+            FlushViewRedraw();
+    });
+    connect(chkRecvPause, &QCheckBox::toggled, this, [this](bool paused) {
+        FRecvPaused = paused;
+        if (paused && FRecvViewStale)
             FlushViewRedraw();
     });
     HookEvents(stpSend, [this](QEvent *event) {
@@ -44,23 +65,16 @@ void TfrmMain::ConnectSendHandlers()
             stpSendDblClick();
         return false;
     });
+    HookEvents(stpRecv, [this](QEvent *event) {
+        if (event->type() == QEvent::MouseButtonDblClick)
+            stpRecvDblClick();
+        return false;
+    });
 }
 
 void TfrmMain::btnSendClick()
 {
-    if (!btnSend->isEnabled())
-        return;
-    UpdateSendList();
-    const auto mode = static_cast<TDataMode>(FDataMode);
-    const auto parse = [&](const QString &text) {
-        return ParseData(text.toUtf8().toStdString(), mode, FEscChar);
-    };
-    // The check covers the typed data alone, never lead or tail.
-    ByteString frame = parse(cboSend->currentText());
-    AppendCheck(frame, static_cast<TCheckKind>(FCheck));
-    if (chkLeaderTail->isChecked())
-        frame = parse(edtLeader->text()) + frame + parse(edtTail->text());
-    TransmitData(frame);
+    FEngine.SendTyped();
 }
 
 void TfrmMain::UpdateSendList()
@@ -78,46 +92,32 @@ void TfrmMain::UpdateSendList()
     cboSend->setEditText(text);
 }
 
-bool TfrmMain::TransmitData(const ByteString &frame)
+void TfrmMain::ShowSendPane()
 {
-    // A command list can outlive its channel.
-    if (!FSession.IsOpen())
-        return false;
-    const TWriteResult sent = FSession.SendToMain(frame);
-    if (!sent.Ok) {
-        // In the status bar, not a box: an auto send every 10 ms would bury
-        // the user in boxes.
-        ShowStatusMessage(QString::fromUtf8(sent.Error));
-        return false;
-    }
-    // The frame is out: a log that fails now turns logging off and says so,
-    // but the frame is still kept and counted.
-    if (chkLogToFile->isChecked())
-        WriteCommLog(LogDirSend, frame);
-    FSendHistory.Append(frame, FBufSize);
-    NoteSendFrame(frame.size());
-    ScheduleViewRedraw(true, false);
-    FSendBytes += static_cast<std::int64_t>(frame.size());
-    ++FSendPackets;
-    stpSend->setText(QString::fromStdString(SendPaneCaption(FSendBytes, FSendPackets)));
+    const TEngine::TCounters &c = FEngine.Counters();
+    stpSend->setText(QString::fromStdString(SendPaneCaption(c.SendBytes, c.SendPackets)));
     stpSend->setToolTip(QString::fromUtf8(
-        SendPaneHint(StartText(FSendStart).toUtf8().toStdString(), FSendBytes, FSendPackets)));
-    return true;
+        SendPaneHint(LocalDateTimeText(c.SendStart), c.SendBytes, c.SendPackets)));
+}
+
+void TfrmMain::ShowRecvPane()
+{
+    const TEngine::TCounters &c = FEngine.Counters();
+    stpRecv->setText(QString::fromStdString(RecvPaneCaption(c.RecvBytes)));
+    stpRecv->setToolTip(
+        QString::fromUtf8(RecvPaneHint(LocalDateTimeText(c.RecvStart), c.RecvBytes)));
 }
 
 void TfrmMain::btnClearSendClick()
 {
-    FSendHistory.Clear();
-    FSendFrames.Clear();
+    FEngine.ClearSend();
     FSendViewStale = false;
     mmoSend->Clear();
 }
 
 void TfrmMain::btnClearRecvClick()
 {
-    FRecvHistory.Clear();
-    FRecvFrames.Clear();
-    FRecvRelayFrames = false;
+    FEngine.ClearRecv();
     FRecvViewStale = false;
     mmoRecv->Clear();
 }
@@ -130,13 +130,21 @@ void TfrmMain::btnClearAllClick()
 
 void TfrmMain::stpSendDblClick()
 {
-    FSendBytes = 0;
-    FSendPackets = 0;
-    FSendStart = QDateTime::currentDateTime();
+    FEngine.ResetSendCounter();
     stpSend->setText(QString::fromUtf8(SendPaneInitialCaption.data(),
                                        static_cast<qsizetype>(SendPaneInitialCaption.size())));
     stpSend->setToolTip(
-        QString::fromUtf8(SendPaneResetHint(StartText(FSendStart).toUtf8().toStdString())));
+        QString::fromUtf8(SendPaneResetHint(LocalDateTimeText(FEngine.Counters().SendStart))));
+}
+
+void TfrmMain::stpRecvDblClick()
+{
+    FEngine.ResetRecvCounter();
+    FRecvPaneStale = false;
+    stpRecv->setText(QString::fromUtf8(RecvPaneInitialCaption.data(),
+                                       static_cast<qsizetype>(RecvPaneInitialCaption.size())));
+    stpRecv->setToolTip(
+        QString::fromUtf8(RecvPaneResetHint(LocalDateTimeText(FEngine.Counters().RecvStart))));
 }
 
 } // namespace kestrune

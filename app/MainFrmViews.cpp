@@ -5,16 +5,12 @@
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
 #include "app/view/HistoryView.h"
-#include "common/LocalDateTime.h"
-#include "exchange/StatusTexts.h"
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QLocale>
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 
 namespace kestrune {
 
@@ -70,9 +66,9 @@ void TfrmMain::ConnectViewHandlers()
 
 void TfrmMain::ScheduleViewRedraw(bool send, bool recv, bool ignorePause)
 {
-    if (send && (ignorePause || !chkSendPause->isChecked()))
+    if (send && (ignorePause || !FSendPaused))
         FSendViewStale = true;
-    if (recv && (ignorePause || !chkRecvPause->isChecked()))
+    if (recv && (ignorePause || !FRecvPaused))
         FRecvViewStale = true;
     ArmViewRedraw();
 }
@@ -96,25 +92,20 @@ void TfrmMain::FlushViewRedraw()
 {
     if (FRedrawTimer)
         FRedrawTimer->stop();
-    const auto mode = static_cast<TDataMode>(FDataMode);
+    const TGeneralSettings &g = FEngine.General();
+    const auto mode = static_cast<TDataMode>(g.DataMode);
     if (FSendViewStale) {
         FSendViewStale = false;
-        mmoSend->ShowHistory(FSendHistory, mode, FEscChar,
-                             FShowSendFrames ? &FSendFrames : nullptr);
+        mmoSend->ShowHistory(FEngine.SendHistory(), mode, g.EscChar(),
+                             g.ShowSendFrames ? &FEngine.SendFrames() : nullptr);
         mmoSend->ScrollToEnd();
     }
     if (FRecvViewStale) {
         FRecvViewStale = false;
         // The origin column appears once a relay has spoken or is open.
-        const bool relays = FSession.RelayCount() > 0 && [this] {
-            for (std::size_t i = 0; i < FSession.RelayCount(); ++i)
-                if (FSession.RelayOpen(i))
-                    return true;
-            return false;
-        }();
-        mmoRecv->SetOriginColumn(relays || FRecvRelayFrames);
-        mmoRecv->ShowHistory(FRecvHistory, mode, FEscChar,
-                             FShowRecvFrames ? &FRecvFrames : nullptr);
+        mmoRecv->SetOriginColumn(FEngine.RecvShowsOrigins());
+        mmoRecv->ShowHistory(FEngine.RecvHistory(), mode, g.EscChar(),
+                             g.ShowRecvFrames ? &FEngine.RecvFrames() : nullptr);
         mmoRecv->ScrollToEnd();
     }
     if (FRecvPaneStale) {
@@ -126,9 +117,10 @@ void TfrmMain::FlushViewRedraw()
 
 void TfrmMain::SetShowFrames(bool send, bool shown)
 {
-    (send ? FShowSendFrames : FShowRecvFrames) = shown;
-    mmoSend->SetFrameChoices(FShowSendFrames, 0);
-    mmoRecv->SetFrameChoices(FShowRecvFrames, FFrameGapMs);
+    TGeneralSettings &g = FEngine.General();
+    (send ? g.ShowSendFrames : g.ShowRecvFrames) = shown;
+    mmoSend->SetFrameChoices(g.ShowSendFrames, 0);
+    mmoRecv->SetFrameChoices(g.ShowRecvFrames, g.FrameGap);
     // A way of showing the same bytes: redrawn now, even while paused, as a
     // change of representation is.
     ScheduleViewRedraw(send, !send, true);
@@ -138,67 +130,9 @@ void TfrmMain::SetShowFrames(bool send, bool shown)
 void TfrmMain::SetFrameGapMs(int gapMs)
 {
     // Applies to bytes from now on: the frames already noted stay as they are.
-    FFrameGapMs = std::clamp(gapMs, 1, 60'000);
-    mmoRecv->SetFrameChoices(FShowRecvFrames, FFrameGapMs);
-}
-
-namespace {
-
-// One character on the line in nanoseconds: start bit, data bits, parity and
-// stop bits at the channel's rate.
-std::int64_t CharacterNs(const TChannel &channel)
-{
-    if (channel.Method != cmSerial || channel.Baudrate <= 0)
-        return 0;
-    const double stop = channel.StopBits == 0 ? 1 : channel.StopBits == 1 ? 1.5 : 2;
-    const double bits = 1 + 5 + channel.ByteSize + (channel.ParityBit != 0 ? 1 : 0) + stop;
-    return static_cast<std::int64_t>(bits * 1e9 / channel.Baudrate);
-}
-
-} // namespace
-
-void TfrmMain::NoteRecvFrames(std::size_t length)
-{
-    const TSession::TDelivery &from = FSession.Delivering();
-    const auto origin = static_cast<std::uint16_t>(from.Relay < 0 ? 0 : from.Relay + 1);
-    if (origin != 0)
-        FRecvRelayFrames = true;
-    const TChannel *channel = &FMainChannel;
-    if (from.Relay >= 0 && static_cast<std::size_t>(from.Relay) < FRelayChannels.size())
-        channel = FRelayChannels[static_cast<std::size_t>(from.Relay)].get();
-    TBlockTiming timing;
-    timing.Origin = origin;
-    timing.Quiet = from.Quiet;
-    timing.CharNs = CharacterNs(*channel);
-    // Modbus RTU's rule: at least 3.5 characters of silence part two frames.
-    timing.GapNs =
-        std::max<std::int64_t>(std::int64_t(FFrameGapMs) * 1'000'000, timing.CharNs * 7 / 2);
-    timing.NowMonoNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                           std::chrono::steady_clock::now().time_since_epoch())
-                           .count();
-    timing.NowWallMs = QDateTime::currentMSecsSinceEpoch();
-    NoteBlockFrames(FRecvFrames, FRecvHistory.End() - length, length, timing);
-    FRecvFrames.TrimTo(FRecvHistory.Begin());
-}
-
-void TfrmMain::NoteSendFrame(std::size_t length)
-{
-    if (length > 0)
-        FSendFrames.Add({FSendHistory.End() - length, QDateTime::currentMSecsSinceEpoch(), 0});
-    FSendFrames.TrimTo(FSendHistory.Begin());
-}
-
-void TfrmMain::ShowRecvPane()
-{
-    stpRecv->setText(QString::fromStdString(RecvPaneCaption(FRecvBytes)));
-    stpRecv->setToolTip(
-        QString::fromUtf8(RecvPaneHint(StartText(FRecvStart).toUtf8().toStdString(), FRecvBytes)));
-}
-
-QString TfrmMain::StartText(const QDateTime &start) const
-{
-    // The same local time, without the zone's name, as the connection log.
-    return QString::fromUtf8(LocalDateTimeText(start));
+    TGeneralSettings &g = FEngine.General();
+    g.FrameGap = std::clamp(gapMs, 1, 60'000);
+    mmoRecv->SetFrameChoices(g.ShowRecvFrames, g.FrameGap);
 }
 
 } // namespace kestrune

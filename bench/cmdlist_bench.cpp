@@ -96,7 +96,7 @@ TListRun RunList(bool reading, int limitMs)
             run.LongestGapMs =
                 std::max(run.LongestGapMs, static_cast<double>(sinceTick.nsecsElapsed()) / 1e6);
             sinceTick.start();
-            run.MostQueued = std::max(run.MostQueued, window.Session().MainQueuedBytes());
+            run.MostQueued = std::max(run.MostQueued, window.Engine().Session().MainQueuedBytes());
         });
         ticker.start(1);
         clock.start();
@@ -105,9 +105,9 @@ TListRun RunList(bool reading, int limitMs)
         // The click itself is one turn of the loop too.
         run.LongestGapMs =
             std::max(run.LongestGapMs, static_cast<double>(sinceTick.nsecsElapsed()) / 1e6);
-        while (window.CommandListRunning() && clock.elapsed() < limitMs)
+        while (window.Engine().ListRunning() && clock.elapsed() < limitMs)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        run.Finished = !window.CommandListRunning();
+        run.Finished = !window.Engine().ListRunning();
         run.Seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     }
     stop = true;

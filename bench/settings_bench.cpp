@@ -115,7 +115,7 @@ std::pair<double, double> windowStartExit(const std::string &text, std::size_t e
     const auto start = Clock::now();
     auto window = std::make_unique<TfrmMain>();
     const double started = secondsSince(start);
-    if (window->RelayChannels().size() != expectRelays)
+    if (window->Engine().Relays().size() != expectRelays)
         state.SkipWithError("wrong relay count after start-up");
     const auto exit = Clock::now();
     window.reset();

@@ -1,4 +1,4 @@
-#include "app/Channel.h"
+#include "engine/Channel.h"
 
 #include <gtest/gtest.h>
 

@@ -60,9 +60,9 @@ protected:
         EXPECT_TRUE(find<QTabBar>("tabSetting")->isEnabled());
         EXPECT_TRUE(find<QLabel>("stpStatus")->text().isEmpty());
         EXPECT_TRUE(find<QLabel>("stpMain")->text().isEmpty());
-        EXPECT_FALSE(window->MainChannelOpen());
-        for (std::size_t i = 0; i < window->RelayChannels().size(); ++i)
-            EXPECT_FALSE(window->RelayChannelOpen(i));
+        EXPECT_FALSE(window->Engine().IsOpen());
+        for (std::size_t i = 0; i < window->Engine().Relays().size(); ++i)
+            EXPECT_FALSE(window->Engine().RelayOpen(i));
     }
 };
 
@@ -126,7 +126,7 @@ TEST_F(ChannelTest, OpenStatesOfUdpAndTcpClient)
         EXPECT_FALSE(find<QTabBar>("tabSetting")->isEnabled());
         EXPECT_TRUE(find<QLabel>("stpStatus")->text().isEmpty());
         EXPECT_EQ(find<QLabel>("stpMain")->text(), row.description);
-        EXPECT_TRUE(window->MainChannelOpen());
+        EXPECT_TRUE(window->Engine().IsOpen());
         clickStart();
         expectClosedState();
     }
@@ -140,11 +140,11 @@ TEST_F(ChannelTest, TcpClientClosesEverythingSilentlyWhenTheServerLeaves)
     const int relayPort = TSocketPeer::FreePort();
     writeSettings(relaySection(0, "TCPServer", relayPort, 0) + "[Other]\r\nTransNum=1\r\n");
     open();
-    ASSERT_EQ(window->RelayChannels().size(), 1u);
+    ASSERT_EQ(window->Engine().Relays().size(), 1u);
     useMethod("rbTCPClient", 13001, server.Port());
     clickStart();
     ASSERT_TRUE(isOpen());
-    ASSERT_TRUE(window->RelayChannelOpen(0));
+    ASSERT_TRUE(window->Engine().RelayOpen(0));
     ASSERT_TRUE(server.Accept());
     server.Close();
     ASSERT_TRUE(WaitFor([&] { return !isOpen(); }));
@@ -159,7 +159,7 @@ TEST_F(ChannelTest, FailingRelayShowsItsErrorAndLeavesEverythingClosed)
     writeSettings(relaySection(0, "TCPServer", unchecked, 0, false) +
                   relaySection(1, "TCPClient", 0, refused) + "[Other]\r\nTransNum=2\r\n");
     open();
-    ASSERT_EQ(window->RelayChannels().size(), 2u);
+    ASSERT_EQ(window->Engine().Relays().size(), 2u);
     const int mainPort = TSocketPeer::FreePort(true);
     useMethod("rbUDP", mainPort, 13002);
     clickStart();
@@ -190,9 +190,9 @@ TEST_F(ChannelTest, UncheckedRelaysStayClosedAndStartUsesTheMainChannel)
     clickStart();
     ASSERT_TRUE(isOpen()) << (messages.empty() ? "" : messages[0].text.toStdString());
     EXPECT_EQ(find<QTabBar>("tabSetting")->currentIndex(), 0);
-    EXPECT_EQ(window->MainChannel().Method, cmUDP);
+    EXPECT_EQ(window->Engine().Settings().Main.Method, cmUDP);
     EXPECT_EQ(window->TransferChannel().Method, cmTCPClient);
-    EXPECT_FALSE(window->RelayChannelOpen(0));
+    EXPECT_FALSE(window->Engine().RelayOpen(0));
     TSocketPeer probe;
     EXPECT_TRUE(probe.Listen(relayPort)) << "an unchecked relay is not opened";
 }
@@ -205,7 +205,7 @@ TEST_F(ChannelTest, SerialPortPickedWithMarkOpensWithoutIt)
     find<QComboBox>("cboCOMPort")->setEditText(QString::fromStdString(pty.SlavePath() + "*"));
     clickStart();
     ASSERT_TRUE(isOpen()) << (messages.empty() ? "" : messages[0].text.toStdString());
-    EXPECT_EQ(window->MainChannel().Port, pty.SlavePath() + "*") << "the record keeps its mark";
+    EXPECT_EQ(window->Engine().Settings().Main.Port, pty.SlavePath() + "*") << "the record keeps its mark";
     EXPECT_EQ(find<QLabel>("stpMain")->text().toStdString(),
               "Serial," + pty.SlavePath() + "*,9600,8,N,1");
     EXPECT_EQ(lamp(), QColor(0, 255, 0));
@@ -274,11 +274,11 @@ TEST_F(ChannelTest, TimeoutsDialogStoresUnsignedValues)
     auto *advanced = find<QPushButton>("btnCOMExpert");
     answerTimeoutsDialog("btnCancel", "5");
     QTest::mouseClick(advanced, Qt::LeftButton);
-    EXPECT_EQ(window->MainChannel().ReadIntervalTimeout, 100u) << "Cancel changes nothing";
+    EXPECT_EQ(window->Engine().Settings().Main.ReadIntervalTimeout, 100u) << "Cancel changes nothing";
 
     answerTimeoutsDialog("btnOK", "-1");
     QTest::mouseClick(advanced, Qt::LeftButton);
-    EXPECT_EQ(window->MainChannel().ReadIntervalTimeout, 4294967295u);
+    EXPECT_EQ(window->Engine().Settings().Main.ReadIntervalTimeout, 4294967295u);
     EXPECT_TRUE(messages.empty());
 
     // Shown as 4294967295 next time; confirming it unchanged keeps it.
@@ -292,7 +292,7 @@ TEST_F(ChannelTest, TimeoutsDialogStoresUnsignedValues)
     QTest::mouseClick(advanced, Qt::LeftButton);
     EXPECT_EQ(shown, "4294967295");
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(window->MainChannel().ReadIntervalTimeout, 4294967295u);
+    EXPECT_EQ(window->Engine().Settings().Main.ReadIntervalTimeout, 4294967295u);
 
     // Past the unsigned range it still does not convert.
     answerTimeoutsDialog("btnOK", "4294967296");

@@ -3,7 +3,7 @@
 #include "MainWindowFixture.h"
 #include "TestPeers.h"
 
-#include "app/Timer.h"
+#include "engine/Timer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -135,7 +135,7 @@ TEST_F(CommandListTest, EarlierDataAndRelayDataNeverSatisfyAWait)
                   "IPAddr=127.0.0.1\r\nLocalPort=" +
                   std::to_string(relayPort) + "\r\nRemotePort=" + std::to_string(relayPeer.Port()) +
                   "\r\n");
-    ASSERT_TRUE(window->RelayChannelOpen(0));
+    ASSERT_TRUE(window->Engine().RelayOpen(0));
 
     runList("T300\nR:T60000:S:OK\nS:S:go\n");
     EXPECT_EQ(progress(), "Wait 300ms.");
@@ -196,8 +196,8 @@ TEST_F(CommandListTest, LongListYieldsToTheEventLoopAndWaitsForAFullQueue)
     std::size_t mostQueued = 0;
     ASSERT_TRUE(WaitFor(
         [&] {
-            mostQueued = std::max(mostQueued, window->Session().MainQueuedBytes());
-            return sendPane().startsWith("Send: ") && window->Session().MainQueuedBytes() > 1000000;
+            mostQueued = std::max(mostQueued, window->Engine().Session().MainQueuedBytes());
+            return sendPane().startsWith("Send: ") && window->Engine().Session().MainQueuedBytes() > 1000000;
         },
         20000));
     Pump(300);
@@ -209,7 +209,7 @@ TEST_F(CommandListTest, LongListYieldsToTheEventLoopAndWaitsForAFullQueue)
     std::size_t got = 0;
     ASSERT_TRUE(WaitFor(
         [&] {
-            mostQueued = std::max(mostQueued, window->Session().MainQueuedBytes());
+            mostQueued = std::max(mostQueued, window->Engine().Session().MainQueuedBytes());
             got += device.Read(1 << 20, 1).size();
             return got == 20'000'000;
         },

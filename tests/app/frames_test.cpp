@@ -94,7 +94,7 @@ TEST_F(FramesTest, EachDatagramIsALineWithItsTimeAndTheOptionIsSaved)
         ASSERT_TRUE(peer.SendTo(d, local));
         all += d;
         ASSERT_TRUE(WaitFor([&] {
-            return window->RecvFrames().Size() == static_cast<std::size_t>(&d - &datagrams[0]) + 1;
+            return window->Engine().RecvFrames().Size() == static_cast<std::size_t>(&d - &datagrams[0]) + 1;
         }));
         Pump(20);
     }
@@ -133,7 +133,7 @@ TEST_F(FramesTest, SerialBytesAreCutIntoFramesAtSilencesLongerThanTheGap)
     open();
     window->show();
     start();
-    EXPECT_EQ(window->FrameGapMs(), 100);
+    EXPECT_EQ(window->Engine().Settings().General.FrameGap, 100);
     // A frame in three pieces a few milliseconds apart, a pause, then another.
     for (const std::string &piece : {"\x01\x03"s, "\x02\x00"s, "\x0A\x0B"s}) {
         ASSERT_TRUE(pty.Write(piece));
@@ -141,7 +141,7 @@ TEST_F(FramesTest, SerialBytesAreCutIntoFramesAtSilencesLongerThanTheGap)
     }
     Pump(400);
     ASSERT_TRUE(pty.Write("\x11\x12\x13"));
-    ASSERT_TRUE(viewHas(2) && WaitFor([&] { return window->RecvFrames().Size() == 2; }))
+    ASSERT_TRUE(viewHas(2) && WaitFor([&] { return window->Engine().RecvFrames().Size() == 2; }))
         << recv()->Text();
     const QStringList lines = Lines(recv()->Text());
     ASSERT_EQ(lines.size(), 2) << recv()->Text();
@@ -149,7 +149,7 @@ TEST_F(FramesTest, SerialBytesAreCutIntoFramesAtSilencesLongerThanTheGap)
     EXPECT_EQ(TimedLine.match(lines[1]).captured(5), "11 12 13");
     const int apart = MsOfDay(lines[1]) - MsOfDay(lines[0]);
     EXPECT_GE(apart, 300) << "each line has the time its first byte was read";
-    EXPECT_EQ(window->Session().Delivering().Relay, -1) << "only set during a delivery";
+    EXPECT_EQ(window->Engine().Session().Delivering().Relay, -1) << "only set during a delivery";
 }
 
 TEST_F(FramesTest, FindBarCountsMatchesAndStepsThroughThem)
@@ -168,7 +168,7 @@ TEST_F(FramesTest, FindBarCountsMatchesAndStepsThroughThem)
     for (const char *d : {"OK\r", "\nOK"}) {
         ASSERT_TRUE(peer.SendTo(d, local));
         ASSERT_TRUE(
-            WaitFor([&] { return window->RecvFrames().Size() == (d[0] == 'O' ? 1u : 2u); }));
+            WaitFor([&] { return window->Engine().RecvFrames().Size() == (d[0] == 'O' ? 1u : 2u); }));
     }
     window->FlushViewRedraw();
     THistoryView *view = recv();
@@ -194,5 +194,5 @@ TEST_F(FramesTest, FindBarCountsMatchesAndStepsThroughThem)
     ASSERT_TRUE(WaitFor([&] { return count->text() == "1 match"; })) << count->text().toStdString();
     view->findChild<QToolButton *>("btnFindNext")->click();
     EXPECT_EQ(view->SelectedText().toStdString(),
-              "{0D}\n" + view->FramePrefix(window->RecvFrames().At(1)) + "{0A}");
+              "{0D}\n" + view->FramePrefix(window->Engine().RecvFrames().At(1)) + "{0A}");
 }

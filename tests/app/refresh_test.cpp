@@ -85,16 +85,16 @@ TEST_F(RefreshTest, SizeTextIsAppliedOrRefusedWhenTheEditIsLeft)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.text);
         messages.clear();
-        const std::int32_t before = window->BufSize();
+        const std::int32_t before = window->Engine().Settings().General.BufSize;
         leaveSizeEdit(row.text);
         if (row.size >= 0) {
             EXPECT_TRUE(messages.empty());
-            EXPECT_EQ(window->BufSize(), row.size);
+            EXPECT_EQ(window->Engine().Settings().General.BufSize, row.size);
             EXPECT_FALSE(edit->hasFocus());
         } else {
             ASSERT_EQ(messages.size(), 1u);
             EXPECT_EQ(messages[0].text, "Input invalid.");
-            EXPECT_EQ(window->BufSize(), before);
+            EXPECT_EQ(window->Engine().Settings().General.BufSize, before);
             EXPECT_TRUE(edit->hasFocus());
             EXPECT_EQ(edit->text(), row.text);
         }
@@ -115,7 +115,7 @@ TEST_F(RefreshTest, NewSizeCutsTheHistoryAtTheNextAppend)
     QApplication::setActiveWindow(window.get());
     ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }, 2000));
     leaveSizeEdit("4");
-    ASSERT_EQ(window->BufSize(), 4);
+    ASSERT_EQ(window->Engine().Settings().General.BufSize, 4);
     window->FlushViewRedraw();
     EXPECT_EQ(recvView(), "abcdef");
     receive("123");

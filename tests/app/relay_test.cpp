@@ -118,7 +118,7 @@ TEST_F(RelayTest, RelayBlockIsShownCountedAndWrittenToTheMainChannelOnly)
 TEST_F(RelayTest, MainBlockGoesToEveryCheckedRelayAndNeverBackToTheMainChannel)
 {
     startWithUdpRelays({true, false, true});
-    EXPECT_FALSE(window->RelayChannelOpen(1));
+    EXPECT_FALSE(window->Engine().RelayOpen(1));
     ASSERT_TRUE(device.Send("main"));
     EXPECT_EQ(peerReads(5), (std::vector<std::string>{"main", "", "main"}));
     EXPECT_EQ(device.Read(1, 200), "");
@@ -133,7 +133,7 @@ TEST_F(RelayTest, CheckMarksChangedWhileOpenDecideForwardingFromTheNextBlock)
     list()->item(1)->setCheckState(Qt::Checked);
     ASSERT_TRUE(device.Send("m1"));
     EXPECT_EQ(peerReads(3), (std::vector<std::string>{"", "", "m1"}));
-    EXPECT_FALSE(window->RelayChannelOpen(1));
+    EXPECT_FALSE(window->Engine().RelayOpen(1));
 
     ASSERT_TRUE(peers[0]->SendTo("up", relayPorts[0]));
     EXPECT_EQ(device.Read(2, 2000), "up");
@@ -148,7 +148,7 @@ TEST_F(RelayTest, DeletingTheFirstOfThreeWhileOpenClosesItAndTheOthersKeepRelayi
     list()->item(0)->setSelected(true);
     QTest::mouseClick(find<QPushButton>("btnTransDel"), Qt::LeftButton);
     ASSERT_EQ(list()->count(), 2);
-    ASSERT_EQ(window->RelayChannels().size(), 2u);
+    ASSERT_EQ(window->Engine().Relays().size(), 2u);
     TSocketPeer reuse;
     EXPECT_TRUE(reuse.BindUdp(deletedPort)) << "the deleted relay still holds its port";
 
@@ -185,8 +185,8 @@ TEST_F(RelayTest, PopUpCommandsSetClearAndInvertEveryMark)
         command(step.command);
         EXPECT_EQ(CheckStates(list()), step.after);
     }
-    EXPECT_TRUE(window->RelayChannelOpen(0)) << "marks only: nothing closes";
-    EXPECT_FALSE(window->RelayChannelOpen(1)) << "marks only: nothing opens";
+    EXPECT_TRUE(window->Engine().RelayOpen(0)) << "marks only: nothing closes";
+    EXPECT_FALSE(window->Engine().RelayOpen(1)) << "marks only: nothing opens";
 }
 
 TEST_F(RelayTest, CommandsOnAnEmptyListAndDeleteWithoutSelectionDoNothing)
@@ -196,7 +196,7 @@ TEST_F(RelayTest, CommandsOnAnEmptyListAndDeleteWithoutSelectionDoNothing)
         command(name);
     QTest::mouseClick(find<QPushButton>("btnTransDel"), Qt::LeftButton);
     EXPECT_EQ(list()->count(), 1);
-    EXPECT_EQ(window->RelayChannels().size(), 1u);
+    EXPECT_EQ(window->Engine().Relays().size(), 1u);
     list()->item(0)->setSelected(true);
     QTest::mouseClick(find<QPushButton>("btnTransDel"), Qt::LeftButton);
     EXPECT_EQ(list()->count(), 0);
@@ -220,17 +220,16 @@ TEST_F(RelayTest, AddingTheSameSettingsTwiceGivesTwoIndependentCheckedRelays)
     ASSERT_EQ(list()->count(), 2);
     EXPECT_EQ(list()->item(0)->text(), list()->item(1)->text());
     EXPECT_EQ(CheckStates(list()), (std::vector<Qt::CheckState>{Qt::Checked, Qt::Checked}));
-    ASSERT_EQ(window->RelayChannels().size(), 2u);
-    EXPECT_NE(window->RelayChannels()[0].get(), window->RelayChannels()[1].get());
-    EXPECT_EQ(window->RelayChannels()[1]->LocalPort, 14001);
-    EXPECT_EQ(window->RelayChannels()[1]->ReadIntervalTimeout, 0u);
+    ASSERT_EQ(window->Engine().Relays().size(), 2u);
+    EXPECT_EQ(window->Engine().Relays()[1].Channel.LocalPort, 14001);
+    EXPECT_EQ(window->Engine().Relays()[1].Channel.ReadIntervalTimeout, 0u);
 
     // A baud rate that is no number adds nothing and says why.
     find<QRadioButton>("rbSerial")->setChecked(true);
     find<QComboBox>("cboBaudrate")->setEditText("fast");
     QTest::mouseClick(add, Qt::LeftButton);
     EXPECT_EQ(list()->count(), 2);
-    EXPECT_EQ(window->RelayChannels().size(), 2u);
+    EXPECT_EQ(window->Engine().Relays().size(), 2u);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "'fast' is not a valid integer value");
 }
@@ -558,7 +557,7 @@ TEST_F(LosslessRelayTest, SerialSourceIsPausedOnlyWhenItsDeviceCanWait)
         bool sinkStarted = false;
         const bool done = WaitFor(
             [&] {
-                pausedSeen = pausedSeen || window->Session().MainPaused();
+                pausedSeen = pausedSeen || window->Engine().Session().MainPaused();
                 device.ReaderPaused = source && source->ReadingPaused();
                 // A held-back device never finishes: the sink then starts at the hold.
                 if ((device.Finished || pausedSeen) && !sinkStarted) {
@@ -573,7 +572,7 @@ TEST_F(LosslessRelayTest, SerialSourceIsPausedOnlyWhenItsDeviceCanWait)
         EXPECT_EQ(slow.FirstBad, -1) << "a byte out of order or changed";
         EXPECT_EQ(device.Dropped, 0u) << "the device sent into a full buffer";
         EXPECT_EQ(pausedSeen, flowControl);
-        EXPECT_FALSE(window->Session().MainPaused());
+        EXPECT_FALSE(window->Engine().Session().MainPaused());
         close();
         TfrmMain::OnCommCreated = nullptr;
     }

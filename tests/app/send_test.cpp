@@ -6,6 +6,7 @@
 #include "app/view/HistoryView.h"
 #include "codec/Format.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -94,23 +95,38 @@ TEST_F(SendTest, FrameIsLeadDataCheckTailWithTheCheckOverTheDataAlone)
     }
 }
 
-TEST_F(SendTest, EnterSendsLikeTheButtonAndNothingIsSentWhileSendIsDisabled)
+// Keys go where a keyboard sends them: to the application's focus widget.
+TEST_F(SendTest, EnterFromTheKeyboardSendsLikeTheButtonAndNothingWhileAListRuns)
 {
     startLinked();
     auto *box = find<QComboBox>("cboSend");
-    box->setEditText("31 32");
-    QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+    box->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::focusWidget() != nullptr; }));
+    const auto type = [](const QString &text, Qt::Key key) {
+        QWidget *focus = QApplication::focusWidget();
+        QTest::keyClick(focus, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(focus, text);
+        QTest::keyClick(focus, key);
+    };
+    type("31 32", Qt::Key_Return);
     EXPECT_EQ(device.Read(3, 300), "12");
-    box->setEditText("33");
-    QTest::keyClick(box->lineEdit(), Qt::Key_Enter);
+    type("33", Qt::Key_Enter);
     EXPECT_EQ(device.Read(2, 300), "3");
     EXPECT_EQ(find<QLabel>("stpSend")->text(), "Send: 3B, 2P.");
+    EXPECT_EQ(box->count(), 2);
 
-    // Disabled as while a command list runs: neither Enter nor the timer's call sends.
-    find<QPushButton>("btnSend")->setEnabled(false);
-    box->setEditText("34");
-    QTest::keyClick(box->lineEdit(), Qt::Key_Return);
-    window->btnSendClick();
+    // A list waiting for a reply keeps Send off: Enter sends nothing and
+    // leaves the list of typed frames alone.
+    const QString list = dir.filePath(QStringLiteral("wait.txt"));
+    QFile file(list);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("R:S:never\n");
+    file.close();
+    dialogs::SetOpenFileHook([list](const QString &, const QString &) { return list; });
+    QTest::mouseClick(find<QPushButton>("btnCmdSequ"), Qt::LeftButton);
+    ASSERT_FALSE(find<QPushButton>("btnSend")->isEnabled());
+    box->setFocus();
+    type("34", Qt::Key_Return);
     EXPECT_EQ(device.Read(1, 200), "");
     EXPECT_EQ(find<QLabel>("stpSend")->text(), "Send: 3B, 2P.");
     EXPECT_EQ(box->count(), 2) << "the list is not touched either";
@@ -129,7 +145,7 @@ TEST_F(SendTest, FrameLongerThanOneSerialRequestArrivesWhole)
     std::string frame(150000, '\0');
     for (std::size_t i = 0; i < frame.size(); ++i)
         frame[i] = static_cast<char>(i * 7 + i / 251);
-    window->TransmitData(frame);
+    window->Engine().Transmit(frame);
     const std::string got = port.Read(frame.size(), 10000);
     EXPECT_EQ(got.size(), frame.size());
     EXPECT_TRUE(got == frame) << "bytes differ or are out of order";
@@ -143,7 +159,7 @@ TEST_F(SendTest, FrameWithoutAnOpenChannelIsNeitherKeptNorCounted)
     ASSERT_EQ(device.Read(1, 300), "\x01");
     QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton); // Stop
     // A command list that outlives its channel sends through here.
-    window->TransmitData("\x02");
+    window->Engine().Transmit("\x02");
     EXPECT_EQ(find<QLabel>("stpSend")->text(), "Send: 1B, 1P.");
     EXPECT_TRUE(viewShows("mmoSend", Hex("\x01")));
 }
@@ -160,7 +176,7 @@ TEST_F(SendTest, RefusedFrameIsNotCountedAndTheStatusBarSaysWhy)
     ASSERT_EQ(find<QPushButton>("btnStart")->text(), "Stop");
     // Listening, no client: what a command list or a test can still try to send.
     for (int i = 0; i < 3; ++i)
-        EXPECT_FALSE(window->TransmitData("\x01\x02"));
+        EXPECT_FALSE(window->Engine().Transmit("\x01\x02"));
     window->FlushViewRedraw();
     EXPECT_EQ(find<QLabel>("stpSend")->text(), "Send: 0B, 0P.");
     EXPECT_TRUE(viewShows("mmoSend", ""));

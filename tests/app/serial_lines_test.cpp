@@ -106,14 +106,14 @@ TEST_F(SerialLinesTest, WithReopenOnAVanishedDeviceIsAwaitedAndReopenedBehindIts
     first.reset(); // unplugged
     ASSERT_TRUE(WaitFor([&] { return lamp() == LampYellow; }));
     EXPECT_EQ(status(), QString::fromStdString("Waiting for " + link));
-    EXPECT_TRUE(window->MainChannelOpen());
-    EXPECT_TRUE(window->RelayChannelOpen(0));
+    EXPECT_TRUE(window->Engine().IsOpen());
+    EXPECT_TRUE(window->Engine().RelayOpen(0));
     EXPECT_FALSE(find<QPushButton>("btnSend")->isEnabled());
     EXPECT_FALSE(dtr->isEnabled()) << "no output can be set while the device is away";
     for (int i = 0; i < 8; ++i)
         floodStep(server, nullptr, chunk); // the flood goes on into nothing
-    ASSERT_TRUE(WaitFor([&] { return window->Session().DroppedBytes() >= 8 * chunk.size(); }));
-    EXPECT_TRUE(droppedHint().contains(QString::number(window->Session().DroppedBytes())))
+    ASSERT_TRUE(WaitFor([&] { return window->Engine().Session().DroppedBytes() >= 8 * chunk.size(); }));
+    EXPECT_TRUE(droppedHint().contains(QString::number(window->Engine().Session().DroppedBytes())))
         << droppedHint().toStdString();
 
     TPty second;
@@ -259,11 +259,11 @@ TEST_F(SerialLinesTest, NewKeysLoadWithDefaultsAndAreWrittenAfterTheOthers)
                   "ReopenOnReturn=1\r\n[Other]\r\nTransNum=1\r\n"
                   "[Trans0]\r\nEnable=1\r\nMethod=Serial\r\nPort=COM3\r\n");
     open();
-    EXPECT_EQ(window->MainChannel().FlowControl, TFlowControl::XonXoff);
-    EXPECT_TRUE(window->MainChannel().ReopenOnReturn);
-    ASSERT_EQ(window->RelayChannels().size(), 1u);
-    EXPECT_EQ(window->RelayChannels()[0]->FlowControl, TFlowControl::None) << "an older section";
-    EXPECT_FALSE(window->RelayChannels()[0]->ReopenOnReturn);
+    EXPECT_EQ(window->Engine().Settings().Main.FlowControl, TFlowControl::XonXoff);
+    EXPECT_TRUE(window->Engine().Settings().Main.ReopenOnReturn);
+    ASSERT_EQ(window->Engine().Relays().size(), 1u);
+    EXPECT_EQ(window->Engine().Relays()[0].Channel.FlowControl, TFlowControl::None) << "an older section";
+    EXPECT_FALSE(window->Engine().Relays()[0].Channel.ReopenOnReturn);
 
     // The dialog edits them with the time-outs: Cancel keeps, OK stores.
     auto *advanced = find<QPushButton>("btnCOMExpert");
@@ -278,11 +278,11 @@ TEST_F(SerialLinesTest, NewKeysLoadWithDefaultsAndAreWrittenAfterTheOthers)
         QTest::mouseClick(advanced, Qt::LeftButton);
     };
     answer("btnCancel", 1, false);
-    EXPECT_EQ(window->MainChannel().FlowControl, TFlowControl::XonXoff);
-    EXPECT_TRUE(window->MainChannel().ReopenOnReturn);
+    EXPECT_EQ(window->Engine().Settings().Main.FlowControl, TFlowControl::XonXoff);
+    EXPECT_TRUE(window->Engine().Settings().Main.ReopenOnReturn);
     answer("btnOK", 1, false);
-    EXPECT_EQ(window->MainChannel().FlowControl, TFlowControl::RtsCts);
-    EXPECT_FALSE(window->MainChannel().ReopenOnReturn);
+    EXPECT_EQ(window->Engine().Settings().Main.FlowControl, TFlowControl::RtsCts);
+    EXPECT_FALSE(window->Engine().Settings().Main.ReopenOnReturn);
 
     close();
     const std::string saved = readSettings();

@@ -51,10 +51,10 @@ TEST_F(MainWindowTest, RelayCountsBeyondAThousandLoadAThousand)
         SCOPED_TRACE(stored);
         writeSettings("[Other]\r\nTransNum=" + stored + "\r\n" + relaySection(999, "0", 4999));
         open();
-        ASSERT_EQ(window->RelayChannels().size(), loaded);
+        ASSERT_EQ(window->Engine().Relays().size(), loaded);
         ASSERT_EQ(find<QListWidget>("lstTransmit")->count(), static_cast<int>(loaded));
         if (loaded == 1000) {
-            EXPECT_EQ(window->RelayChannels()[999]->LocalPort, 4999);
+            EXPECT_EQ(window->Engine().Relays()[999].Channel.LocalPort, 4999);
             EXPECT_EQ(find<QListWidget>("lstTransmit")->item(999)->checkState(), Qt::Unchecked);
         }
         close();

@@ -86,7 +86,7 @@ TEST_F(MainWindowTest, FirstRunShowsDefaultsAndWritesEveryKeyAtExit)
     EXPECT_EQ(find<QLabel>("stpRecv")->text(), "Recv: 0B.");
     EXPECT_EQ(find<QLabel>("stpSend")->text(), "Send: 0B, 0P.");
     EXPECT_EQ(find<QLabel>("stpSend")->toolTip(), QString::fromUtf8("发送计数"));
-    EXPECT_EQ(window->BufSize(), 65536);
+    EXPECT_EQ(window->Engine().Settings().General.BufSize, 65536);
     EXPECT_TRUE(messages.empty());
 
     close();
@@ -117,7 +117,7 @@ TEST_F(MainWindowTest, EdgeValuesLoadAndSaveBack)
                   "Baudrate=fast\n"
                   "Port=COM9*\n");
     open();
-    const TChannel &main = window->MainChannel();
+    const TChannel &main = window->Engine().Settings().Main;
     EXPECT_EQ(main.Method, cmTCPClient);
     EXPECT_EQ(main.Port, "COM7") << "the display mark is dropped";
     EXPECT_EQ(main.Baudrate, 9600);
@@ -133,11 +133,11 @@ TEST_F(MainWindowTest, EdgeValuesLoadAndSaveBack)
     EXPECT_EQ(find<QComboBox>("cboCheck")->currentText(), "Sum/Mod");
     EXPECT_TRUE(find<QLineEdit>("edtLeader")->isEnabled());
 
-    ASSERT_EQ(window->RelayChannels().size(), 2u);
+    ASSERT_EQ(window->Engine().Relays().size(), 2u);
     const auto *list = find<QListWidget>("lstTransmit");
     EXPECT_EQ(list->item(0)->text(), "UDP,127.0.0.1:13002,L:13001");
     EXPECT_EQ(list->item(0)->checkState(), Qt::Unchecked);
-    EXPECT_EQ(window->RelayChannels()[0]->Port, "COM9*");
+    EXPECT_EQ(window->Engine().Relays()[0].Channel.Port, "COM9*");
     EXPECT_EQ(list->item(1)->text(), "Serial,COM1,9600,8,N,1")
         << "a missing section loads defaults";
     EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
@@ -158,7 +158,7 @@ TEST_F(MainWindowTest, RelayCountBelowOneLoadsNoRelay)
 {
     writeSettings("[Other]\r\nTransNum=-4\r\n[Trans0]\r\nMethod=UDP\r\n");
     open();
-    EXPECT_TRUE(window->RelayChannels().empty());
+    EXPECT_TRUE(window->Engine().Relays().empty());
     close();
     EXPECT_NE(readSettings().find("TransNum=0\r\n"), std::string::npos);
     EXPECT_NE(readSettings().find("[Trans0]\r\nMethod=UDP\r\n"), std::string::npos)
@@ -173,7 +173,7 @@ TEST_F(MainWindowTest, ClosingOnTransferTabSavesTheMainChannelAsLeft)
     baud->setEditText("19200");
     tab->setCurrentIndex(1);
     EXPECT_TRUE(find<QPushButton>("btnTransAdd")->isEnabled());
-    EXPECT_EQ(window->MainChannel().Baudrate, 19200);
+    EXPECT_EQ(window->Engine().Settings().Main.Baudrate, 19200);
     // The transfer channel started as a copy of the main channel at start-up.
     EXPECT_EQ(baud->currentText(), "9600");
     baud->setEditText("4800");
@@ -236,7 +236,7 @@ TEST_F(MainWindowTest, GarbageSettingsFileStartsWithDefaults)
         garbage[i] = static_cast<char>(i % 256);
     writeSettings("[Main]\nPort=" + garbage + "\n[Other]\nTransNum=2\nTransNum=9\n" + garbage);
     open();
-    EXPECT_EQ(window->MainChannel().Port.size(), 2047u) << "values are cut at 2047 characters";
-    EXPECT_EQ(window->RelayChannels().size(), 2u) << "the first of duplicate keys counts";
+    EXPECT_EQ(window->Engine().Settings().Main.Port.size(), 2047u) << "values are cut at 2047 characters";
+    EXPECT_EQ(window->Engine().Relays().size(), 2u) << "the first of duplicate keys counts";
     EXPECT_TRUE(messages.empty());
 }

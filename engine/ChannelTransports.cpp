@@ -1,4 +1,4 @@
-#include "app/ChannelTransports.h"
+#include "engine/ChannelTransports.h"
 
 #include "net/DRSock.h"
 #include "net/SocketError.h"

@@ -1,7 +1,7 @@
-#include "app/Channel.h"
+#include "engine/Channel.h"
 
-#include "app/ChoiceLists.h"
 #include "common/IntText.h"
+#include "engine/ChoiceLists.h"
 
 namespace kestrune {
 

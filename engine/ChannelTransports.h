@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Channel.h"
+#include "engine/Channel.h"
 #include "session/Transport.h"
 
 #include <functional>

@@ -1,4 +1,4 @@
-#include "app/Timer.h"
+#include "engine/Timer.h"
 
 namespace kestrune {
 

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "engine/Channel.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+class TIniFile;
+
+// One entry of the relay list: its channel and its mark.
+struct TRelayEntry
+{
+    TChannel Channel;
+    bool Checked = true;
+};
+
+// The settings of the section "Other" that are not about channels. Each holds
+// what the window shows, also while it would not convert (BufSizeText).
+struct TGeneralSettings
+{
+    std::uint8_t DataMode = 2; // index into DataModeTexts
+    std::string BufSizeText = "64k";
+    std::int32_t BufSize = 65536;  // the last size that converted
+    std::uint8_t EscCharIndex = 0; // index into EscCharTexts
+    std::uint8_t Check = 0;        // index into CheckTexts
+    std::int32_t AutoSendPeriod = 1000;
+    std::string SendText = "Marlowen";
+    std::string LeaderText;
+    std::string TailText;
+    bool LeaderTailEnable = false;
+    bool ShowRecvFrames = false;
+    bool ShowSendFrames = false;
+    std::int32_t FrameGap = 5;
+
+    // The opening bracket of Mixed mode.
+    [[nodiscard]] char EscChar() const;
+};
+
+// Everything the settings file holds, as a value.
+struct TSettings
+{
+    TChannel Main;
+    std::vector<TRelayEntry> Relays;
+    TGeneralSettings General;
+};
+
+// A settings file may claim any number of relay sections; more than this many
+// would only stall start-up and fill the memory.
+inline constexpr std::int32_t MaxRelayChannels = 1000;
+
+// A channel's section; the result's mark is the section's "Enable".
+[[nodiscard]] TRelayEntry LoadChannelSettings(const TIniFile &ini, const std::string &section);
+void SaveChannelSettings(TIniFile &ini, const std::string &section, const TChannel &channel);
+
+// Reads every setting, each value validated or replaced by its default.
+[[nodiscard]] TSettings LoadSettings(const TIniFile &ini);
+// Writes every setting in the file's order: the main channel, the relay count
+// and marks, each relay, then the general settings. saveMain false leaves the
+// main section as it is (its panel held a number that did not convert).
+void SaveSettings(TIniFile &ini, const TSettings &settings, bool saveMain = true);
+
+} // namespace kestrune
