@@ -1,7 +1,9 @@
 #include "app/Dialogs.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
 namespace kestrune::dialogs {
@@ -29,6 +31,15 @@ TStatusHook &statusHook()
 // Boxes of ours now open. A handler that runs inside a box's event loop
 // (data keeps arriving) must not stack a second box on the first.
 int openBoxes = 0;
+
+// The program was told to end: nobody may be there to answer a box.
+bool exiting = false;
+
+void toStandardError(const QString &caption, const QString &text)
+{
+    std::fprintf(stderr, "kestrune: %s: %s\n", qUtf8Printable(caption),
+                 qUtf8Printable(text.simplified()));
+}
 
 QMessageBox::Icon toQt(TMsgIcon icon)
 {
@@ -70,8 +81,31 @@ void SetSaveFileHook(TSaveFileHook hook)
     saveFileHook() = std::move(hook);
 }
 
+void SetExiting(bool exit)
+{
+    exiting = exit;
+    if (!exiting)
+        return;
+    // Every dialog, ours or Qt's, with a parent or without: each one's exec
+    // returns, and the code that opened it goes on towards the exit.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (auto *dialog = qobject_cast<QDialog *>(window); dialog && dialog->isVisible())
+            dialog->reject();
+    }
+}
+
+bool Exiting()
+{
+    return exiting;
+}
+
 void ShowMessage(QWidget *parent, const QString &caption, const QString &text, TMsgIcon icon)
 {
+    if (exiting) {
+        toStandardError(caption, text);
+        return;
+    }
     if (openBoxes > 0) {
         if (statusHook())
             statusHook()(text);
@@ -102,6 +136,8 @@ void ShowError(QWidget *parent, const QString &text)
 
 QString GetOpenFileName(QWidget *parent, const QString &folder, const QString &filter)
 {
+    if (exiting)
+        return {};
     if (openFileHook())
         return openFileHook()(folder, filter);
     QFileDialog dialog(parent, QString(), folder, filter);
@@ -113,6 +149,8 @@ QString GetOpenFileName(QWidget *parent, const QString &folder, const QString &f
 
 QString GetSaveFileName(QWidget *parent, const QString &folder, const QString &filter)
 {
+    if (exiting)
+        return {};
     if (saveFileHook())
         return saveFileHook()(folder, filter);
     QFileDialog dialog(parent, QString(), folder, filter);

@@ -29,6 +29,13 @@ void SetStatusHook(TStatusHook hook);
 void SetOpenFileHook(TOpenFileHook hook);
 void SetSaveFileHook(TSaveFileHook hook);
 
+// Once the program was told to end (a termination signal), every dialog that
+// is open is cancelled and none is shown any more: a message goes to standard
+// error, a file dialog gives "cancelled". Nobody may be there to answer, and
+// the exit steps must go on. False again only in tests.
+void SetExiting(bool exiting);
+[[nodiscard]] bool Exiting();
+
 // A modal message box with one OK button; while one is open, further
 // messages go to the status hook instead.
 void ShowMessage(QWidget *parent, const QString &caption, const QString &text, TMsgIcon icon);

@@ -2,43 +2,17 @@
 
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
+#include "app/TerminationSignals.h"
 #include "serial/PinHelpFrm.h"
 
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace kestrune {
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-// Only async-signal-safe work here: the event loop picks the byte up.
-void onTerminateSignal(int signo)
-{
-    const char byte = static_cast<char>(signo);
-    [[maybe_unused]] auto n = ::write(signalPipe[1], &byte, 1);
-}
-
-void installSignalHandlers()
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    struct sigaction sa
-    {
-    };
-    sa.sa_handler = onTerminateSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
-}
 
 bool isSet(const char *name)
 {
@@ -85,26 +59,25 @@ bool TKestruneApp::notify(QObject *receiver, QEvent *event)
 
 int TKestruneApp::Run()
 {
-    installSignalHandlers();
-    auto frmMain = std::make_unique<TfrmMain>();
+    std::unique_ptr<TfrmMain> frmMain;
+    // From before the window is built until after the exit steps, which may
+    // show a box of their own: a signal ends any wait.
+    const TTerminationSignals termination([&frmMain] {
+        // Empty while the window is being destroyed by the exit steps.
+        if (frmMain)
+            frmMain->close();
+    });
+    frmMain = std::make_unique<TfrmMain>();
     auto frmPinHelp = std::make_unique<TfrmPinHelp>(frmMain.get());
     frmPinHelp->hide();
     frmMain->SetPinHelpWindow(frmPinHelp.get());
 
-    std::unique_ptr<QSocketNotifier> signalNotifier;
-    if (signalPipe[0] >= 0) {
-        signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        connect(signalNotifier.get(), &QSocketNotifier::activated, frmMain.get(), [&frmMain] {
-            char buf[16];
-            while (::read(signalPipe[0], buf, sizeof buf) > 0) {
-            }
-            frmMain->close();
-        });
+    // A signal during start-up (a box was open) ends the program at once.
+    int result = 0;
+    if (!dialogs::Exiting()) {
+        frmMain->show();
+        result = exec();
     }
-
-    frmMain->show();
-    const int result = exec();
-    signalNotifier.reset();
     frmPinHelp.reset();
     frmMain.reset(); // runs the exit steps, which save the settings
     return result;

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,18 +111,84 @@ int AppendToFile(const std::string &path, std::string_view bytes)
     return file.Fd.Close();
 }
 
-std::optional<std::string> ReadWholeFile(const std::string &path)
+namespace {
+
+// Files whose last append failed, perhaps after a part of its record was in.
+std::mutex cutFilesLock;
+std::set<std::string, std::less<>> cutFiles;
+
+bool mayEndInACut(const std::string &path)
 {
-    TOpenedFile file = OpenFile(path, O_RDONLY | O_NONBLOCK);
+    const std::lock_guard<std::mutex> lock(cutFilesLock);
+    return cutFiles.contains(path);
+}
+
+int noteOutcome(const std::string &path, int error)
+{
+    const std::lock_guard<std::mutex> lock(cutFilesLock);
+    if (error != 0)
+        cutFiles.insert(path);
+    else
+        cutFiles.erase(path);
+    return error;
+}
+
+// An append that first looks at the file's last byte: it costs two calls
+// more, so it is made only after a failure.
+int appendOnANewLine(const std::string &path, std::string_view record)
+{
+    TOpenedFile file = OpenFile(path, O_RDWR | O_APPEND | O_CREAT);
     if (file.Error != 0)
-        return std::nullopt;
+        return file.Error;
     struct stat status
     {
     };
-    if (::fstat(file.Fd.Get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return std::nullopt;
+    char last = '\n';
+    if (::fstat(file.Fd.Get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        if (::pread(file.Fd.Get(), &last, 1, status.st_size - 1) != 1)
+            last = '\n';
+    }
+    // One text, so another appender never comes between the two.
+    std::string text;
+    if (last != '\n') {
+        text.reserve(record.size() + 2);
+        text = "\r\n";
+        text += record;
+        record = text;
+    }
+    if (const int error = WriteAll(file.Fd.Get(), record); error != 0)
+        return error;
+    return file.Fd.Close();
+}
+
+} // namespace
+
+int AppendRecord(const std::string &path, std::string_view record)
+{
+    return noteOutcome(path, mayEndInACut(path) ? appendOnANewLine(path, record)
+                                                : AppendToFile(path, record));
+}
+
+int ReadRegularFile(const std::string &path, std::string &out)
+{
+    // Non-blocking, so a pipe in the way is refused rather than waited on.
+    TOpenedFile file = OpenFile(path, O_RDONLY | O_NONBLOCK);
+    if (file.Error != 0)
+        return file.Error;
+    struct stat status
+    {
+    };
+    if (::fstat(file.Fd.Get(), &status) != 0)
+        return errno;
+    if (!S_ISREG(status.st_mode))
+        return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return ReadToEnd(file.Fd.Get(), out);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string &path)
+{
     std::string data;
-    if (ReadToEnd(file.Fd.Get(), data) != 0)
+    if (ReadRegularFile(path, data) != 0)
         return std::nullopt;
     return data;
 }

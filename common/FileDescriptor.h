@@ -57,6 +57,18 @@ struct TOpenedFile
 // it again, so each append is in the file when this returns: 0 or the error.
 [[nodiscard]] int AppendToFile(const std::string &path, std::string_view bytes);
 
+// Appends one record, a text that ends with a line break, to the file at
+// `path` as AppendToFile does: 0 or the error. After an append to the same
+// path failed (a full disk may have cut its record short), the next one
+// starts on a line of its own: when the file does not end with a line break,
+// CR LF goes first.
+[[nodiscard]] int AppendRecord(const std::string &path, std::string_view record);
+
+// Reads a whole regular file into `out`: 0, or the error: ENOENT when it is
+// missing, EISDIR for a folder, EINVAL for anything else that is not a
+// regular file (a device, a pipe).
+[[nodiscard]] int ReadRegularFile(const std::string &path, std::string &out);
+
 // Reads a whole regular file; nullopt when it is missing, not a regular file or unreadable.
 [[nodiscard]] std::optional<std::string> ReadWholeFile(const std::string &path);
 

@@ -3,6 +3,8 @@
 #include "common/AtomicFile.h"
 #include "common/IntText.h"
 
+#include <cerrno>
+
 namespace kestrune {
 
 std::optional<std::string> IniLookup(std::string_view content, std::string_view section,
@@ -19,9 +21,18 @@ std::string IniUpdate(std::string_view content, std::string_view section, std::s
     return document.Text();
 }
 
-TIniFile::TIniFile(std::string path)
-    : FPath(std::move(path)), FDocument(ReadWholeFile(FPath).value_or(std::string()))
+TIniFile::TIniFile(std::string path) : FPath(std::move(path))
 {
+    std::string text;
+    const int error = ReadRegularFile(FPath, text);
+    // A missing file, or a missing folder, is a first start: nothing to lose.
+    if (error == 0)
+        FDocument = TIniDocument(std::move(text));
+    else if (error != ENOENT && error != ENOTDIR)
+        FReadError = "Unable to read " + FPath + ": " +
+                     (error == EINVAL ? std::string("not a regular file") : ErrorText(error)) +
+                     ".\r\nThe program starts with default settings and leaves the file as it "
+                     "is: changes are not saved to it.";
 }
 
 std::optional<std::string> TIniFile::Read(std::string_view section, std::string_view key) const
@@ -65,9 +76,15 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 
 void TIniFile::UpdateFile()
 {
+    // The settings in a file that could not be read would be lost to defaults.
+    if (!FReadError.empty())
+        return;
     const std::string text = FDocument.Text();
     TFileLock lock;
-    if (lock.Acquire(FPath + ".lock") != 0 || ReplaceFileAtomically(FPath, text) != 0)
+    if (lock.Acquire(FPath + ".lock") != 0)
+        throw EIniWriteError("Unable to write to " + FPath);
+    RemoveLeftoverTemporaries(FPath);
+    if (ReplaceFileAtomically(FPath, text) != 0)
         throw EIniWriteError("Unable to write to " + FPath);
 }
 

@@ -27,13 +27,19 @@ public:
 
 // A settings file: read once when constructed and kept in memory; reads and
 // writes work on that document, and UpdateFile writes it back whole. A file
-// that is missing or cannot be read gives an empty document.
+// that is missing or cannot be read gives an empty document, so every read
+// gives its default.
 class TIniFile
 {
 public:
     explicit TIniFile(std::string path);
 
     [[nodiscard]] const std::string &Path() const { return FPath; }
+
+    // Why a file that is there could not be read (no permission, a folder in
+    // its place), as a message for the user; empty when it was read or is
+    // missing. Such a file is never written: UpdateFile leaves it as it is.
+    [[nodiscard]] const std::string &ReadError() const { return FReadError; }
 
     [[nodiscard]] std::optional<std::string> Read(std::string_view section,
                                                   std::string_view key) const;
@@ -50,14 +56,17 @@ public:
     void WriteBool(std::string_view section, std::string_view key, bool value);
 
     // Replaces the file with the whole document in one step (temporary file,
-    // flush, rename) while holding the lock file "<path>.lock", so copies of the
-    // program saving at the same moment leave one copy's file or the other's,
-    // never a mix. Lines the program does not know are kept. Raises
-    // EIniWriteError when the file cannot be replaced.
+    // flush, rename; see ReplaceFileAtomically) while holding the lock file
+    // "<path>.lock", so copies of the program saving at the same moment leave
+    // one copy's file or the other's, never a mix; what saves that were killed
+    // left beside it goes first. Lines the program does not know are kept.
+    // Raises EIniWriteError when the file cannot be replaced; does nothing
+    // when it could not be read (ReadError).
     void UpdateFile();
 
 private:
     std::string FPath;
+    std::string FReadError;
     TIniDocument FDocument;
 };
 

@@ -1,6 +1,7 @@
 #include "engine/ChannelTransports.h"
 
 #include "net/DRSock.h"
+#include "net/SocketError.h"
 #include "serial/Comm.h"
 #include "serial/PortNames.h"
 #include "serial/PortReturnWatch.h"
@@ -244,7 +245,7 @@ public:
         FSock->OnFailure = [this](TDRSock *, const std::string &reason, bool fatal) {
             if (fatal) {
                 if (OnHangup)
-                    OnHangup("Network operate error.\r\nError msg:" + reason);
+                    OnHangup(NetworkErrorPrefix + reason);
             } else if (OnWarning) {
                 OnWarning(reason);
             }

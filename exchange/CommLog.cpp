@@ -41,7 +41,7 @@ std::string CommLogRecord(const TLocalTime &time, std::uint8_t direction, const 
 
 TFileResult AppendCommLog(const std::string &path, std::string_view record)
 {
-    if (const int error = AppendToFile(path, record); error != 0)
+    if (const int error = AppendRecord(path, record); error != 0)
         return {ErrorText(error)};
     return {};
 }

@@ -47,10 +47,11 @@ struct TFileResult
     [[nodiscard]] bool Ok() const { return Error.empty(); }
 };
 
-// Appends `record` to the file at `path`, creating it when missing. The file is
-// opened and closed for every record, so each one is in the file when this
-// returns and other programs can read the log meanwhile; it is closed on
-// failure too.
+// Appends `record` to the file at `path`, creating it when missing, in one
+// write where the system takes it all. The file is opened and closed for every
+// record, so each one is in the file when this returns and other programs can
+// read the log meanwhile; it is closed on failure too. A record that a full
+// disk cut short stays as it is, and the next one starts on a new line.
 [[nodiscard]] TFileResult AppendCommLog(const std::string &path, std::string_view record);
 
 // One whole log write: a record stamped with the current local time, appended

@@ -1,6 +1,7 @@
 #include "net/DRSock.h"
 
 #include "common/AppPaths.h"
+#include "common/FileDescriptor.h"
 #include "net/AddressHelpers.h"
 #include "net/LoginLog.h"
 #include "net/SocketError.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
@@ -45,25 +47,6 @@ constexpr std::size_t kStreamReadBytes = 32 * 1024;
 // Room for a burst of datagrams while the GUI thread is busy elsewhere.
 constexpr int kUdpReceiveBuffer = 4 << 20;
 constexpr const char *kConnectError = "Error while try establish a TCP connect.";
-
-// Closes a descriptor unless released: a failed start leaves nothing open.
-class FdGuard
-{
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    FdGuard(const FdGuard &) = delete;
-    FdGuard &operator=(const FdGuard &) = delete;
-    ~FdGuard()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    [[nodiscard]] int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 sockaddr_in ipv4Address(std::uint32_t netAddr, std::int32_t port)
 {
@@ -165,19 +148,19 @@ void TDRSock::StartServer()
 {
     if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
-    FdGuard fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0)
+    TFileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.IsOpen())
         throw ESocketError("Error create a socket");
     // Lets a restarted server bind while connections of the last run linger.
     const int on = 1;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in local = ipv4Address(htonl(INADDR_ANY), LocalPort);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
         throw ESocketError("Error bind sock to " + std::to_string(LocalPort) + ".");
-    if (::listen(fd.get(), 1) != 0)
+    if (::listen(fd.Get(), 1) != 0)
         throw ESocketError("Error on listen.");
 
-    FListenSocket = fd.release();
+    FListenSocket = fd.Release();
     FListenNotifier = new QSocketNotifier(FListenSocket, QSocketNotifier::Read, FWindow);
     QObject::connect(FListenNotifier, &QSocketNotifier::activated, FWindow,
                      [this] { handleAccept(); });
@@ -189,16 +172,16 @@ void TDRSock::StartClient()
     if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
     const sockaddr_in remote = ipv4Address(ResolveHost(RemoteHost), RemotePort);
-    FdGuard fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0)
+    TFileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.IsOpen())
         throw ESocketError("Error create a socket");
     // May run other handlers, which may stop or delete this endpoint: after a
     // failure nothing of it is touched.
-    const int error = connectWaiting(fd.get(), remote);
+    const int error = connectWaiting(fd.Get(), remote);
     if (error != 0)
         throw ESocketError(std::string(kConnectError) + " " + std::strerror(error));
 
-    attachDataSocket(fd.release(), true);
+    attachDataSocket(fd.Release(), true);
     FState = 2;
 }
 
@@ -222,19 +205,25 @@ int TDRSock::connectWaiting(int fd, const sockaddr_in &to)
     }
 
     const std::shared_ptr<bool> alive = FAlive;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     QEventLoop loop;
     QSocketNotifier answered(fd, QSocketNotifier::Write);
     QTimer timer;
     timer.setSingleShot(true);
+    bool woken = false;
     bool timedOut = false;
-    QObject::connect(&answered, &QSocketNotifier::activated, &loop, [&loop] { loop.quit(); });
+    QObject::connect(&answered, &QSocketNotifier::activated, &loop, [&] {
+        woken = true;
+        loop.quit();
+    });
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
+        woken = timedOut = true;
         loop.quit();
     });
     timer.start(timeoutMs);
     for (;;) {
         FConnectLoop = &loop;
+        woken = false;
         // Paint events and other sockets' notifications still run; the user
         // cannot click or type into a window that is half way through Start.
         loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -243,10 +232,15 @@ int TDRSock::connectWaiting(int fd, const sockaddr_in &to)
         if (!FConnectLoop) // StopSocket ran meanwhile
             return ECANCELED;
         FConnectLoop = nullptr;
+        // Neither the socket nor the timer ended the wait: the application
+        // is quitting (a termination signal), which ends every event loop,
+        // and this one at once each time it starts again.
+        if (!woken)
+            return ECANCELED;
         const int outcome = connectOutcome(fd);
         if (outcome != EINPROGRESS)
             return outcome;
-        if (timedOut)
+        if (timedOut || std::chrono::steady_clock::now() >= deadline)
             return ETIMEDOUT;
     }
 }
@@ -255,17 +249,17 @@ void TDRSock::StartUDP()
 {
     if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
-    FdGuard fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0)
+    TFileDescriptor fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.IsOpen())
         throw ESocketError("Error create a socket");
     const sockaddr_in local = ipv4Address(htonl(INADDR_ANY), LocalPort);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+    if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
         throw ESocketError("Error bind sock to " + std::to_string(LocalPort) + ".");
-    requestReceiveBuffer(fd.get());
+    requestReceiveBuffer(fd.Get());
     FSendToAddr = ResolveHost(RemoteHost);
     FSendToPort = static_cast<std::uint16_t>(RemotePort);
 
-    attachDataSocket(fd.release(), false);
+    attachDataSocket(fd.Release(), false);
     FState = 3;
 }
 

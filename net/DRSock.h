@@ -70,7 +70,9 @@ public:
     // failure the message is "Error while try establish a TCP connect."
     // followed by the system's reason. StopSocket or deleting the endpoint
     // during the wait ends it: the call then raises with the reason
-    // "Operation canceled" and touches nothing of a deleted endpoint.
+    // "Operation canceled" and touches nothing of a deleted endpoint. So does
+    // the application quitting (a termination signal), during the wait or
+    // before it: every event loop returns at once then.
     void StartClient();
     // Closes everything without events; does nothing when idle.
     void StopSocket();

@@ -1,3 +1,4 @@
+#include "ProgramCopy.h"
 #include "app/KestruneApp.h"
 #include "common/IniFile.h"
 
@@ -7,42 +8,65 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
-// The real program, copied into a folder of its own so its settings file lands there.
 class ProgramTest : public ::testing::TestWithParam<int>
 {
 };
 
 TEST_P(ProgramTest, TerminationSignalClosesTheWindowAndSavesSettings)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string program = dir.filePath("kestrune").toStdString();
-    std::filesystem::copy_file(KESTRUNE_PROGRAM, program);
-    kestrune::TIniFile seed(program + ".ini");
+    const TProgramCopy copy;
+    kestrune::TIniFile seed(copy.Ini);
     seed.WriteString("Other", "SendText", "kept");
     seed.UpdateFile();
 
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(dir.path());
-    process.start(QString::fromStdString(program), {});
-    ASSERT_TRUE(process.waitForStarted(10000));
-    // Give the window time to come up before the signal arrives.
-    process.waitForFinished(1500);
-    ASSERT_EQ(process.state(), QProcess::Running) << process.readAllStandardError().toStdString();
+    ASSERT_TRUE(copy.StartAndAwaitSettingsRead(process));
     ::kill(static_cast<pid_t>(process.processId()), GetParam());
     ASSERT_TRUE(process.waitForFinished(10000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
 
-    const kestrune::TIniFile ini(program + ".ini");
+    const kestrune::TIniFile ini(copy.Ini);
     EXPECT_EQ(ini.ReadString("Other", "SendText", ""), "kept");
     EXPECT_EQ(ini.ReadString("Main", "Method", ""), "Serial") << "the exit steps ran";
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ProgramTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+// The disk is full when the settings are saved on the way out after a
+// termination signal: the reason goes to standard error and the program ends,
+// with the file as it was. No box waits for someone to press OK, and a second
+// signal is not needed (nor, before, was it heard).
+TEST(ProgramExitSave, AFullDiskAfterASignalIsReportedAndTheProgramEnds)
+{
+    const TProgramCopy copy;
+    kestrune::TIniFile seed(copy.Ini);
+    seed.WriteString("Other", "SendText", "kept");
+    seed.UpdateFile();
+    const std::string seeded = kestrune::ReadWholeFile(copy.Ini).value_or("");
+
+    QProcess process;
+    // Files of the program may not grow past 64 bytes: the disk is full.
+    process.setChildProcessModifier([] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64, 64};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    ASSERT_TRUE(copy.StartAndAwaitSettingsRead(process));
+    const auto pid = static_cast<pid_t>(process.processId());
+    ::kill(pid, SIGTERM);
+    bool ended = process.waitForFinished(5000);
+    if (!ended) {
+        ::kill(pid, SIGTERM);
+        ended = process.waitForFinished(5000);
+    }
+    ASSERT_TRUE(ended) << "still waiting for someone to press OK";
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    const std::string errors = process.readAllStandardError().toStdString();
+    EXPECT_NE(errors.find("Unable to write to " + copy.Ini), std::string::npos) << errors;
+    EXPECT_EQ(kestrune::ReadWholeFile(copy.Ini), seeded);
+}
 
 // Without a display the program says what it needs in one line and ends with
 // status 2, before Qt would abort; it writes no settings.

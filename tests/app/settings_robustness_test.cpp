@@ -2,21 +2,18 @@
 // huge counts, unknown content, line breaks in texts, numbers that do not
 // convert at exit, two copies exiting at once.
 #include "MainWindowFixture.h"
+#include "ProgramCopy.h"
 
 #include "common/IniFile.h"
+#include "support/UnreadableFile.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QSpinBox>
 #include <csignal>
-#include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <sys/inotify.h>
-#include <unistd.h>
 
 using namespace kestrune;
 
@@ -112,16 +109,32 @@ TEST_F(MainWindowTest, ANumberThatDoesNotConvertAtExitStillSavesTheRest)
     EXPECT_EQ(sectionText(saved, "Trans0"), relaySection(0, "0", 2000));
 }
 
+// A settings file the program may not read: the window starts with the
+// defaults, and the exit leaves the file as it was, relays and all, without a
+// second word about it.
+TEST_F(MainWindowTest, ASettingsFileThatCannotBeReadIsNotOverwrittenAtExit)
+{
+    const std::string stored =
+        "[Main]\r\nMethod=UDP\r\n[Other]\r\nTransNum=1\r\n" + relaySection(0, "1", 2000);
+    writeSettings(stored);
+    {
+        const TUnreadableFile denied(settingsPath());
+        open();
+    }
+    EXPECT_EQ(find<QListWidget>("lstTransmit")->count(), 0) << "started with the defaults";
+    const std::size_t atStart = messages.size();
+    close();
+    EXPECT_EQ(readSettings(), stored);
+    EXPECT_EQ(messages.size(), atStart);
+}
+
 // Two copies of the real program, each started on its own version of one
 // settings file, are told to end at the same moment. The file left behind is
 // one copy's whole file: its relay count, its relay sections, its unknown keys.
 TEST(ProgramCopies, ExitingTogetherLeaveOneCopysWholeFile)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string program = dir.filePath("kestrune").toStdString();
-    std::filesystem::copy_file(KESTRUNE_PROGRAM, program);
-    const std::string ini = program + ".ini";
+    const TProgramCopy program;
+    const std::string &ini = program.Ini;
     auto version = [](const std::string &who, int relays, int firstPort) {
         std::string text = "[Other]\r\nTransNum=" + std::to_string(relays) + "\r\nWho=" + who +
                            "\r\n[Plugin]\r\nMark=" + who + "\r\n";
@@ -129,9 +142,6 @@ TEST(ProgramCopies, ExitingTogetherLeaveOneCopysWholeFile)
             text += relaySection(i, "1", firstPort + i);
         return text;
     };
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         QProcess copies[2];
@@ -139,16 +149,7 @@ TEST(ProgramCopies, ExitingTogetherLeaveOneCopysWholeFile)
                                                                 {"B", version("B", 5, 3000)}};
         for (int i = 0; i < 2; ++i) {
             std::ofstream(ini, std::ios::binary | std::ios::trunc) << versions[i].second;
-            // The copy has read the file once it closes it again without writing.
-            const int watch = ::inotify_init1(IN_CLOEXEC);
-            ASSERT_GE(::inotify_add_watch(watch, ini.c_str(), IN_CLOSE_NOWRITE), 0);
-            copies[i].setProcessEnvironment(env);
-            copies[i].setWorkingDirectory(dir.path());
-            copies[i].start(QString::fromStdString(program), {});
-            ASSERT_TRUE(copies[i].waitForStarted(10000));
-            pollfd ready{watch, POLLIN, 0};
-            ASSERT_EQ(::poll(&ready, 1, 20000), 1) << "copy " << versions[i].first;
-            ::close(watch);
+            ASSERT_TRUE(program.StartAndAwaitSettingsRead(copies[i])) << versions[i].first;
         }
         for (QProcess &copy : copies)
             ::kill(static_cast<pid_t>(copy.processId()), SIGTERM);

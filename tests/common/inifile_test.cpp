@@ -1,11 +1,14 @@
 #include "common/IniFile.h"
+#include "support/UnreadableFile.h"
 
 #include <QTemporaryDir>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -137,20 +140,58 @@ TEST(IniFile, ReadOnceKeptInMemoryAndWrittenWholeOnUpdate)
 TEST(IniFile, AFileThatCannotBeReplacedRaisesTheWriteError)
 {
     QTemporaryDir dir;
-    const std::string blocked = dir.filePath("blocked.ini").toStdString();
-    std::filesystem::create_directory(blocked);
     const std::string noFolder = dir.filePath("missing/k.ini").toStdString();
-    for (const std::string &path : {blocked, noFolder}) {
-        TIniFile ini(path);
-        ini.WriteString("Main", "Port", "COM1");
-        try {
-            ini.UpdateFile();
-            ADD_FAILURE() << "write to " << path << " succeeded";
-        } catch (const EIniWriteError &e) {
-            EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
-        }
+    TIniFile ini(noFolder);
+    EXPECT_EQ(ini.ReadError(), "") << "a missing file is a first start";
+    ini.WriteString("Main", "Port", "COM1");
+    try {
+        ini.UpdateFile();
+        ADD_FAILURE() << "write to " << noFolder << " succeeded";
+    } catch (const EIniWriteError &e) {
+        EXPECT_EQ(std::string(e.what()), "Unable to write to " + noFolder);
     }
-    EXPECT_TRUE(std::filesystem::is_directory(blocked)) << "nothing replaced the folder";
+}
+
+// A settings file that is there but cannot be read would be replaced by
+// defaults at exit: the user's channels and relays would be gone. It says why
+// once and is never written.
+TEST(IniFile, AFileThatIsThereButCannotBeReadSaysWhyAndIsNeverWritten)
+{
+    QTemporaryDir dir;
+    const std::string kept = "[Main]\r\nPort=COM7\r\n";
+    const std::string unreadable = dir.filePath("unreadable.ini").toStdString();
+    writeFile(unreadable, kept);
+    const std::string folder = dir.filePath("folder.ini").toStdString();
+    std::filesystem::create_directory(folder);
+    const std::string pipe = dir.filePath("pipe.ini").toStdString();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string loop = dir.filePath("loop.ini").toStdString();
+    std::filesystem::create_symlink("loop.ini", loop);
+    const std::pair<std::string, std::string> cases[] = {
+        {unreadable, "Permission denied"},
+        {folder, "Is a directory"},
+        {pipe, "not a regular file"},
+        {loop, "Too many levels of symbolic links"}};
+
+    for (const auto &[path, reason] : cases) {
+        SCOPED_TRACE(path);
+        std::optional<TUnreadableFile> denied;
+        if (path == unreadable)
+            denied.emplace(unreadable);
+        TIniFile ini(path);
+        denied.reset();
+        EXPECT_EQ(ini.ReadError(), "Unable to read " + path + ": " + reason +
+                                       ".\r\nThe program starts with default settings and "
+                                       "leaves the file as it is: changes are not saved to it.");
+        EXPECT_EQ(ini.ReadString("Main", "Port", "COM1"), "COM1");
+        ini.WriteString("Main", "Port", "COM2");
+        EXPECT_NO_THROW(ini.UpdateFile());
+    }
+    EXPECT_EQ(readFile(unreadable), kept);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+    EXPECT_TRUE(std::filesystem::is_symlink(loop));
+    EXPECT_FALSE(std::filesystem::exists(unreadable + ".lock")) << "not even the lock was taken";
 }
 
 // Copies of the program exiting together: each one loaded its own version of

@@ -5,8 +5,10 @@
 
 #include <ostream>
 
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace kestrune {
@@ -129,6 +131,51 @@ TEST_F(CommLogFile, FullDiskFailsWithTheReasonAndClosesTheFile)
     EXPECT_FALSE(result.Ok());
     EXPECT_EQ(result.Error, std::strerror(ENOSPC));
     EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// While it lives, a file of this process may grow no further than `bytes`:
+// a write beyond stops there, as on a full disk.
+class TFileSizeLimit
+{
+public:
+    explicit TFileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &FBefore);
+        FSignal = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, FBefore.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~TFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &FBefore);
+        std::signal(SIGXFSZ, FSignal);
+    }
+    TFileSizeLimit(const TFileSizeLimit &) = delete;
+    TFileSizeLimit &operator=(const TFileSizeLimit &) = delete;
+
+private:
+    rlimit FBefore{};
+    void (*FSignal)(int) = SIG_DFL;
+};
+
+// The disk fills up in the middle of a record: the record is cut there, and
+// once there is room again the next one starts on a line of its own instead
+// of being glued to the cut one.
+TEST_F(CommLogFile, ARecordCutByAFullDiskIsFollowedOnANewLine)
+{
+    const std::string path = PathOf(CommLogFileName);
+    const std::string first = CommLogRecord(Moment, LogDirSend, "\x01\x02", dmHex, '{');
+    const std::string cut = CommLogRecord(Moment, LogDirRecv, "cut off here", dmCharacter, '{');
+    const std::string next = CommLogRecord(Moment, LogDirSend, "\x03", dmHex, '{');
+    ASSERT_TRUE(AppendCommLog(path, first).Ok());
+    {
+        const TFileSizeLimit full(first.size() + 10);
+        EXPECT_EQ(AppendCommLog(path, cut).Error, std::strerror(EFBIG));
+    }
+    ASSERT_EQ(ReadAll(path), first + cut.substr(0, 10));
+    ASSERT_TRUE(AppendCommLog(path, next).Ok());
+    ASSERT_TRUE(AppendCommLog(path, next).Ok());
+    EXPECT_EQ(ReadAll(path), first + cut.substr(0, 10) + "\r\n" + next + next);
 }
 
 } // namespace

@@ -108,7 +108,9 @@ struct UnansweredConnect
 {
     const char *name;
     int timeoutMs;
-    const char *meanwhile; // "", "stop" or "delete", done 100 ms into the wait
+    // "", "stop", "delete" or "quit" (the application quits, as on a
+    // termination signal), done 100 ms into the wait
+    const char *meanwhile;
     const char *reason;
 };
 
@@ -147,6 +149,8 @@ TEST_P(DRSockUnansweredConnect, EndsWithTheReasonAndLeavesNothingOpen)
             sock->StopSocket();
         else if (std::string(c.meanwhile) == "delete")
             sock.reset();
+        else if (std::string(c.meanwhile) == "quit")
+            QCoreApplication::exit(0);
     });
 
     std::string error = "connected";
@@ -155,6 +159,8 @@ TEST_P(DRSockUnansweredConnect, EndsWithTheReasonAndLeavesNothingOpen)
     } catch (const ESocketError &e) {
         error = e.what();
     }
+    if (std::string(c.meanwhile) == "quit")
+        test::EndQuitting();
     EXPECT_EQ(error, std::string("Error while try establish a TCP connect. ") + c.reason);
     EXPECT_GT(ticks, 3) << "the event loop kept running";
     EXPECT_EQ(secondStart, "Control already started.");
@@ -172,8 +178,30 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DRSockUnansweredConnect,
     ::testing::Values(UnansweredConnect{"GivesUp", 400, "", "Connection timed out"},
                       UnansweredConnect{"Stopped", 10'000, "stop", "Operation canceled"},
-                      UnansweredConnect{"Deleted", 10'000, "delete", "Operation canceled"}),
+                      UnansweredConnect{"Deleted", 10'000, "delete", "Operation canceled"},
+                      UnansweredConnect{"ApplicationQuits", 10'000, "quit", "Operation canceled"}),
     [](const auto &p) { return std::string(p.param.name); });
+
+// A start that begins after the application was told to quit (a relay
+// connected on the way out): every event loop returns at once then, so the
+// wait ends at once instead of spinning until the system gives up.
+TEST(DRSockConnectWhileQuitting, IsCancelledAtOnce)
+{
+    test::TUnansweredServer server;
+    ASSERT_TRUE(server.Full());
+    TDRSock sock;
+    sock.RemotePort = server.Port();
+    QCoreApplication::exit(0);
+    std::string error = "connected";
+    try {
+        sock.StartClient();
+    } catch (const ESocketError &e) {
+        error = e.what();
+    }
+    test::EndQuitting();
+    EXPECT_EQ(error, "Error while try establish a TCP connect. Operation canceled");
+    EXPECT_EQ(sock.State(), 0);
+}
 
 } // namespace
 } // namespace kestrune

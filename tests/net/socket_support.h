@@ -54,6 +54,14 @@ inline void Pump(int ms)
     (void)WaitUntil([] { return false; }, ms);
 }
 
+// After QCoreApplication::exit() every event loop returns at once until the
+// application's own loop has run again: it runs for one turn here.
+inline void EndQuitting()
+{
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+}
+
 inline int OpenFdCount()
 {
     const std::filesystem::directory_iterator fds("/proc/self/fd");
