@@ -364,3 +364,78 @@ TEST_F(SessionTest, APortAwayWaitsWithTheOthersOpenAndCountsWhatWasDroppedForIt)
     session.CloseAll();
     EXPECT_EQ(session.DroppedBytes(), 0u);
 }
+
+// Past the queue limit a destination drops what a source that cannot wait
+// sends it, counts it per channel and says so once per episode; an episode ends
+// when its queue is down to half the limit. A source that can wait loses nothing.
+TEST_F(SessionTest, AQueueAtItsLimitDropsOnlyFromSourcesThatCannotWaitAndSaysSoOncePerEpisode)
+{
+    struct TRow
+    {
+        TKind Source;
+        bool Drops;
+    };
+    for (const TRow row : {TRow{TKind::Udp, true}, TRow{TKind::Serial, true},
+                           TRow{TKind::Tcp, false}, TRow{TKind::FlowSerial, false}}) {
+        SCOPED_TRACE(static_cast<int>(row.Source));
+        auto main = Link(), near = Link(), full = Link(), back = Link();
+        TFakeTransport *m = OpenMain(main, row.Source);
+        AddOpenRelay(near, TKind::Tcp);
+        TFakeTransport *f = AddOpenRelay(full, TKind::Udp);
+        TFakeTransport *b = AddOpenRelay(back, row.Source);
+        session.SetQueueLimit(100);
+        std::vector<std::pair<int, std::uint64_t>> reports;
+        session.OnRelayDropping = [&](int channel, std::uint64_t bytes) {
+            reports.emplace_back(channel, bytes);
+        };
+        // Routed from inside the delivery, as the window does.
+        session.OnData = [this](bool fromRelay, std::string_view block) {
+            session.Route(fromRelay, block);
+        };
+        const std::string block(10, 'x');
+        const auto flood = [&](int blocks) {
+            for (int i = 0; i < blocks; ++i)
+                m->OnData(block);
+        };
+
+        full->Queued = 95;
+        flood(3);
+        EXPECT_EQ(session.RelayQueuedBytes(0), 30u) << "a relay with room takes every block";
+        full->Queued = 60; // above half the limit: the episode goes on
+        flood(1);
+        full->Queued = 95;
+        flood(2);
+        const std::uint64_t firstEpisode = row.Drops ? 50 : 0;
+        EXPECT_EQ(session.OverflowBytes(1), firstEpisode);
+        EXPECT_EQ(full->Writes.size(), row.Drops ? 1u : 6u);
+
+        full->Queued = 50;
+        f->OnDrained();
+        full->Queued = 95;
+        flood(1);
+        EXPECT_EQ(session.OverflowBytes(1), row.Drops ? firstEpisode + 10 : 0u);
+        using TReports = std::vector<std::pair<int, std::uint64_t>>;
+        EXPECT_EQ(reports, (row.Drops ? TReports{{1, 10}, {1, 60}} : TReports{}));
+        EXPECT_EQ(session.OverflowBytes(0), 0u);
+
+        // The main channel as the destination, and a queue that is empty
+        // takes a block longer than the limit.
+        main->Queued = 100;
+        b->OnData(block);
+        main->Queued = 0;
+        b->OnData(std::string(150, 'y'));
+        RunDeferred();
+        EXPECT_EQ(session.OverflowBytes(-1), row.Drops ? 10u : 0u);
+        EXPECT_EQ(main->Writes.back().size(), row.Drops ? 150u : 160u);
+        EXPECT_EQ(reports.size(), row.Drops ? 3u : 0u);
+        if (row.Drops) {
+            EXPECT_EQ(reports.back(), (std::pair<int, std::uint64_t>{-1, 10}));
+        }
+
+        session.CloseAll();
+        EXPECT_EQ(session.OverflowBytes(1), 0u) << "counted since the links opened";
+        while (session.RelayCount())
+            session.RemoveRelay(0);
+        RunDeferred();
+    }
+}
