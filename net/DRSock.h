@@ -41,9 +41,10 @@ public:
     // The TCP server accepted a client.
     std::function<void(TDRSock *Sender)> OnConnected;
     // Bytes were read: on TCP at most 2,048 per event, on UDP one whole
-    // datagram per event, however long; valid until the handler returns. One wake-up reads on while
-    // data is ready, up to a budget, so a burst arrives as consecutive events in order. On TCP a
-    // count of 0 means the peer closed, and OnSocketClose follows as a later event.
+    // datagram per event, however long; valid until the handler returns. One
+    // wake-up reads on while data is ready, up to a budget, so a burst
+    // arrives as consecutive events in order. On TCP a count of 0 means the
+    // peer closed, and OnSocketClose follows as a later event.
     std::function<void(TDRSock *Sender, const void *Buffer, std::int32_t ByteNum)> OnDataArrival;
     // A read failed with this errno.
     std::function<void(TDRSock *Sender, std::int32_t Code)> OnSocketError;
