@@ -68,6 +68,15 @@ enum class TKind
     FlowSerial // stream with flow control
 };
 
+// Every kind of source, and whether it can be held back without loss.
+struct TSourceRow
+{
+    TKind Source;
+    bool Waits;
+};
+constexpr TSourceRow SourceKinds[] = {
+    {TKind::Tcp, true}, {TKind::FlowSerial, true}, {TKind::Serial, false}, {TKind::Udp, false}};
+
 class SessionTest : public ::testing::Test
 {
 protected:
@@ -237,28 +246,22 @@ TEST_F(SessionTest, ALostLinkStopsEverythingAndMayBeClosedFromInsideItsOwnEvent)
 // loss. Others keep being read and their bytes wait in the queue.
 TEST_F(SessionTest, AFullDestinationPausesOnlySourcesThatLoseNothingWhilePaused)
 {
-    struct TRow
-    {
-        TKind Source;
-        bool Paused;
-    };
-    for (const TRow row : {TRow{TKind::Tcp, true}, TRow{TKind::FlowSerial, true},
-                           TRow{TKind::Serial, false}, TRow{TKind::Udp, false}}) {
+    for (const TSourceRow row : SourceKinds) {
         SCOPED_TRACE(static_cast<int>(row.Source));
         auto main = Link(), slow = Link();
         OpenMain(main, row.Source);
         TFakeTransport *relay = AddOpenRelay(slow, TKind::Tcp);
         slow->Queued = TSession::HighWater;
         session.Route(false, "block");
-        EXPECT_EQ(main->Paused, row.Paused);
-        EXPECT_EQ(session.MainPaused(), row.Paused);
+        EXPECT_EQ(main->Paused, row.Waits);
+        EXPECT_EQ(session.MainPaused(), row.Waits);
         RunDeferred();
         EXPECT_EQ(slow->Writes, (std::vector<std::string>{"block"})) << "nothing is dropped";
 
         // Above the low mark a drained report changes nothing; at it, reading resumes.
         slow->Queued = TSession::LowWater + 1;
         relay->OnDrained();
-        EXPECT_EQ(main->Paused, row.Paused);
+        EXPECT_EQ(main->Paused, row.Waits);
         slow->Queued = TSession::LowWater;
         relay->OnDrained();
         EXPECT_FALSE(main->Paused);
@@ -370,14 +373,9 @@ TEST_F(SessionTest, APortAwayWaitsWithTheOthersOpenAndCountsWhatWasDroppedForIt)
 // when its queue is down to half the limit. A source that can wait loses nothing.
 TEST_F(SessionTest, AQueueAtItsLimitDropsOnlyFromSourcesThatCannotWaitAndSaysSoOncePerEpisode)
 {
-    struct TRow
-    {
-        TKind Source;
-        bool Drops;
-    };
-    for (const TRow row : {TRow{TKind::Udp, true}, TRow{TKind::Serial, true},
-                           TRow{TKind::Tcp, false}, TRow{TKind::FlowSerial, false}}) {
+    for (const TSourceRow row : SourceKinds) {
         SCOPED_TRACE(static_cast<int>(row.Source));
+        const bool drops = !row.Waits;
         auto main = Link(), near = Link(), full = Link(), back = Link();
         TFakeTransport *m = OpenMain(main, row.Source);
         AddOpenRelay(near, TKind::Tcp);
@@ -405,17 +403,17 @@ TEST_F(SessionTest, AQueueAtItsLimitDropsOnlyFromSourcesThatCannotWaitAndSaysSoO
         flood(1);
         full->Queued = 95;
         flood(2);
-        const std::uint64_t firstEpisode = row.Drops ? 50 : 0;
+        const std::uint64_t firstEpisode = drops ? 50 : 0;
         EXPECT_EQ(session.OverflowBytes(1), firstEpisode);
-        EXPECT_EQ(full->Writes.size(), row.Drops ? 1u : 6u);
+        EXPECT_EQ(full->Writes.size(), drops ? 1u : 6u);
 
         full->Queued = 50;
         f->OnDrained();
         full->Queued = 95;
         flood(1);
-        EXPECT_EQ(session.OverflowBytes(1), row.Drops ? firstEpisode + 10 : 0u);
+        EXPECT_EQ(session.OverflowBytes(1), drops ? firstEpisode + 10 : 0u);
         using TReports = std::vector<std::pair<int, std::uint64_t>>;
-        EXPECT_EQ(reports, (row.Drops ? TReports{{1, 10}, {1, 60}} : TReports{}));
+        EXPECT_EQ(reports, (drops ? TReports{{1, 10}, {1, 60}} : TReports{}));
         EXPECT_EQ(session.OverflowBytes(0), 0u);
 
         // The main channel as the destination, and a queue that is empty
@@ -425,10 +423,10 @@ TEST_F(SessionTest, AQueueAtItsLimitDropsOnlyFromSourcesThatCannotWaitAndSaysSoO
         main->Queued = 0;
         b->OnData(std::string(150, 'y'));
         RunDeferred();
-        EXPECT_EQ(session.OverflowBytes(-1), row.Drops ? 10u : 0u);
-        EXPECT_EQ(main->Writes.back().size(), row.Drops ? 150u : 160u);
-        EXPECT_EQ(reports.size(), row.Drops ? 3u : 0u);
-        if (row.Drops) {
+        EXPECT_EQ(session.OverflowBytes(-1), drops ? 10u : 0u);
+        EXPECT_EQ(main->Writes.back().size(), drops ? 150u : 160u);
+        EXPECT_EQ(reports.size(), drops ? 3u : 0u);
+        if (drops) {
             EXPECT_EQ(reports.back(), (std::pair<int, std::uint64_t>{-1, 10}));
         }
 
