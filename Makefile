@@ -59,6 +59,21 @@ sanitize:
 	cd $(BUILD)-sanitize && $(SANITIZE_ENV) ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=0:thread_local_quarantine_size_kb=0:redzone=16 \
 	  ctest --output-on-failure -j$(JOBS) --timeout 600 -R '$(SANITIZE_MEMORY_TESTS)'
 
+# The tests of the threaded parts (the serial reader and writer, the remote-port
+# connect helper, the debug channel) built with ThreadSanitizer in $(BUILD)-tsan.
+# Qt is not built with it: tests/tsan.supp names the reports that lie inside Qt.
+.PHONY: tsan
+TSAN_TARGETS = test_serial test_debugchannel
+TSAN_TESTS ?= ^(Comm|RemotePort|Cases/RemotePort|DebugChannel|DebugWindowLaunch|StandIn)
+TSAN_ENV = QT_QPA_PLATFORM=offscreen \
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp"
+tsan:
+	@bash scripts/install-deps.sh run test
+	@cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_TSAN=ON \
+	  -DKESTRUNE_BUILD_TESTS=ON -DKESTRUNE_BUILD_BENCHMARKS=OFF >/dev/null
+	@cmake --build $(BUILD)-tsan -j$(JOBS) --target $(TSAN_TARGETS)
+	cd $(BUILD)-tsan && $(TSAN_ENV) ctest --output-on-failure -j$(JOBS) --timeout 600 -R '$(TSAN_TESTS)'
+
 # Each fuzz target for FUZZ_SECONDS, built with clang in $(BUILD)-fuzz.
 FUZZ_SECONDS ?= 30
 fuzz:
@@ -76,3 +91,4 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize
+	rm -rf $(BUILD)-tsan

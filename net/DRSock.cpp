@@ -44,6 +44,8 @@ constexpr int kReadsPerWake = 64;
 constexpr std::size_t kBytesPerWake = 128 * 1024;
 constexpr std::size_t kBlockBytes = 2048;
 constexpr std::size_t kStreamReadBytes = 32 * 1024;
+// A UDP datagram's length field is 16 bits, so every datagram fits whole.
+constexpr std::size_t kDatagramBytes = 65535;
 // Room for a burst of datagrams while the GUI thread is busy elsewhere.
 constexpr int kUdpReceiveBuffer = 4 << 20;
 constexpr const char *kConnectError = "Error while try establish a TCP connect.";
@@ -351,6 +353,7 @@ void TDRSock::attachDataSocket(int fd, bool tcp)
     FDataIsTcp = tcp;
     FPeerClosed = false;
     ++FDataGeneration;
+    FRecvBuffer.resize(std::max(FRecvBuffer.size(), tcp ? kStreamReadBytes : kDatagramBytes));
     FReadNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, FWindow);
     QObject::connect(FReadNotifier, &QSocketNotifier::activated, FWindow, [this] { handleRead(); });
     if (tcp) {
@@ -465,20 +468,14 @@ void TDRSock::handleRead()
          ++events) {
         if (FDataIsTcp && FStreamHead < FStreamTail) {
             const std::size_t n = std::min(kBlockBytes, FStreamTail - FStreamHead);
-            const char *block = FStreamBuffer.data() + FStreamHead;
+            const char *block = FRecvBuffer.data() + FStreamHead;
             FStreamHead += n;
             taken += n;
             if (const auto handler = OnDataArrival)
                 handler(this, block, static_cast<std::int32_t>(n));
             continue;
         }
-        if (FDataIsTcp && FStreamBuffer.size() < kStreamReadBytes)
-            FStreamBuffer.resize(kStreamReadBytes);
-        // MSG_TRUNC makes a datagram report its full length, so an oversized
-        // one is detected instead of silently cut.
-        const ssize_t n = FDataIsTcp
-                              ? ::recv(FDataSocket, FStreamBuffer.data(), FStreamBuffer.size(), 0)
-                              : ::recv(FDataSocket, FRecvBuffer, sizeof FRecvBuffer, MSG_TRUNC);
+        const ssize_t n = ::recv(FDataSocket, FRecvBuffer.data(), FRecvBuffer.size(), 0);
         if (n < 0) {
             const int error = errno;
             if (error == EINTR)
@@ -489,11 +486,6 @@ void TDRSock::handleRead()
             if (const auto handler = OnSocketError)
                 handler(this, error);
             return;
-        }
-        if (!FDataIsTcp && static_cast<std::size_t>(n) > sizeof FRecvBuffer) {
-            if (const auto handler = OnSocketError)
-                handler(this, EMSGSIZE);
-            continue;
         }
         if (FDataIsTcp && n == 0) {
             FPeerClosed = true;
@@ -507,7 +499,7 @@ void TDRSock::handleRead()
                 },
                 Qt::QueuedConnection);
             if (const auto handler = OnDataArrival)
-                handler(this, FRecvBuffer, 0);
+                handler(this, FRecvBuffer.data(), 0);
             return;
         }
         if (FDataIsTcp) {
@@ -519,7 +511,7 @@ void TDRSock::handleRead()
         }
         taken += static_cast<std::size_t>(n);
         if (const auto handler = OnDataArrival)
-            handler(this, FRecvBuffer, static_cast<std::int32_t>(n));
+            handler(this, FRecvBuffer.data(), static_cast<std::int32_t>(n));
     }
     // The budget ran out with bytes read but not handed on: they must not wait
     // for new data to wake the notifier.

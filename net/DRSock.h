@@ -40,13 +40,13 @@ public:
 
     // The TCP server accepted a client.
     std::function<void(TDRSock *Sender)> OnConnected;
-    // Bytes were read, at most 2,048 per event (UDP: one datagram per event);
-    // valid until the handler returns. One wake-up reads on while data is
-    // ready, up to a budget, so a burst arrives as consecutive events in
-    // order. On TCP a count of 0 means the peer closed, and OnSocketClose
-    // follows as a later event.
+    // Bytes were read: on TCP at most 2,048 per event, on UDP one whole
+    // datagram per event, however long; valid until the handler returns. One
+    // wake-up reads on while data is ready, up to a budget, so a burst
+    // arrives as consecutive events in order. On TCP a count of 0 means the
+    // peer closed, and OnSocketClose follows as a later event.
     std::function<void(TDRSock *Sender, const void *Buffer, std::int32_t ByteNum)> OnDataArrival;
-    // A read failed with this errno (EMSGSIZE: a datagram over 2,048 bytes).
+    // A read failed with this errno.
     std::function<void(TDRSock *Sender, std::int32_t Code)> OnSocketError;
     // The TCP peer closed the connection. A server is then ready for the next
     // client; a client keeps its socket until StopSocket.
@@ -135,12 +135,11 @@ private:
     std::uint16_t FSendToPort = 0;
     std::string FSendQueue;
     std::size_t FSendQueueHead = 0;
-    char FRecvBuffer[2048];
-    // TCP reads take up to this much in one call; it is handed on in blocks
-    // of at most 2,048 bytes, so the events are the same as with small reads
-    // at a fraction of the calls. Bytes read but not yet handed on (a handler
-    // paused reading) wait here for the resume.
-    std::vector<char> FStreamBuffer;
+    // UDP: room for the longest datagram. TCP: reads take up to 32 KiB in one
+    // call, handed on in blocks of at most 2,048 bytes, so the events are the
+    // same as with small reads at a fraction of the calls; bytes read but not
+    // yet handed on (a handler paused reading) wait here for the resume.
+    std::vector<char> FRecvBuffer;
     std::size_t FStreamHead = 0;
     std::size_t FStreamTail = 0;
     void scheduleRead();

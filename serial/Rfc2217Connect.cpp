@@ -32,6 +32,8 @@ constexpr char Scheme[] = "rfc2217://";
 constexpr std::size_t SchemeLength = sizeof Scheme - 1;
 // Waits are cut into slices this long so a cancel is seen promptly.
 constexpr int SliceMs = 100;
+// How often the GUI thread looks whether the helper thread has finished.
+constexpr int DoneLookMs = 5;
 
 std::string ErrorText(int Error)
 {
@@ -164,12 +166,12 @@ private:
 };
 
 // Shared by the GUI thread and the helper thread, which may outlive the wait.
+// The helper touches no Qt object: the GUI thread looks for its result.
 struct TOpenAttempt
 {
     std::mutex Lock;
     bool Done = false;
     bool Abandoned = false;
-    QEventLoop *Loop = nullptr;
     TRemoteConnection Result;
     std::atomic<bool> Cancel{false};
 };
@@ -316,23 +318,23 @@ TRemoteConnection OpenRemotePort(const TRemotePortAddress &Address)
         }
         attempt->Result = std::move(result);
         attempt->Done = true;
-        if (QEventLoop *loop = attempt->Loop)
-            QMetaObject::invokeMethod(
-                loop, [loop] { loop->quit(); }, Qt::QueuedConnection);
     }).detach();
 
-    QEventLoop loop;
-    // The helper keeps its own deadline; this one only covers a name lookup
-    // that does not return in time.
-    QTimer::singleShot(limits.Total + std::chrono::milliseconds(250), &loop, &QEventLoop::quit);
-    bool waiting = false;
-    {
+    const auto done = [&attempt] {
         std::lock_guard lock(attempt->Lock);
-        waiting = !attempt->Done;
-        if (waiting)
-            attempt->Loop = &loop;
-    }
-    if (waiting) {
+        return attempt->Done;
+    };
+    if (!done()) {
+        QEventLoop loop;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+            if (done())
+                loop.quit();
+        });
+        look.start(DoneLookMs);
+        // The helper keeps its own deadline; this one only covers a name
+        // lookup that does not return in time.
+        QTimer::singleShot(limits.Total + std::chrono::milliseconds(250), &loop, &QEventLoop::quit);
         TCommWakeDeferral deferral;
         app->installEventFilter(&deferral);
         loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
@@ -340,7 +342,6 @@ TRemoteConnection OpenRemotePort(const TRemotePortAddress &Address)
     }
 
     std::lock_guard lock(attempt->Lock);
-    attempt->Loop = nullptr;
     if (attempt->Done)
         return std::move(attempt->Result);
     attempt->Abandoned = true;

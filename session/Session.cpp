@@ -89,6 +89,8 @@ void TSession::CloseAll()
         slot.Paused = false;
         slot.Joined.clear();
         slot.LastWarning.clear();
+        slot.Overflow = 0;
+        slot.Dropping = false;
     };
     reset(FMain);
     for (auto &relay : FRelays)
@@ -130,6 +132,19 @@ std::size_t TSession::MainQueuedBytes() const
     return Waiting(FMain);
 }
 
+std::size_t TSession::RelayQueuedBytes(std::size_t index) const
+{
+    return index < FRelays.size() ? Waiting(*FRelays[index]) : 0;
+}
+
+std::uint64_t TSession::OverflowBytes(int channel) const
+{
+    if (channel < 0)
+        return FMain.Overflow;
+    const auto index = static_cast<std::size_t>(channel);
+    return index < FRelays.size() ? FRelays[index]->Overflow : 0;
+}
+
 std::size_t TSession::Waiting(const TSlot &slot) const
 {
     return slot.Joined.size() + (slot.Transport ? slot.Transport->QueuedBytes() : 0);
@@ -151,12 +166,14 @@ void TSession::Wire(const TSlotPtr &slotPtr)
         TDelivery delivery{-1, t.BlockQuiet()};
         if (relay) {
             const auto s = weak.lock();
-            const auto it = std::find(FRelays.begin(), FRelays.end(), s);
-            delivery.Relay = it == FRelays.end() ? -1 : static_cast<int>(it - FRelays.begin());
+            delivery.Relay = s ? IndexOf(*s) : -1;
         }
         const TDelivery outer = std::exchange(FDelivering, delivery);
+        const TSource outerSource =
+            std::exchange(FSource, TSource{true, relay, t.PausesWithoutLoss()});
         OnData(relay, bytes);
         FDelivering = outer;
+        FSource = outerSource;
     };
     t.OnDrained = [this, weak] {
         if (const auto s = weak.lock())
@@ -247,19 +264,35 @@ TWriteResult TSession::SendToMain(std::string_view frame)
 
 void TSession::Route(bool fromRelay, std::string_view block)
 {
+    const bool sourceWaits = SourceWaits(fromRelay);
     if (fromRelay) {
         if (FMain.Transport)
-            Deliver(FMain, block);
+            Deliver(FMain, block, sourceWaits);
         return;
     }
     for (const auto &relay : FRelays) {
         if (relay->Checked && relay->Transport)
-            Deliver(*relay, block);
+            Deliver(*relay, block, sourceWaits);
     }
 }
 
-void TSession::Deliver(TSlot &slot, std::string_view bytes)
+bool TSession::SourceWaits(bool fromRelay) const
 {
+    if (FSource.Known && FSource.Relay == fromRelay)
+        return FSource.Waits;
+    if (!fromRelay)
+        return FMain.Transport && FMain.Transport->PausesWithoutLoss();
+    // Routed outside its delivery, a relay's block has no known source: it
+    // is kept, as one from a source that can wait.
+    return true;
+}
+
+void TSession::Deliver(TSlot &slot, std::string_view bytes, bool sourceWaits)
+{
+    // A source that can wait is held back by CheckFull long before this
+    // matters; one that cannot must not fill the memory.
+    if (!sourceWaits && !Admit(slot, bytes.size()))
+        return;
     if (slot.Transport->KeepsWriteBoundaries()) {
         const TWriteResult result = slot.Transport->Write(bytes);
         if (!result.Ok)
@@ -273,12 +306,9 @@ void TSession::Deliver(TSlot &slot, std::string_view bytes)
     slot.Joined.append(bytes);
     if (!slot.FlushArmed) {
         slot.FlushArmed = true;
-        const std::weak_ptr<TSlot> weak = &slot == &FMain ? FMainSlot : [&] {
-            for (const auto &relay : FRelays)
-                if (relay.get() == &slot)
-                    return relay;
-            return TSlotPtr();
-        }();
+        const int index = IndexOf(slot);
+        const std::weak_ptr<TSlot> weak =
+            index < 0 ? FMainSlot : FRelays[static_cast<std::size_t>(index)];
         FDefer([this, weak] {
             if (const auto s = weak.lock()) {
                 s->FlushArmed = false;
@@ -313,10 +343,43 @@ void TSession::CheckFull(TSlot &slot)
 
 void TSession::Relieve(TSlot &slot)
 {
+    EndOverflow(slot);
     if (slot.Full && Waiting(slot) <= LowWater) {
         slot.Full = false;
         UpdatePauses();
     }
+}
+
+bool TSession::Admit(TSlot &slot, std::size_t size)
+{
+    EndOverflow(slot);
+    const std::size_t waiting = Waiting(slot);
+    if (size == 0 || waiting == 0 || (waiting <= FQueueLimit && size <= FQueueLimit - waiting))
+        return true;
+    slot.Overflow += size;
+    if (!slot.Dropping) {
+        slot.Dropping = true;
+        if (OnRelayDropping)
+            OnRelayDropping(IndexOf(slot), slot.Overflow);
+    }
+    return false;
+}
+
+void TSession::EndOverflow(TSlot &slot)
+{
+    // Half the limit, not the limit itself: a peer that reads slowly would
+    // otherwise start a new episode, and a new report, with every block.
+    if (slot.Dropping && Waiting(slot) <= FQueueLimit / 2)
+        slot.Dropping = false;
+}
+
+int TSession::IndexOf(const TSlot &slot) const
+{
+    for (std::size_t i = 0; i < FRelays.size(); ++i) {
+        if (FRelays[i].get() == &slot)
+            return static_cast<int>(i);
+    }
+    return -1;
 }
 
 void TSession::DestinationDrained(TSlot &slot)

@@ -15,8 +15,10 @@ namespace kestrune {
 // The live side of the main channel and the relay channels: their transports,
 // the main link's state, the forwarding of blocks between the main channel and
 // the checked relays, and the flow control that keeps a slow destination from
-// losing what a fast source sends. No widgets: the window draws what it
-// reports and forwards what the user does.
+// losing what a fast source sends. A source that cannot be held back (UDP, a
+// serial line without flow control) is not allowed to fill the memory instead:
+// past a limit, what a destination cannot take from it is dropped and counted.
+// No widgets: the window draws what it reports and forwards what the user does.
 class TSession
 {
 public:
@@ -24,6 +26,9 @@ public:
     // can wait without loss; they read again once it has drained.
     static constexpr std::size_t HighWater = 1024 * 1024;
     static constexpr std::size_t LowWater = 256 * 1024;
+    // What a destination may hold waiting before blocks for it from sources
+    // that cannot be held back are dropped.
+    static constexpr std::size_t DefaultQueueLimit = 64 * 1024 * 1024;
 
     // Runs an action once the current event has been handled. Writes that
     // go to one destination in one pass of a reader are joined and handed on
@@ -56,12 +61,25 @@ public:
     // True while the main link has a peer to send to.
     [[nodiscard]] bool MainCanSend() const;
     [[nodiscard]] std::size_t MainQueuedBytes() const;
+    // Bytes waiting for a relay: joined for it or queued in its transport.
+    [[nodiscard]] std::size_t RelayQueuedBytes(std::size_t index) const;
+
+    // The most a destination holds waiting for it from sources that cannot be
+    // held back; a block that would take it past this is dropped. An empty
+    // queue always takes a block, so any limit lets data through.
+    void SetQueueLimit(std::size_t bytes) { FQueueLimit = bytes; }
+    [[nodiscard]] std::size_t QueueLimit() const { return FQueueLimit; }
+    // Bytes dropped for a destination whose queue was at the limit, since the
+    // links opened. Channel -1 is the main channel, others are relay indexes.
+    [[nodiscard]] std::uint64_t OverflowBytes(int channel) const;
 
     // Writes a frame to the main channel, after anything still waiting to be
     // joined for it, so the order on the link is the order of the calls.
     [[nodiscard]] TWriteResult SendToMain(std::string_view frame);
     // Forwards a received block by its origin: from the main channel to every
-    // checked, open relay; from a relay to the main channel.
+    // checked, open relay; from a relay to the main channel. Called from
+    // inside OnData, it knows whether the block's source can wait; a relay's
+    // block routed at another time is kept as if it could.
     void Route(bool fromRelay, std::string_view block);
 
     // True while the main channel's (or a relay's) reading is held back.
@@ -96,6 +114,12 @@ public:
     std::function<void(bool fromRelay, const std::string &port)> OnPortReturned;
     // Bytes meant for a waiting port were dropped; the total since the links opened.
     std::function<void(std::uint64_t total)> OnDropped;
+    // A destination's queue is at the limit and blocks for it are being
+    // dropped: raised once per episode, with OverflowBytes(channel) so far.
+    // The episode ends, silently, once the queue has drained to half the
+    // limit. Channel as for OverflowBytes; the handler must not change the
+    // relay list.
+    std::function<void(int channel, std::uint64_t droppedSoFar)> OnRelayDropping;
 
     // The port the main channel waits for, while it is Waiting.
     [[nodiscard]] const std::string &MainWaitingFor() const { return FMainWaitingFor; }
@@ -115,12 +139,21 @@ private:
         std::string Joined;  // bytes for it, handed on at the end of the pass
         bool FlushArmed = false;
         std::string LastWarning;
+        std::uint64_t Overflow = 0; // dropped at the queue limit
+        bool Dropping = false;      // an overflow episode is under way
     };
 
     using TSlotPtr = std::shared_ptr<TSlot>;
 
     void Wire(const TSlotPtr &slot);
-    void Deliver(TSlot &slot, std::string_view bytes);
+    void Deliver(TSlot &slot, std::string_view bytes, bool sourceWaits);
+    // Whether a block from a source that cannot wait fits the slot's queue;
+    // counts and reports it when not.
+    [[nodiscard]] bool Admit(TSlot &slot, std::size_t size);
+    void EndOverflow(TSlot &slot);
+    [[nodiscard]] bool SourceWaits(bool fromRelay) const;
+    // A relay slot's index in the list; -1 for the main channel.
+    [[nodiscard]] int IndexOf(const TSlot &slot) const;
     void Flush(TSlot &slot);
     void CheckFull(TSlot &slot);
     void Relieve(TSlot &slot);
@@ -142,6 +175,16 @@ private:
     std::vector<TSlotPtr> FRelays;
     TLinkState FMainState = TLinkState::Closed;
     TDelivery FDelivering;
+    // During OnData: where the block came from and whether that source can be
+    // held back without loss.
+    struct TSource
+    {
+        bool Known = false;
+        bool Relay = false;
+        bool Waits = false;
+    };
+    TSource FSource;
+    std::size_t FQueueLimit = DefaultQueueLimit;
     std::string FMainWaitingFor;
     // Dropped by transports already closed since the links opened.
     std::uint64_t FDroppedBefore = 0;

@@ -110,9 +110,10 @@ inline std::optional<std::string> Receive(int fd, int timeoutMs = 2000)
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, timeoutMs) != 1)
         return std::nullopt;
-    char buf[4096];
-    const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-    return std::string(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    std::string buf(65536, '\0'); // room for the longest datagram
+    const ssize_t n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
+    buf.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    return buf;
 }
 
 inline bool ConnectionGone(int fd, int timeoutMs = 2000)

@@ -68,6 +68,15 @@ enum class TKind
     FlowSerial // stream with flow control
 };
 
+// Every kind of source, and whether it can be held back without loss.
+struct TSourceRow
+{
+    TKind Source;
+    bool Waits;
+};
+constexpr TSourceRow SourceKinds[] = {
+    {TKind::Tcp, true}, {TKind::FlowSerial, true}, {TKind::Serial, false}, {TKind::Udp, false}};
+
 class SessionTest : public ::testing::Test
 {
 protected:
@@ -237,28 +246,22 @@ TEST_F(SessionTest, ALostLinkStopsEverythingAndMayBeClosedFromInsideItsOwnEvent)
 // loss. Others keep being read and their bytes wait in the queue.
 TEST_F(SessionTest, AFullDestinationPausesOnlySourcesThatLoseNothingWhilePaused)
 {
-    struct TRow
-    {
-        TKind Source;
-        bool Paused;
-    };
-    for (const TRow row : {TRow{TKind::Tcp, true}, TRow{TKind::FlowSerial, true},
-                           TRow{TKind::Serial, false}, TRow{TKind::Udp, false}}) {
+    for (const TSourceRow row : SourceKinds) {
         SCOPED_TRACE(static_cast<int>(row.Source));
         auto main = Link(), slow = Link();
         OpenMain(main, row.Source);
         TFakeTransport *relay = AddOpenRelay(slow, TKind::Tcp);
         slow->Queued = TSession::HighWater;
         session.Route(false, "block");
-        EXPECT_EQ(main->Paused, row.Paused);
-        EXPECT_EQ(session.MainPaused(), row.Paused);
+        EXPECT_EQ(main->Paused, row.Waits);
+        EXPECT_EQ(session.MainPaused(), row.Waits);
         RunDeferred();
         EXPECT_EQ(slow->Writes, (std::vector<std::string>{"block"})) << "nothing is dropped";
 
         // Above the low mark a drained report changes nothing; at it, reading resumes.
         slow->Queued = TSession::LowWater + 1;
         relay->OnDrained();
-        EXPECT_EQ(main->Paused, row.Paused);
+        EXPECT_EQ(main->Paused, row.Waits);
         slow->Queued = TSession::LowWater;
         relay->OnDrained();
         EXPECT_FALSE(main->Paused);
@@ -363,4 +366,74 @@ TEST_F(SessionTest, APortAwayWaitsWithTheOthersOpenAndCountsWhatWasDroppedForIt)
               (std::vector<std::string>{"M:wait:ttyUSB0", "M:back:ttyUSB0", "R:wait:ttyACM0"}));
     session.CloseAll();
     EXPECT_EQ(session.DroppedBytes(), 0u);
+}
+
+// Past the queue limit a destination drops what a source that cannot wait
+// sends it, counts it per channel and says so once per episode; an episode ends
+// when its queue is down to half the limit. A source that can wait loses nothing.
+TEST_F(SessionTest, AQueueAtItsLimitDropsOnlyFromSourcesThatCannotWaitAndSaysSoOncePerEpisode)
+{
+    for (const TSourceRow row : SourceKinds) {
+        SCOPED_TRACE(static_cast<int>(row.Source));
+        const bool drops = !row.Waits;
+        auto main = Link(), near = Link(), full = Link(), back = Link();
+        TFakeTransport *m = OpenMain(main, row.Source);
+        AddOpenRelay(near, TKind::Tcp);
+        TFakeTransport *f = AddOpenRelay(full, TKind::Udp);
+        TFakeTransport *b = AddOpenRelay(back, row.Source);
+        session.SetQueueLimit(100);
+        std::vector<std::pair<int, std::uint64_t>> reports;
+        session.OnRelayDropping = [&](int channel, std::uint64_t bytes) {
+            reports.emplace_back(channel, bytes);
+        };
+        // Routed from inside the delivery, as the window does.
+        session.OnData = [this](bool fromRelay, std::string_view block) {
+            session.Route(fromRelay, block);
+        };
+        const std::string block(10, 'x');
+        const auto flood = [&](int blocks) {
+            for (int i = 0; i < blocks; ++i)
+                m->OnData(block);
+        };
+
+        full->Queued = 95;
+        flood(3);
+        EXPECT_EQ(session.RelayQueuedBytes(0), 30u) << "a relay with room takes every block";
+        full->Queued = 60; // above half the limit: the episode goes on
+        flood(1);
+        full->Queued = 95;
+        flood(2);
+        const std::uint64_t firstEpisode = drops ? 50 : 0;
+        EXPECT_EQ(session.OverflowBytes(1), firstEpisode);
+        EXPECT_EQ(full->Writes.size(), drops ? 1u : 6u);
+
+        full->Queued = 50;
+        f->OnDrained();
+        full->Queued = 95;
+        flood(1);
+        EXPECT_EQ(session.OverflowBytes(1), drops ? firstEpisode + 10 : 0u);
+        using TReports = std::vector<std::pair<int, std::uint64_t>>;
+        EXPECT_EQ(reports, (drops ? TReports{{1, 10}, {1, 60}} : TReports{}));
+        EXPECT_EQ(session.OverflowBytes(0), 0u);
+
+        // The main channel as the destination, and a queue that is empty
+        // takes a block longer than the limit.
+        main->Queued = 100;
+        b->OnData(block);
+        main->Queued = 0;
+        b->OnData(std::string(150, 'y'));
+        RunDeferred();
+        EXPECT_EQ(session.OverflowBytes(-1), drops ? 10u : 0u);
+        EXPECT_EQ(main->Writes.back().size(), drops ? 150u : 160u);
+        EXPECT_EQ(reports.size(), drops ? 3u : 0u);
+        if (drops) {
+            EXPECT_EQ(reports.back(), (std::pair<int, std::uint64_t>{-1, 10}));
+        }
+
+        session.CloseAll();
+        EXPECT_EQ(session.OverflowBytes(1), 0u) << "counted since the links opened";
+        while (session.RelayCount())
+            session.RemoveRelay(0);
+        RunDeferred();
+    }
 }
