@@ -2,7 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
-#include "serial/PinHelpFrm.h"
+#include "app/PinHelpFrm.h"
 
 #include <QSocketNotifier>
 #include <csignal>
