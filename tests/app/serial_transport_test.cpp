@@ -4,7 +4,7 @@
 #include "TestPeers.h"
 #include "serial/rfc2217_peers.h"
 
-#include "app/ChannelTransports.h"
+#include "engine/ChannelTransports.h"
 #include "serial/PortIdentity.h"
 
 #include <QTemporaryDir>
