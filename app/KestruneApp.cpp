@@ -2,8 +2,8 @@
 
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
+#include "app/PinHelpFrm.h"
 #include "app/TerminationSignals.h"
-#include "serial/PinHelpFrm.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,12 +1,12 @@
 // Opening and closing channels: Start/Stop, what the engine reports about the
 // links, and the serial time-outs dialog.
+#include "app/COMExpertFrm.h"
 #include "app/Dialogs.h"
 #include "app/MainFrm.h"
+#include "app/PinHelpFrm.h"
 #include "app/StatusLamp.h"
 #include "app/view/HistoryView.h"
-#include "serial/COMExpertFrm.h"
 #include "serial/Comm.h"
-#include "serial/PinHelpFrm.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,6 +3,7 @@
 #include "net/DRSock.h"
 #include "net/SocketError.h"
 #include "serial/Comm.h"
+#include "serial/PortIdentity.h"
 #include "serial/PortNames.h"
 #include "serial/PortReturnWatch.h"
 #include "serial/Rfc2217Connect.h"
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 namespace kestrune {
 
@@ -34,8 +34,11 @@ public:
                 DeviceLost();
                 return;
             }
-            if (OnHangup)
-                OnHangup("Serial port error, Stop.");
+            if (!OnHangup)
+                return;
+            const std::string reason = FComm->HangupReason();
+            OnHangup(reason.empty() ? "Serial port error, Stop."
+                                    : "Serial port error, Stop.\r\nError msg:" + reason);
         };
         FComm->OnSendDataEmpty = [this](TComm *) {
             if (OnDrained)
@@ -66,7 +69,7 @@ public:
         if (IsRemotePortName(portName))
             FReopenOnReturn = false;
         if (FReopenOnReturn)
-            FStablePath = StablePortPath(ResolvePortPath(portName));
+            FReturnTarget = TPortReturnTarget(ResolvePortPath(portName));
         FOpenDtr = FComm->DtrControl();
         FOpenRts = FComm->RtsControl();
     }
@@ -149,12 +152,8 @@ public:
     std::int32_t ModemLines() const override { return FWaiting ? -1 : FComm->ModemLines(); }
     TLineErrorCounts LineErrors() const override
     {
-        const TLineErrorTotals &now = FComm->LineErrors();
         TLineErrorCounts total = FErrorsBefore;
-        total.Framing += now.Framing;
-        total.Parity += now.Parity;
-        total.Overrun += now.Overrun;
-        total.Break += now.Break;
+        total += FComm->LineErrors();
         return total;
     }
 
@@ -176,11 +175,11 @@ private:
 
     void TryReturn()
     {
-        std::error_code error;
-        if (!FWaiting || !std::filesystem::exists(FStablePath, error))
+        // Only the device that went away: another one at its node stays closed.
+        if (!FWaiting || !FReturnTarget.IsBack())
             return;
         // Reopened as it was opened: the same settings, the output lines as at open.
-        FComm->SetCommName(FStablePath);
+        FComm->SetCommName(FReturnTarget.Path());
         FComm->SetDtrControl(FOpenDtr);
         FComm->SetRtsControl(FOpenRts);
         try {
@@ -197,7 +196,7 @@ private:
     std::unique_ptr<TComm> FComm;
     bool FReopenOnReturn;
     std::string FPortName;
-    std::string FStablePath;
+    TPortReturnTarget FReturnTarget;
     TDtrControl FOpenDtr = TDtrControl::DtrEnable;
     TRtsControl FOpenRts = TRtsControl::RtsEnable;
     bool FWaiting = false;

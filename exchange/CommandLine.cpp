@@ -1,20 +1,16 @@
 #include "exchange/CommandLine.h"
 
 #include "codec/Parse.h"
+#include "common/CaseInsensitive.h"
 #include "common/IntText.h"
 
 namespace kestrune {
 
 namespace {
 
-char Upper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 std::optional<TCmdDataKind> DataKindOf(char letter)
 {
-    switch (Upper(letter)) {
+    switch (UpperAscii(letter)) {
     case 'M':
         return TCmdDataKind::dkMixed;
     case 'H':
@@ -50,7 +46,7 @@ std::optional<TCommandLine> ReplyLine(std::string_view line)
 {
     if (line.size() < 5 || line[1] != ':')
         return std::nullopt;
-    if (Upper(line[2]) != 'T')
+    if (UpperAscii(line[2]) != 'T')
         return KindAndData(line, 2, TCmdLineKind::lkReply, 0);
 
     // A T in the third place always starts a time-out, closed by the next ":".
@@ -81,7 +77,7 @@ std::optional<TCommandLine> ParseCommandLine(std::string_view line)
 {
     if (line.empty())
         return std::nullopt;
-    switch (Upper(line[0])) {
+    switch (UpperAscii(line[0])) {
     case 'S':
         return SendLine(line);
     case 'R':

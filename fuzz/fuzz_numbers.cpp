@@ -1,7 +1,7 @@
 // The integer and size texts of settings, panel and command files.
 #include "FuzzCheck.h"
-#include "app/Channel.h"
 #include "common/IntText.h"
+#include "engine/Channel.h"
 
 #include <cstdint>
 #include <string>

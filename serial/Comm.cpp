@@ -1,5 +1,6 @@
 #include "serial/Comm.h"
 
+#include "common/CaseInsensitive.h"
 #include "serial/CommEventFd.h"
 #include "serial/CommLink.h"
 #include "serial/CommNotifier.h"
@@ -24,12 +25,8 @@ std::string CommDevicePath(const std::string &CommName)
     if (!CommName.empty() && CommName.front() == '/')
         return CommName;
     const auto isCom = [](const std::string &name) {
-        if (name.size() < 4 || name.size() > 12)
+        if (name.size() < 4 || name.size() > 12 || !StartsWithText(name, "COM"))
             return false;
-        for (std::size_t i = 0; i < 3; ++i) {
-            if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i])
-                return false;
-        }
         for (std::size_t i = 3; i < name.size(); ++i) {
             if (!std::isdigit(static_cast<unsigned char>(name[i])))
                 return false;
@@ -67,6 +64,11 @@ TComm::~TComm()
 bool TComm::IsOpen() const
 {
     return FPortHandle != nullptr;
+}
+
+std::string TComm::HangupReason() const
+{
+    return FPortHandle ? FPortHandle->FailureReason() : std::string();
 }
 
 void TComm::OpenPort()
@@ -164,10 +166,7 @@ void TComm::SendBreak(int Ms)
 
 void TComm::CountLineErrors(const std::array<std::uint32_t, 4> &Counts)
 {
-    FLineErrors.Framing += Counts[0];
-    FLineErrors.Parity += Counts[1];
-    FLineErrors.Overrun += Counts[2];
-    FLineErrors.Break += Counts[3];
+    FLineErrors += {Counts[0], Counts[1], Counts[2], Counts[3]};
 }
 
 void TComm::ClosePort()

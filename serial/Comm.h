@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Component.h"
+#include "common/LineErrorCounts.h"
 #include "common/ReadQuiet.h"
 
 #include <array>
@@ -77,17 +78,6 @@ enum class TRtsControl : std::uint8_t
 inline constexpr std::uint32_t ModemRingBit = 4;
 inline constexpr std::uint32_t ModemCarrierBit = 8;
 
-// Line errors counted since the port was opened.
-struct TLineErrorTotals
-{
-    std::uint64_t Framing = 0;
-    std::uint64_t Parity = 0;
-    std::uint64_t Overrun = 0;
-    std::uint64_t Break = 0;
-
-    bool operator==(const TLineErrorTotals &) const = default;
-};
-
 // Buffer is valid only during the call and has one zero byte after
 // BufferLength (1..4096) bytes.
 using TReceiveDataEvent =
@@ -151,8 +141,12 @@ public:
     // The input lines' levels last reported (ModemLine* bits), or -1 while the
     // device has not told (a pty never does). Reset by OpenPort.
     [[nodiscard]] std::int32_t ModemLines() const { return FModemLines; }
+    // Why the port hung up, when the device can tell more than that it failed
+    // (a remote port whose server stopped reading); empty otherwise, and once
+    // the port is closed.
+    [[nodiscard]] std::string HangupReason() const;
     // Line errors reported since OpenPort.
-    [[nodiscard]] const TLineErrorTotals &LineErrors() const { return FLineErrors; }
+    [[nodiscard]] const TLineErrorCounts &LineErrors() const { return FLineErrors; }
 
     // Properties. Setting a line property or a time-out to a new value while
     // open re-applies its whole group; the same value changes nothing.
@@ -308,7 +302,7 @@ private:
 
     bool FReadingPaused = false;
     std::int32_t FModemLines = -1;
-    TLineErrorTotals FLineErrors;
+    TLineErrorCounts FLineErrors;
     std::unique_ptr<QTimer> FBreakTimer;
     TDeviceFactory FDeviceFactory;
     TCommNotifier *FNotifyWindow;

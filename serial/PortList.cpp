@@ -1,23 +1,14 @@
 #include "serial/PortList.h"
 
+#include "common/CaseInsensitive.h"
+#include "serial/Udev.h"
+
 #include <algorithm>
 #include <charconv>
-#include <initializer_list>
-#include <memory>
-
-#include <libudev.h>
 
 namespace kestrune {
 
 namespace {
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b)
-{
-    return std::ranges::equal(a, b, [](char x, char y) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 // "ttyS<n>" with n in canonical decimal (no sign, no leading zero); anything
 // else could not be reopened under the COM name it would be given.
@@ -37,14 +28,6 @@ std::optional<unsigned> StandardSerialIndex(std::string_view kernelName)
     return index;
 }
 
-struct UdevDeleter
-{
-    void operator()(udev *u) const { udev_unref(u); }
-    void operator()(udev_enumerate *e) const { udev_enumerate_unref(e); }
-    void operator()(udev_device *d) const { udev_device_unref(d); }
-};
-template <typename T> using UdevPtr = std::unique_ptr<T, UdevDeleter>;
-
 TTtyDeviceInfo DescribeDevice(udev_device *device)
 {
     TTtyDeviceInfo info;
@@ -61,24 +44,14 @@ TTtyDeviceInfo DescribeDevice(udev_device *device)
     return info;
 }
 
-// A udev property, the first of the keys that is set.
-std::string Property(udev_device *device, std::initializer_list<const char *> keys)
-{
-    for (const char *key : keys) {
-        if (const char *value = udev_device_get_property_value(device, key); value && *value)
-            return value;
-    }
-    return {};
-}
-
 // udev writes blanks in ID_VENDOR and ID_MODEL as "_"; the hardware
 // database's names keep theirs.
 std::string Name(udev_device *device, const char *fromDatabase, const char *own)
 {
-    std::string text = Property(device, {fromDatabase});
+    std::string text = UdevProperty(device, {fromDatabase});
     if (!text.empty())
         return text;
-    text = Property(device, {own});
+    text = UdevProperty(device, {own});
     std::ranges::replace(text, '_', ' ');
     return text;
 }
@@ -97,7 +70,7 @@ std::string ParenthesisedPortName(std::string_view friendlyName)
 
 bool IsComPortName(std::string_view name)
 {
-    return name.size() >= 3 && SameTextIgnoringCase(name.substr(0, 3), "COM");
+    return StartsWithText(name, "COM");
 }
 
 std::optional<std::string> ComPortFromFriendlyName(std::string_view friendlyName)
@@ -124,10 +97,10 @@ std::optional<std::string> PresentPortName(const TTtyDeviceInfo &device)
 std::vector<TPresentPort> ListPresentPorts()
 {
     std::vector<TPresentPort> found;
-    UdevPtr<udev> context(udev_new());
+    TUdevPtr<udev> context(udev_new());
     if (!context)
         return found;
-    UdevPtr<udev_enumerate> enumerate(udev_enumerate_new(context.get()));
+    TUdevPtr<udev_enumerate> enumerate(udev_enumerate_new(context.get()));
     if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "tty") < 0 ||
         udev_enumerate_scan_devices(enumerate.get()) < 0)
         return found;
@@ -135,7 +108,7 @@ std::vector<TPresentPort> ListPresentPorts()
     udev_list_entry *entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
     {
-        UdevPtr<udev_device> device(
+        TUdevPtr<udev_device> device(
             udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
         if (!device)
             continue; // gone between the scan and now
@@ -146,7 +119,7 @@ std::vector<TPresentPort> ListPresentPorts()
         port.Name = std::move(*name);
         port.Vendor = Name(device.get(), "ID_VENDOR_FROM_DATABASE", "ID_VENDOR");
         port.Model = Name(device.get(), "ID_MODEL_FROM_DATABASE", "ID_MODEL");
-        port.Serial = Property(device.get(), {"ID_SERIAL_SHORT"});
+        port.Serial = UdevProperty(device.get(), {"ID_SERIAL_SHORT"});
         udev_list_entry *link = nullptr;
         udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(device.get()))
         {
@@ -187,9 +160,8 @@ std::vector<std::string> BuildPortList(std::vector<std::string> presentPorts)
     std::vector<std::string> result;
     for (int n = 1; n <= 8; ++n) {
         std::string name = "COM" + std::to_string(n);
-        const auto match = std::ranges::find_if(presentPorts, [&](const std::string &port) {
-            return SameTextIgnoringCase(port, name);
-        });
+        const auto match = std::ranges::find_if(
+            presentPorts, [&](const std::string &port) { return SameText(port, name); });
         if (match != presentPorts.end()) {
             presentPorts.erase(match);
             name += '*';

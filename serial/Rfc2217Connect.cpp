@@ -1,5 +1,6 @@
 #include "serial/Rfc2217Connect.h"
 
+#include "common/CaseInsensitive.h"
 #include "serial/CommNotifier.h"
 #include "serial/Rfc2217Messages.h"
 
@@ -180,13 +181,7 @@ struct TOpenAttempt
 
 bool IsRemotePortName(const std::string &CommName)
 {
-    if (CommName.size() < SchemeLength)
-        return false;
-    for (std::size_t i = 0; i < SchemeLength; ++i) {
-        if (std::tolower(static_cast<unsigned char>(CommName[i])) != Scheme[i])
-            return false;
-    }
-    return true;
+    return StartsWithText(CommName, Scheme);
 }
 
 std::optional<TRemotePortAddress> ParseRemotePortName(const std::string &CommName)
@@ -234,13 +229,6 @@ TRemoteOpenLimits &RemoteOpenLimits()
 {
     static TRemoteOpenLimits limits;
     return limits;
-}
-
-TTelnetCodec MakeComPortCodec()
-{
-    using namespace telnet;
-    return TTelnetCodec({OptBinary, OptSuppressGoAhead, OptComPort},
-                        {OptBinary, OptSuppressGoAhead});
 }
 
 TRemoteConnection ConnectRemotePort(const TRemotePortAddress &Address,

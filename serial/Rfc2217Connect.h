@@ -57,8 +57,4 @@ struct TRemoteConnection
 // the serial components' notifications, which wait until the open is done.
 [[nodiscard]] TRemoteConnection OpenRemotePort(const TRemotePortAddress &Address);
 
-// The codec a remote serial port speaks with: BINARY and SUPPRESS-GO-AHEAD
-// both ways, and COM-PORT-OPTION offered by this side.
-[[nodiscard]] TTelnetCodec MakeComPortCodec();
-
 } // namespace kestrune

@@ -2,30 +2,20 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <sys/socket.h>
 
 namespace kestrune {
 
-namespace {
-
-TIoStatus SocketStatus(int Error)
+TRfc2217Device::TRfc2217Device(int Socket, TTelnetCodec Codec)
+    : TSerialDevice(Socket), FInput(std::move(Codec))
 {
-    switch (Error) {
-    case EAGAIN:
-    case EINTR:
-        return TIoStatus::WouldBlock;
-    case EBADF:
-        return TIoStatus::Invalid;
-    default:
-        return TIoStatus::Failed; // reset, broken pipe: the connection is gone
-    }
 }
 
-} // namespace
-
-TRfc2217Device::TRfc2217Device(int Socket, TTelnetCodec Codec)
-    : TSerialDevice(Socket), FCodec(std::move(Codec))
+std::string TRfc2217Device::FailureReason() const
 {
+    std::lock_guard lock(FSendLock);
+    return FFailure;
 }
 
 TIoResult TRfc2217Device::Read(char *Buffer, std::size_t Size)
@@ -36,17 +26,15 @@ TIoResult TRfc2217Device::Read(char *Buffer, std::size_t Size)
     // Received bytes that were all Telnet commands give no data: read on
     // until data comes or the socket is empty.
     for (;;) {
+        if (FGivenUp.load())
+            return {TIoStatus::Failed, 0};
         const ssize_t n = ::recv(Fd(), FRaw.data(), Size, MSG_DONTWAIT);
         if (n == 0)
             return {TIoStatus::Failed, 0}; // the server closed the connection
         if (n < 0)
-            return {SocketStatus(errno), 0};
+            return {IoStatusOf(errno), 0};
         FData.clear();
-        FSubnegs.clear();
-        FCodec.Decode(FRaw.data(), std::size_t(n), FData, FSubnegs);
-        std::string owed = FCodec.TakeReplies();
-        for (const TTelnetSubneg &subneg : FSubnegs)
-            owed += FState.Take(subneg);
+        const std::string owed = FInput.Take(FRaw.data(), std::size_t(n), FData);
         if (!owed.empty())
             SendCommand(owed);
         if (!FData.empty()) {
@@ -63,7 +51,7 @@ TIoResult TRfc2217Device::Write(const char *Buffer, std::size_t Size)
     const TIoStatus flushed = FlushPending();
     if (flushed != TIoStatus::Ok)
         return {flushed, 0};
-    if (!FPending.empty())
+    if (!FOutbox.Empty())
         return {TIoStatus::WouldBlock, 0};
 
     const std::size_t chunk = std::min(Size, WriteChunk);
@@ -71,7 +59,7 @@ TIoResult TRfc2217Device::Write(const char *Buffer, std::size_t Size)
     TelnetEscape(Buffer, chunk, FEncoded);
     const ssize_t n = ::send(Fd(), FEncoded.data(), FEncoded.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n < 0)
-        return {SocketStatus(errno), 0};
+        return {IoStatusOf(errno), 0};
     if (n == 0)
         return {TIoStatus::WouldBlock, 0};
     const auto sent = std::size_t(n);
@@ -91,7 +79,7 @@ TIoResult TRfc2217Device::Write(const char *Buffer, std::size_t Size)
         ++accepted;
     }
     if (position < sent) {
-        FPending.push_back(static_cast<char>(telnet::IAC));
+        Queue(std::string_view("\xFF", 1));
         ++accepted;
     }
     return {TIoStatus::Ok, accepted};
@@ -99,22 +87,37 @@ TIoResult TRfc2217Device::Write(const char *Buffer, std::size_t Size)
 
 TIoStatus TRfc2217Device::FlushPending()
 {
-    while (!FPending.empty()) {
-        const ssize_t n =
-            ::send(Fd(), FPending.data(), FPending.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (FGivenUp.load())
+        return TIoStatus::Failed;
+    while (!FOutbox.Empty()) {
+        const std::string_view pending = FOutbox.Pending();
+        const ssize_t n = ::send(Fd(), pending.data(), pending.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n < 0) {
-            const TIoStatus status = SocketStatus(errno);
+            const TIoStatus status = IoStatusOf(errno);
             return status == TIoStatus::WouldBlock ? TIoStatus::Ok : status;
         }
-        FPending.erase(0, std::size_t(n));
+        FOutbox.Sent(std::size_t(n));
     }
     return TIoStatus::Ok;
+}
+
+void TRfc2217Device::Queue(std::string_view Bytes)
+{
+    if (FGivenUp.load() || FOutbox.Add(Bytes))
+        return;
+    FFailure = "The remote port's server stopped reading: more than " +
+               std::to_string(TComPortOutbox::MaxPending / 1024) + " KiB waited to be sent to it";
+    FGivenUp = true;
+    // Wakes the reader at once, paused or not, and tells the server.
+    ::shutdown(Fd(), SHUT_RDWR);
 }
 
 void TRfc2217Device::SendCommand(const std::string &Bytes)
 {
     std::lock_guard lock(FSendLock);
-    FPending += Bytes;
+    // Sent first, so a socket with room never makes the bytes wait at all.
+    (void)FlushPending();
+    Queue(Bytes);
     // A failed connection shows itself to the reader; commands are not reported.
     (void)FlushPending();
 }
@@ -128,9 +131,10 @@ TIoStatus TRfc2217Device::ReadLineCounters(TLineCounters &Counters)
         std::lock_guard lock(FSendLock);
         (void)FlushPending();
     }
-    Counters = FState.Counters();
+    const TComPortState &state = FInput.State();
+    Counters = state.Counters();
     // The modem-state bits are the line levels' own values.
-    Counters.ModemLines = FState.ModemState() < 0 ? -1 : (FState.ModemState() & 0xF0);
+    Counters.ModemLines = state.ModemState() < 0 ? -1 : (state.ModemState() & 0xF0);
     return TIoStatus::Ok;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
-#include "serial/Rfc2217Messages.h"
+#include "serial/Rfc2217Stream.h"
 #include "serial/SerialDevice.h"
 #include "serial/TelnetCodec.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace kestrune {
 
@@ -29,29 +31,35 @@ public:
     void PurgeOutput() override;
     void SetBreak(bool On) override;
     void ApplyLineSettings(const TLineSettings &Settings) override;
+    [[nodiscard]] std::string FailureReason() const override;
 
     // Largest piece of caller data encoded and offered to the socket at once.
     static constexpr std::size_t WriteChunk = 16384;
 
 private:
-    // Queues bytes that are not data (commands, negotiation answers) behind
-    // whatever is already waiting, and sends what the socket takes.
+    // Queues bytes that are not data (commands, answers) behind whatever is
+    // already waiting, and sends what the socket takes.
     void SendCommand(const std::string &Bytes);
-    // Sends what waits in FPending; called with FSendLock held.
+    // The following are called with FSendLock held.
+    // Adds Bytes to what waits; past the outbox's bound the connection is
+    // given up instead.
+    void Queue(std::string_view Bytes);
+    // Sends what waits in the outbox.
     TIoStatus FlushPending();
 
     // Used by the reader thread only (Read, ReadLineCounters).
-    TTelnetCodec FCodec;
-    TComPortState FState;
+    TComPortInput FInput;
     std::string FRaw;
     std::string FData;
-    std::vector<TTelnetSubneg> FSubnegs;
 
     // Both threads and the owner send: commands must not land inside a data
     // byte's IAC pair, so everything goes out in order under this lock.
-    std::mutex FSendLock;
-    std::string FPending; // encoded bytes owed to the socket, in order
+    mutable std::mutex FSendLock;
+    TComPortOutbox FOutbox;
     std::string FEncoded;
+    // Set once, when the server stops reading; from then on every call fails.
+    std::atomic<bool> FGivenUp{false};
+    std::string FFailure;
 };
 
 } // namespace kestrune

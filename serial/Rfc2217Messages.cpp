@@ -4,6 +4,13 @@ namespace kestrune {
 
 using namespace rfc2217;
 
+TTelnetCodec MakeComPortCodec()
+{
+    using namespace telnet;
+    return TTelnetCodec({OptBinary, OptSuppressGoAhead, OptComPort},
+                        {OptBinary, OptSuppressGoAhead});
+}
+
 std::string ComPortCommand(unsigned char Code, const std::string &Value)
 {
     std::string payload(1, static_cast<char>(Code));

@@ -65,6 +65,10 @@ inline constexpr unsigned char LineStateMask = LineBreak | LineFraming | LinePar
 inline constexpr unsigned char ModemStateMask = 0xFF;
 } // namespace rfc2217
 
+// The codec a remote serial port speaks with: BINARY and SUPPRESS-GO-AHEAD
+// both ways, and COM-PORT-OPTION offered by this side.
+[[nodiscard]] TTelnetCodec MakeComPortCodec();
+
 // One client command on the wire: IAC SB COM-PORT-OPTION Code Value... IAC SE.
 [[nodiscard]] std::string ComPortCommand(unsigned char Code, const std::string &Value);
 [[nodiscard]] std::string ComPortCommand(unsigned char Code, unsigned char Value);

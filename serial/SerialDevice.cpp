@@ -20,19 +20,6 @@ std::string ErrorText(int Error)
     return std::system_category().message(Error);
 }
 
-TIoStatus StatusOf(int Error)
-{
-    switch (Error) {
-    case EAGAIN:
-    case EINTR:
-        return TIoStatus::WouldBlock;
-    case EBADF:
-        return TIoStatus::Invalid;
-    default:
-        return TIoStatus::Failed;
-    }
-}
-
 // Drivers without an ioctl answer with one of these; anything else is a
 // real failure of a device that does support it.
 bool IsUnsupported(int Error)
@@ -55,6 +42,20 @@ std::int32_t LineLevels(int Bits)
 }
 
 } // namespace
+
+TIoStatus IoStatusOf(int Error)
+{
+    switch (Error) {
+    case EAGAIN:
+    case EINTR:
+        return TIoStatus::WouldBlock;
+    case EBADF:
+        return TIoStatus::Invalid;
+    default:
+        // A vanished device, a reset or broken connection: the port is gone.
+        return TIoStatus::Failed;
+    }
+}
 
 TSerialDevice::TSerialDevice(int Fd) : FFd(Fd), FSaved(std::make_unique<termios>())
 {
@@ -109,7 +110,7 @@ TIoResult TSerialDevice::Read(char *Buffer, std::size_t Size)
     // With VMIN at 1 a terminal reads 0 bytes only once it has hung up.
     if (n == 0)
         return {TIoStatus::Failed, 0};
-    return {StatusOf(errno), 0};
+    return {IoStatusOf(errno), 0};
 }
 
 TIoResult TSerialDevice::Write(const char *Buffer, std::size_t Size)
@@ -119,7 +120,7 @@ TIoResult TSerialDevice::Write(const char *Buffer, std::size_t Size)
         return {TIoStatus::Ok, std::size_t(n)};
     if (n == 0)
         return {TIoStatus::WouldBlock, 0};
-    return {StatusOf(errno), 0};
+    return {IoStatusOf(errno), 0};
 }
 
 TIoStatus TSerialDevice::ReadLineCounters(TLineCounters &Counters)
@@ -145,7 +146,7 @@ TIoStatus TSerialDevice::ReadLineCounters(TLineCounters &Counters)
             return TIoStatus::Ok;
         }
         if (!IsUnsupported(errno))
-            return StatusOf(errno) == TIoStatus::Invalid ? TIoStatus::Invalid : TIoStatus::Failed;
+            return IoStatusOf(errno) == TIoStatus::Invalid ? TIoStatus::Invalid : TIoStatus::Failed;
         FHasIcount = false;
     }
     if (!FHasModemBits)
@@ -157,7 +158,7 @@ TIoStatus TSerialDevice::ReadLineCounters(TLineCounters &Counters)
             FHasModemBits = false;
             return TIoStatus::WouldBlock;
         }
-        return StatusOf(errno) == TIoStatus::Invalid ? TIoStatus::Invalid : TIoStatus::Failed;
+        return IoStatusOf(errno) == TIoStatus::Invalid ? TIoStatus::Invalid : TIoStatus::Failed;
     }
     if (FLastModemBits >= 0) {
         const int changed = bits ^ FLastModemBits;

@@ -22,6 +22,10 @@ enum class TIoStatus
     Failed      // anything else, a vanished device among them: hang up
 };
 
+// Sorts errno into what the threads act on; every device call, local or
+// remote, goes through it.
+[[nodiscard]] TIoStatus IoStatusOf(int Error);
+
 struct TIoResult
 {
     TIoStatus Status = TIoStatus::Ok;
@@ -118,6 +122,10 @@ public:
 
     // Failures are not reported: the port keeps what the driver accepted.
     virtual void ApplyLineSettings(const TLineSettings &Settings);
+
+    // Why the device failed, when it knows more than its calls' errors can
+    // say; empty otherwise. Safe from any thread.
+    [[nodiscard]] virtual std::string FailureReason() const { return {}; }
 
     void SetTimeouts(const TCommTimeouts &Timeouts);
     [[nodiscard]] TCommTimeouts Timeouts() const;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/LineErrorCounts.h"
 #include "common/ReadQuiet.h"
 
 #include <cstddef>
@@ -19,17 +20,6 @@ enum class TLinkState : std::uint8_t
     Connected, // a TCP server serving its client
     Open,      // a serial port, a UDP peer or a TCP client: ready to send
     Waiting    // a serial port whose device went away, awaited back
-};
-
-// Line errors a serial link has seen since it opened.
-struct TLineErrorCounts
-{
-    std::uint64_t Framing = 0;
-    std::uint64_t Parity = 0;
-    std::uint64_t Overrun = 0;
-    std::uint64_t Break = 0;
-
-    bool operator==(const TLineErrorCounts &) const = default;
 };
 
 // The outputs of a serial line, for the links that have them.

@@ -3,9 +3,9 @@
 // desktop font, at scale 1 and 2.
 #include "MainWindowFixture.h"
 
+#include "app/COMExpertFrm.h"
+#include "app/PinHelpFrm.h"
 #include "exchange/StatusTexts.h"
-#include "serial/COMExpertFrm.h"
-#include "serial/PinHelpFrm.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

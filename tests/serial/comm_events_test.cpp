@@ -134,12 +134,12 @@ TEST_F(CommEvents, LineLevelsAndErrorCountsFollowTheDevice)
     ASSERT_TRUE(WaitUntil([&] { return Log.Errors.size() == 2; }, 2s));
     EXPECT_EQ(Log.Errors, (std::vector<std::uint32_t>{0x0C, 0x12}))
         << "the flags stay as they were";
-    EXPECT_EQ(Comm.LineErrors(), (TLineErrorTotals{3, 1, 4, 2}));
+    EXPECT_EQ(Comm.LineErrors(), (TLineErrorCounts{3, 1, 4, 2}));
 
     // A new open counts from nothing and waits to be told the levels again.
     Comm.ClosePort();
     Comm.OpenPort();
-    EXPECT_EQ(Comm.LineErrors(), TLineErrorTotals{});
+    EXPECT_EQ(Comm.LineErrors(), TLineErrorCounts{});
     EXPECT_EQ(Comm.ModemLines(), -1);
     EXPECT_TRUE(WaitUntil([&] { return Comm.ModemLines() == 0; }, 2s));
 }

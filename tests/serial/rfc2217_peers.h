@@ -65,6 +65,38 @@ inline bool IsListening(int Port)
     return false;
 }
 
+// A TCP socket listening on 127.0.0.1 at a port of the system's choice, with
+// a receive buffer of ReceiveBuffer bytes when not 0 (its clients inherit it);
+// -1 when there is none.
+inline int ListenOnLoopback(int &Port, int ReceiveBuffer = 0)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (ReceiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 1) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    Port = ntohs(a.sin_port);
+    return fd;
+}
+
+// Waits for one client on Listen until Stop; -1 when stopped first.
+inline int AcceptOne(int Listen, const std::atomic<bool> &Stop)
+{
+    while (!Stop) {
+        pollfd fd{Listen, POLLIN, 0};
+        if (::poll(&fd, 1, 20) == 1)
+            return ::accept4(Listen, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    return -1;
+}
+
 // ser2net in the foreground, serving the slave of a pty pair as an RFC 2217
 // port on 127.0.0.1. Its configuration and log live in a folder of its own.
 class TSer2net
@@ -269,17 +301,9 @@ class TScriptedComPortServer
 public:
     explicit TScriptedComPortServer(std::string Greeting) : FGreeting(std::move(Greeting))
     {
-        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(FListen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-            ::listen(FListen, 1) != 0 ||
-            ::getsockname(FListen, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-            return;
-        FPort = ntohs(a.sin_port);
-        FThread = std::thread([this] { Run(); });
+        FListen = ListenOnLoopback(FPort);
+        if (FListen >= 0)
+            FThread = std::thread([this] { Run(); });
     }
     ~TScriptedComPortServer()
     {
@@ -318,11 +342,7 @@ public:
 private:
     void Run()
     {
-        while (!FStop && FClient < 0) {
-            pollfd fd{FListen, POLLIN, 0};
-            if (::poll(&fd, 1, 20) == 1)
-                FClient = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
-        }
+        FClient = AcceptOne(FListen, FStop);
         if (FClient < 0)
             return;
         Send(FGreeting);
@@ -346,6 +366,79 @@ private:
     std::atomic<bool> FStop{false};
     std::mutex FLock;
     std::string FReceived;
+    std::thread FThread;
+};
+
+// An RFC 2217 server that agrees to the option and then asks for the
+// client's signature without end, reading nothing: what the client owes it
+// can only pile up. Its own receive buffer is small, so that happens soon.
+class TFloodingComPortServer
+{
+public:
+    // A request: IAC SB COM-PORT-OPTION SIGNATURE(server) IAC SE.
+    static constexpr char Request[] = "\xFF\xFA\x2C\x64\xFF\xF0";
+    // The flood stops after this much, should the client never give up.
+    static constexpr std::size_t MaxFlood = 32u << 20;
+
+    TFloodingComPortServer()
+    {
+        FListen = ListenOnLoopback(FPort, 4096);
+        if (FListen >= 0)
+            FThread = std::thread([this] { Run(); });
+    }
+    ~TFloodingComPortServer()
+    {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+        ::close(FListen);
+    }
+    TFloodingComPortServer(const TFloodingComPortServer &) = delete;
+    TFloodingComPortServer &operator=(const TFloodingComPortServer &) = delete;
+
+    [[nodiscard]] std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(FPort); }
+    // Request bytes the client's socket took.
+    [[nodiscard]] std::size_t Flooded() const { return FFlooded; }
+
+private:
+    void Run()
+    {
+        const int client = AcceptOne(FListen, FStop);
+        if (client < 0)
+            return;
+        // DO COM-PORT-OPTION: the client's offer is agreed.
+        if (::send(client, "\xFF\xFD\x2C", 3, MSG_NOSIGNAL) == 3) {
+            std::string burst;
+            for (int i = 0; i < 1024; ++i)
+                burst.append(Request, sizeof Request - 1);
+            std::size_t offset = 0; // into burst, so no request is cut short
+            while (!FStop && FFlooded < MaxFlood) {
+                pollfd fd{client, POLLOUT, 0};
+                if (::poll(&fd, 1, 20) != 1)
+                    continue;
+                const ssize_t n = ::send(client, burst.data() + offset, burst.size() - offset,
+                                         MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n < 0 && errno != EAGAIN) {
+                    FClientGone = true;
+                    break;
+                }
+                if (n > 0) {
+                    FFlooded += std::size_t(n);
+                    offset = (offset + std::size_t(n)) % burst.size();
+                }
+            }
+        }
+        // Past MaxFlood the connection is held open, as a stuck server would.
+        while (!FStop && !FClientGone)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ::close(client);
+    }
+
+    int FListen = -1;
+    int FPort = -1;
+    std::atomic<bool> FStop{false};
+    std::atomic<std::size_t> FFlooded{0};
+    bool FClientGone = false;
     std::thread FThread;
 };
 

@@ -4,14 +4,14 @@
 // with its lines and error counts, the serial time-outs dialog and the pin help
 // window; then a Modbus exchange with frames shown, and a search in it.
 // Settings live in a temporary folder.
+#include "app/COMExpertFrm.h"
 #include "app/MainFrm.h"
+#include "app/PinHelpFrm.h"
 #include "app/view/HistoryView.h"
 #include "codec/Checks.h"
 #include "common/AppPaths.h"
-#include "serial/COMExpertFrm.h"
 #include "serial/Comm.h"
 #include "serial/ModemLines.h"
-#include "serial/PinHelpFrm.h"
 #include "serial/SerialDevice.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
+#include "app/COMExpertFrm.h"
+#include "app/PinHelpFrm.h"
 #include "common/IntText.h"
-#include "serial/COMExpertFrm.h"
-#include "serial/PinHelpFrm.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "serial/PinHelpFrm.h"
+#include "app/PinHelpFrm.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>

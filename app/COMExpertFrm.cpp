@@ -1,4 +1,4 @@
-#include "serial/COMExpertFrm.h"
+#include "app/COMExpertFrm.h"
 
 #include "common/IntText.h"
 #include "serial/FlowControl.h"
@@ -13,8 +13,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionComboBox>
-
-#include <algorithm>
 
 #include <algorithm>
 #include <string_view>
