@@ -166,7 +166,7 @@ bool TRowLayout::EnsureRows(std::size_t first, std::size_t count)
     bool changed = false;
     // One row more than asked, so the row after the last shown is known too.
     const std::uint64_t want = std::uint64_t(first) + count + 1;
-    while (Pending() && FHead.EndedRows - FHead.FirstRow < want && first < HeadRows()) {
+    while (Pending() && KnownRows(FHead) < want && first < HeadRows()) {
         Step(64 * 1024);
         changed = true;
     }
@@ -279,7 +279,13 @@ void TRowLayout::Scan(TChain &chain, std::uint64_t to) const
     to = std::min(to, chain.Limit);
     if (to <= chain.ScannedTo)
         return;
-    Feed(chain.Last, PosOfByte(chain.ScannedTo), to, [&chain](const TRowSpan &row) {
+    Feed(chain.Last, PosOfByte(chain.ScannedTo), to, [&](const TRowSpan &row) {
+        if (chain.EndedRows == chain.First.Row && !row.Break && row.End <= chain.First.Pos) {
+            // The row the text opened in has wrapped at a blank before the
+            // text, now that what follows has come: the text opens with the next row.
+            SkipWrappedRow(chain.First, row.End);
+            ++chain.FirstRow;
+        }
         if (chain.EndedRows > chain.First.Row &&
             (chain.Marks.empty() || chain.EndedRows - chain.Marks.back().Row >= RowsPerMark))
             chain.Marks.push_back({chain.EndedRows, row.Start});
@@ -328,15 +334,28 @@ void TRowLayout::Walk(const TChain &chain, const TOrigin &origin, const TRowVisi
     });
     if (stopped)
         return;
-    if (end == FBytes.End())
-        visit(row, TRowSpan{state.RowStart, TextEnd(), false});
-    else if (state.RowStart < PosOfByte(end)) {
+    if (end == FBytes.End()) {
+        if (state.RowStart <= TextEnd())
+            visit(row, TRowSpan{state.RowStart, TextEnd(), false});
+    } else if (state.RowStart < PosOfByte(end)) {
         // The head's last row ends where the main chain starts; at a frame,
         // as a frame ends a row.
         const std::uint64_t seq = FFramed ? FFrames.Find(end) : TFrameMarks::None;
         const bool frame = seq != TFrameMarks::None && FFrames.PosAt(seq) == end;
         visit(row, TRowSpan{state.RowStart, PosOfByte(end), frame});
     }
+}
+
+void TRowLayout::SkipWrappedRow(TOrigin &origin, TTextPos rowEnd)
+{
+    // The row ended at origin.Pos itself, or after its last blank before
+    // origin.Pos: no blank lies between that one and origin.Pos, so the next
+    // row holds just what follows it.
+    TWrapState next;
+    next.RowStart = rowEnd;
+    next.Col = origin.State.HasBreak ? origin.State.Col - origin.State.ColAtBreak : 0;
+    origin.State = next;
+    ++origin.Row;
 }
 
 void TRowLayout::MoveFirstRow(TChain &chain, std::uint64_t newBegin) const
@@ -348,33 +367,35 @@ void TRowLayout::MoveFirstRow(TChain &chain, std::uint64_t newBegin) const
         return true;
     });
     origin.Pos = begin;
-    // Where the row under way ends depends on what follows: when it ends at
-    // or before begin without a line break, the text opens with the next row.
-    TWrapState probe = origin.State;
-    TRowSpan ended;
-    bool hasEnded = false;
-    Feed(probe, begin, ChainEnd(chain), [&](const TRowSpan &row) {
-        ended = row;
-        hasEnded = true;
-        return false;
-    });
-    // A frame starting at begin ends the row before it without a character.
-    const bool frameBreak = FFramed && hasEnded && ended.Break && ended.End == begin &&
-                            FFrames.Find(newBegin) != TFrameMarks::None &&
-                            FFrames.PosAt(FFrames.Find(newBegin)) == newBegin;
-    if (hasEnded && (!ended.Break || frameBreak) && ended.End <= begin) {
-        ++origin.Row;
+    chain.LeadingBreak = false;
+    const std::uint64_t frame = FFramed ? FFrames.Find(newBegin) : TFrameMarks::None;
+    if (frame != TFrameMarks::None && FFrames.PosAt(frame) == newBegin) {
+        // A frame starting at begin ends the row under way, if it holds
+        // anything, and starts the first row afresh: a CR before it does not
+        // join an LF after it.
+        if (origin.State.RowStart != begin || origin.State.Col != 0)
+            ++origin.Row;
         origin.State = TWrapState{};
-        origin.State.RowStart = ended.End;
-        origin.State.Col = static_cast<std::uint32_t>(FCells.TextLength(FBytes, ended.End, begin));
+        origin.State.RowStart = begin;
+    } else {
+        // Where the row under way ends depends on what follows: when it ends
+        // at or before begin without a line break, the text opens with the
+        // next row.
+        TWrapState probe = origin.State;
+        Feed(probe, begin, ChainEnd(chain), [&](const TRowSpan &row) {
+            if (!row.Break && row.End <= begin)
+                SkipWrappedRow(origin, row.End);
+            return false;
+        });
+        // The LF of a CR LF whose CR is gone: the text opens with that break.
+        chain.LeadingBreak = origin.State.AfterCr && origin.State.RowStart == begin &&
+                             newBegin < ChainEnd(chain) &&
+                             FCells.Char(FBytes.At(newBegin), 0) == '\n';
     }
     chain.FirstRow = origin.Row;
-    chain.LeadingBreak = false;
-    // The LF of a CR LF whose CR is gone: the text opens with that break.
-    if (origin.State.AfterCr && origin.State.RowStart == begin && newBegin < ChainEnd(chain) &&
-        FCells.Char(FBytes.At(newBegin), 0) == '\n') {
-        chain.LeadingBreak = true;
-        chain.FirstRow = origin.Row - 1;
+    if (chain.LeadingBreak) {
+        // The row that break ends counts as the first; the next starts after the LF.
+        --chain.FirstRow;
         origin.State = TWrapState{};
         origin.State.RowStart = PosOfByte(newBegin + 1);
         origin.Pos = origin.State.RowStart;
@@ -384,11 +405,17 @@ void TRowLayout::MoveFirstRow(TChain &chain, std::uint64_t newBegin) const
         chain.Marks.pop_front();
 }
 
+std::uint64_t TRowLayout::KnownRows(const TChain &chain)
+{
+    // A head not scanned as far as its first row's end may know less than none.
+    return chain.EndedRows > chain.FirstRow ? chain.EndedRows - chain.FirstRow : 0;
+}
+
 std::uint64_t TRowLayout::HeadRows() const
 {
     if (!HeadActive())
         return 0;
-    const std::uint64_t known = FHead.EndedRows - FHead.FirstRow;
+    const std::uint64_t known = KnownRows(FHead);
     if (!Pending())
         return known + (FHead.Last.RowStart < PosOfByte(FSeam) ? 1 : 0);
     // The rest is counted from its bytes, at the rate of the rows laid out.
@@ -402,7 +429,9 @@ std::uint64_t TRowLayout::HeadRows() const
 
 std::uint64_t TRowLayout::MainRows() const
 {
-    return FMain.EndedRows - FMain.FirstRow + 1;
+    // The last Hex byte's blank is not text: a row it ended has none after it.
+    const bool open = FMain.Last.RowStart <= TextEnd();
+    return KnownRows(FMain) + (open ? 1 : 0);
 }
 
 std::size_t TRowLayout::RowCount() const

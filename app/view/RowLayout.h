@@ -167,6 +167,8 @@ private:
     [[nodiscard]] std::uint64_t SyncPoint(std::uint64_t from) const;
     void Scan(TChain &chain, std::uint64_t to) const;
     void MoveFirstRow(TChain &chain, std::uint64_t newBegin) const;
+    // Moves origin to the next row: its row wrapped at rowEnd, at or before it.
+    static void SkipWrappedRow(TOrigin &origin, TTextPos rowEnd);
     [[nodiscard]] std::uint64_t ChainEnd(const TChain &chain) const;
     [[nodiscard]] TOrigin OriginForRow(const TChain &chain, std::uint64_t row) const;
     [[nodiscard]] TOrigin OriginForPos(const TChain &chain, TTextPos pos) const;
@@ -178,6 +180,8 @@ private:
                     const std::function<bool(const TRowSpan &)> &visit) const;
     // The chain's row (from its FirstRow) whose start is at or before pos.
     [[nodiscard]] std::uint64_t FindRow(const TChain &chain, TTextPos pos) const;
+    // Rows from the chain's first row on that have ended.
+    [[nodiscard]] static std::uint64_t KnownRows(const TChain &chain);
     [[nodiscard]] std::uint64_t HeadRows() const;
     [[nodiscard]] std::uint64_t MainRows() const;
     [[nodiscard]] TRowSpan Clipped(TRowSpan span) const;
