@@ -168,12 +168,14 @@ class RowLayoutProperty : public ::testing::TestWithParam<TPropertyRun>
 // rounds lay out lazily, the head in random steps: rows about to be shown and
 // the rows at the end are exact while the head is under way, and all rows are
 // once it is done. Framed, frames start rows, often with a line break (a reply
-// as "\r\nOK\r\n"), and trims often land on a line break or a frame.
+// as "\r\nOK\r\n"), trims often land on a line break or a frame, and the
+// frames are short enough for the oldest to be merged now and then.
 TEST_P(RowLayoutProperty, MatchesFormatDataAndTheReferenceWrapThroughAnyHistory)
 {
     const TPropertyRun &run = GetParam();
     std::mt19937 random(2024);
     const char escs[] = {'{', '[', '(', '<'};
+    std::uint64_t merges = 0;
     for (int round = 0; round < run.Rounds; ++round) {
         TBoundedHistory history;
         TFrameIndex frames;
@@ -195,6 +197,7 @@ TEST_P(RowLayoutProperty, MatchesFormatDataAndTheReferenceWrapThroughAnyHistory)
         for (int step = 0; step < 250; ++step) {
             const unsigned op = random() % 20;
             const std::uint64_t oldEnd = layout.Bytes().End();
+            const std::uint64_t oldMerges = frames.Merges();
             if (op == 0) {
                 limit = static_cast<std::int32_t>(random() % 500);
             } else if (op == 1) {
@@ -244,8 +247,10 @@ TEST_P(RowLayoutProperty, MatchesFormatDataAndTheReferenceWrapThroughAnyHistory)
                 }
                 frames.TrimTo(history.Begin());
             }
-            if (history.Begin() >= oldEnd)
+            // Rows are cut afresh when all old bytes are gone, or frames merged.
+            if (history.Begin() >= oldEnd || frames.Merges() != oldMerges)
                 anchor = history.Begin();
+            merges += frames.Merges() - oldMerges;
             layout.Follow(history, run.Framed ? &frames : nullptr);
             if (history.Begin() < anchor)
                 anchor = history.Begin();
@@ -308,6 +313,7 @@ TEST_P(RowLayoutProperty, MatchesFormatDataAndTheReferenceWrapThroughAnyHistory)
             }
         }
     }
+    EXPECT_EQ(merges > 0, run.Framed) << "merged frames were laid out too";
 }
 
 // A head laid out as far as the trim, whose row there wraps at a blank before
