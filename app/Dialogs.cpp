@@ -1,7 +1,10 @@
 #include "app/Dialogs.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <cstdio>
 #include <exception>
@@ -58,6 +61,32 @@ TSaveFileHook &saveFileHook()
 {
     static TSaveFileHook hook;
     return hook;
+}
+
+// The folder of the file last chosen in a file dialog.
+QString &lastFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+// Remembers where a chosen file lies; a cancelled dialog chose nothing.
+QString Chosen(const QString &path)
+{
+    if (!path.isEmpty())
+        lastFolder() = QFileInfo(path).absolutePath();
+    return path;
+}
+
+// Where a file dialog starts: never in the program's own folder.
+QString FileDialogFolder(const QString &folder)
+{
+    if (!lastFolder().isEmpty() && QFileInfo(lastFolder()).isDir())
+        return lastFolder();
+    const QString program = QDir(QCoreApplication::applicationDirPath()).canonicalPath();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir() && QDir(folder).canonicalPath() != program)
+        return folder;
+    return QDir::homePath();
 }
 
 } // namespace
@@ -138,27 +167,29 @@ QString GetOpenFileName(QWidget *parent, const QString &folder, const QString &f
 {
     if (exiting)
         return {};
+    const QString start = FileDialogFolder(folder);
     if (openFileHook())
-        return openFileHook()(folder, filter);
-    QFileDialog dialog(parent, QString(), folder, filter);
+        return Chosen(openFileHook()(start, filter));
+    QFileDialog dialog(parent, QString(), start, filter);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    return dialog.selectedFiles().constFirst();
+    return Chosen(dialog.selectedFiles().constFirst());
 }
 
 QString GetSaveFileName(QWidget *parent, const QString &folder, const QString &filter)
 {
     if (exiting)
         return {};
+    const QString start = FileDialogFolder(folder);
     if (saveFileHook())
-        return saveFileHook()(folder, filter);
-    QFileDialog dialog(parent, QString(), folder, filter);
+        return Chosen(saveFileHook()(start, filter));
+    QFileDialog dialog(parent, QString(), start, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    return dialog.selectedFiles().constFirst();
+    return Chosen(dialog.selectedFiles().constFirst());
 }
 
 void Guarded(const std::function<void()> &action)

@@ -46,6 +46,11 @@ void ShowException(const QString &message);
 // A message dialog with the error icon and the caption "Error".
 void ShowError(QWidget *parent, const QString &text);
 
+// The file dialogs start in the folder of the file last chosen in either,
+// while it exists; before that in `folder`, unless that is empty or the
+// program's own folder (/usr/bin once installed): then in the home folder.
+// The hooks are handed that start folder.
+
 // Asks for an existing file; an empty result means the user cancelled.
 QString GetOpenFileName(QWidget *parent, const QString &folder, const QString &filter);
 

@@ -1,5 +1,4 @@
 #include "exchange/BoundedHistory.h"
-#include "exchange/SharedChunks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -39,30 +38,6 @@ ByteString THistoryBytes::Copy(std::uint64_t from, std::uint64_t to) const
         bytes.reserve(static_cast<std::size_t>(to - from));
     ForEachPiece(from, to, [&](const char *data, std::size_t n) { bytes.append(data, n); });
     return bytes;
-}
-
-void THistoryBytes::Follow(const THistoryBytes &source)
-{
-    FBegin = source.FBegin;
-    FEnd = source.FEnd;
-    FollowChunks(FChunks, source.FChunks);
-}
-
-void THistoryBytes::Extend(const THistoryBytes &source)
-{
-    FEnd = source.FEnd;
-    if (FChunks.empty()) {
-        FChunks = source.FChunks;
-        FBegin = source.FBegin;
-        return;
-    }
-    ExtendChunks(FChunks, source.FChunks, HistoryChunkSize);
-}
-
-void THistoryBytes::Reset()
-{
-    FChunks.clear();
-    FBegin = FEnd;
 }
 
 void TBoundedHistory::Append(std::string_view block, std::int32_t bufSize)

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "codec/ByteString.h"
+#include "exchange/SharedChunks.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string_view>
 
@@ -31,15 +31,9 @@ struct THistoryChunk
 // count every byte appended since the history was made and are never reused,
 // so a position names the same byte for as long as anyone holds it. Copying
 // one shares the chunks; a paused view keeps its bytes alive that way.
-class THistoryBytes
+class THistoryBytes : public TChunkRun<THistoryChunk, HistoryChunkSize>
 {
 public:
-    [[nodiscard]] std::uint64_t Begin() const { return FBegin; }
-    [[nodiscard]] std::uint64_t End() const { return FEnd; }
-    [[nodiscard]] std::size_t Size() const { return static_cast<std::size_t>(FEnd - FBegin); }
-    [[nodiscard]] bool Empty() const { return FEnd == FBegin; }
-    [[nodiscard]] std::size_t ChunkCount() const { return FChunks.size(); }
-
     // The byte at pos, which must lie in [Begin, End).
     [[nodiscard]] unsigned char At(std::uint64_t pos) const
     {
@@ -68,20 +62,6 @@ public:
     [[nodiscard]] ByteString Copy(std::uint64_t from, std::uint64_t to) const;
     // All kept bytes, oldest first.
     [[nodiscard]] ByteString Bytes() const { return Copy(FBegin, FEnd); }
-
-    // Becomes equal to `source`, keeping the chunks already shared with it:
-    // costs the chunks added and dropped since the last call, not the size.
-    void Follow(const THistoryBytes &source);
-    // Takes what `source` holds past End, keeping the front as it is; source
-    // must be this run of bytes grown and perhaps trimmed.
-    void Extend(const THistoryBytes &source);
-    void Reset();
-
-protected:
-    // Contiguous: chunk i starts at FChunks[0]->Base + i * HistoryChunkSize.
-    std::deque<std::shared_ptr<const THistoryChunk>> FChunks;
-    std::uint64_t FBegin = 0;
-    std::uint64_t FEnd = 0;
 };
 
 // A send or receive history under a size limit that may change between appends.

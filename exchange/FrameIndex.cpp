@@ -1,7 +1,7 @@
 #include "exchange/FrameIndex.h"
-#include "exchange/SharedChunks.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace kestrune {
 
@@ -58,26 +58,9 @@ std::uint64_t TFrameMarks::Find(std::uint64_t pos) const
 
 void TFrameMarks::Follow(const TFrameMarks &source)
 {
-    FBegin = source.FBegin;
-    FEnd = source.FEnd;
-    FollowChunks(FChunks, source.FChunks);
-}
-
-void TFrameMarks::Extend(const TFrameMarks &source)
-{
-    FEnd = source.FEnd;
-    if (FChunks.empty()) {
-        FChunks = source.FChunks;
-        FBegin = source.FBegin;
-        return;
-    }
-    ExtendChunks(FChunks, source.FChunks, FrameChunkSize);
-}
-
-void TFrameMarks::Reset()
-{
-    FChunks.clear();
-    FBegin = FEnd;
+    TChunkRun::Follow(source);
+    FMerges = source.FMerges;
+    FMergedTo = source.FMergedTo;
 }
 
 void TFrameIndex::Add(const TFrameMark &mark)
@@ -100,8 +83,58 @@ void TFrameIndex::TrimTo(std::uint64_t begin)
         ++FBegin;
     while (!FChunks.empty() && FChunks.front()->Base + FrameChunkSize <= FBegin)
         FChunks.pop_front();
-    if (FChunks.empty())
+    if (FChunks.empty()) {
         FTail = nullptr;
+        return;
+    }
+    // The cut frame's mark, and one for every BytesPerMark bytes (or part)
+    // from begin up to the last frame's first byte.
+    const std::uint64_t last = PosAt(FEnd - 1);
+    const std::uint64_t allowed =
+        1 + (last >= begin ? (last - begin + BytesPerMark) / BytesPerMark : 0);
+    // Down to a quarter under the bound, so that merges come in batches
+    // rather than one for every frame of a flood.
+    if (Size() > allowed)
+        MergeOldest(static_cast<std::size_t>(allowed - allowed / 4));
+}
+
+void TFrameIndex::MergeOldest(std::size_t keep)
+{
+    const std::size_t count = Size();
+    // The oldest marks are merged in pairs, and the result again while that
+    // is not enough (only a sharp fall of the bound needs it).
+    const std::size_t region = std::min(count, 2 * (count - keep));
+    std::vector<TFrameChunk::TEntry> merged;
+    merged.reserve(region / 2 + 1);
+    for (std::uint64_t seq = FBegin; seq < FBegin + region; seq += 2)
+        merged.push_back(Entry(seq));
+    while (merged.size() > 1 && merged.size() + (count - region) > keep) {
+        std::size_t out = 0;
+        for (std::size_t i = 0; i < merged.size(); i += 2)
+            merged[out++] = merged[i];
+        merged.resize(out);
+    }
+    // The merged marks take the sequence numbers just before the untouched ones.
+    const std::uint64_t untouched = FBegin + region;
+    FMergedTo = std::max(FMergedTo, untouched < FEnd ? PosAt(untouched) : PosAt(FEnd - 1) + 1);
+    ++FMerges;
+    const std::uint64_t newBegin = untouched - merged.size();
+    // Followers may hold the old chunks: the merged marks go into copies.
+    const std::uint64_t base = FChunks.front()->Base;
+    for (std::uint64_t c = (newBegin - base) / FrameChunkSize;
+         c <= (untouched - 1 - base) / FrameChunkSize; ++c) {
+        auto copy = std::make_shared<TFrameChunk>(*FChunks[c]);
+        const std::uint64_t from = std::max(newBegin, copy->Base);
+        const std::uint64_t to = std::min(untouched, copy->Base + FrameChunkSize);
+        for (std::uint64_t seq = from; seq < to; ++seq)
+            copy->Entries[seq - copy->Base] = merged[seq - newBegin];
+        if (FTail == FChunks[c].get())
+            FTail = copy.get();
+        FChunks[c] = std::move(copy);
+    }
+    FBegin = newBegin;
+    while (FChunks.front()->Base + FrameChunkSize <= FBegin)
+        FChunks.pop_front();
 }
 
 void TFrameIndex::Clear()

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "common/ReadQuiet.h"
+#include "exchange/SharedChunks.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <memory>
 #include <vector>
 
 namespace kestrune {
@@ -41,15 +40,10 @@ struct TFrameChunk
 // A read-only run of frame marks in ascending byte position, addressed by a
 // sequence number that is never reused. Copying shares the chunks, so a
 // paused view keeps the marks of the bytes it shows.
-class TFrameMarks
+class TFrameMarks : public TChunkRun<TFrameChunk, FrameChunkSize>
 {
 public:
     static constexpr std::uint64_t None = UINT64_MAX;
-
-    [[nodiscard]] std::uint64_t Begin() const { return FBegin; }
-    [[nodiscard]] std::uint64_t End() const { return FEnd; }
-    [[nodiscard]] std::size_t Size() const { return static_cast<std::size_t>(FEnd - FBegin); }
-    [[nodiscard]] bool Empty() const { return FBegin == FEnd; }
 
     // The mark with sequence number seq, in [Begin, End).
     [[nodiscard]] TFrameMark At(std::uint64_t seq) const;
@@ -59,36 +53,49 @@ public:
     // The first mark after byte pos, or End.
     [[nodiscard]] std::uint64_t FindAfter(std::uint64_t pos) const;
 
+    // How often old marks have been merged. Marks a follower took before
+    // byte MergedTo may be gone since (their frames joined the one before):
+    // it must build again what it built on them, and may Extend only while
+    // the count is the same.
+    [[nodiscard]] std::uint64_t Merges() const { return FMerges; }
+    [[nodiscard]] std::uint64_t MergedTo() const { return FMergedTo; }
+
     // Becomes equal to source, sharing its chunks; costs the chunks changed.
     void Follow(const TFrameMarks &source);
-    // Takes what source holds past End, keeping the front as it is; source
-    // must be these marks grown and perhaps trimmed.
-    void Extend(const TFrameMarks &source);
-    void Reset();
 
 protected:
     [[nodiscard]] const TFrameChunk::TEntry &Entry(std::uint64_t seq) const;
 
-    std::deque<std::shared_ptr<const TFrameChunk>> FChunks;
-    std::uint64_t FBegin = 0;
-    std::uint64_t FEnd = 0;
+    std::uint64_t FMerges = 0;
+    std::uint64_t FMergedTo = 0;
 };
 
 // The frame marks kept beside a bounded history: a mark per frame start,
 // added as blocks arrive and trimmed with the history's front. A frame cut by
 // the trim keeps its mark, so its remaining bytes still show its time.
+//
+// A flood of tiny frames would make the marks many times larger than the
+// bytes, so the index keeps at most one mark per BytesPerMark bytes of the
+// history on average: past that the oldest frames are merged in pairs (the
+// earlier one's mark stays), which leaves the newest frames as they came.
 class TFrameIndex : public TFrameMarks
 {
 public:
+    static constexpr std::uint64_t BytesPerMark = 16;
+
     // Notes a frame beginning at pos, which must lie past the last mark.
     void Add(const TFrameMark &mark);
-    // Drops the marks of frames that lie wholly before byte begin.
+    // Drops the marks of frames that lie wholly before byte begin, and merges
+    // the oldest while more than one mark per BytesPerMark bytes is left.
     void TrimTo(std::uint64_t begin);
     void Clear();
     // The origin of the last frame, or -1 when there is none.
     [[nodiscard]] int LastOrigin() const;
 
 private:
+    // Merges the oldest marks until at most `keep` are left.
+    void MergeOldest(std::size_t keep);
+
     TFrameChunk *FTail = nullptr;
 };
 

@@ -12,6 +12,7 @@ void THistorySearch::Start(const THistoryBytes &bytes, ByteString pattern)
     FBytes.Follow(bytes);
     FScanned = FBytes.Begin();
     FNextStart = FScanned;
+    FCapped = false;
 }
 
 void THistorySearch::Stop()
@@ -19,6 +20,7 @@ void THistorySearch::Stop()
     FPattern.clear();
     FMatches.clear();
     FBytes.Reset();
+    FCapped = false;
 }
 
 void THistorySearch::Follow(const THistoryBytes &bytes)
@@ -33,6 +35,7 @@ void THistorySearch::Follow(const THistoryBytes &bytes)
     FBytes.Follow(bytes);
     while (!FMatches.empty() && FMatches.front() < FBytes.Begin())
         FMatches.pop_front();
+    FCapped = FCapped && FMatches.size() >= MaxMatches;
 }
 
 std::uint64_t THistorySearch::From() const
@@ -42,7 +45,8 @@ std::uint64_t THistorySearch::From() const
 
 bool THistorySearch::Done() const
 {
-    return !Active() || FBytes.Size() < FPattern.size() || From() + FPattern.size() > FBytes.End();
+    return !Active() || FCapped || FBytes.Size() < FPattern.size() ||
+           From() + FPattern.size() > FBytes.End();
 }
 
 bool THistorySearch::Step(std::size_t budget)
@@ -67,6 +71,12 @@ bool THistorySearch::Step(std::size_t budget)
         const auto at = static_cast<std::size_t>(static_cast<const char *>(hit) - base);
         if (from + at >= to)
             break;
+        if (FMatches.size() >= MaxMatches) {
+            // One more than is kept: it is looked at again once there is room.
+            FCapped = true;
+            FScanned = from + at;
+            return true;
+        }
         FMatches.push_back(from + at);
         FNextStart = from + at + m;
         offset = at + m;

@@ -15,11 +15,17 @@ namespace kestrune {
 // and are kept as the byte positions they start at, ascending; they follow
 // the history as it grows (new bytes are searched on later steps) and is
 // trimmed (matches that lose their first byte are dropped).
+//
+// At most MaxMatches are kept: a search that finds one more stops there,
+// Capped, as an editor says "more than N matches", and goes on when the
+// trim has dropped some of the first ones.
 class THistorySearch
 {
 public:
     // Bytes looked at per step by default: a few milliseconds of work.
     static constexpr std::size_t StepBytes = 4u << 20;
+    // More than a person steps through; 800 KB of positions.
+    static constexpr std::size_t MaxMatches = 100'000;
 
     void Start(const THistoryBytes &bytes, ByteString pattern);
     void Stop();
@@ -30,7 +36,10 @@ public:
     void Follow(const THistoryBytes &bytes);
     // Searches up to `budget` more bytes; true once every byte is searched.
     bool Step(std::size_t budget = StepBytes);
+    // Every byte is searched, or the search is capped.
     [[nodiscard]] bool Done() const;
+    // More matches than MaxMatches were found.
+    [[nodiscard]] bool Capped() const { return FCapped; }
 
     [[nodiscard]] const std::deque<std::uint64_t> &Matches() const { return FMatches; }
     // The first match starting after byte `after` (wrapping to the first), or
@@ -48,6 +57,7 @@ private:
     std::deque<std::uint64_t> FMatches;
     std::uint64_t FScanned = 0;   // every start before this has been tried
     std::uint64_t FNextStart = 0; // the end of the last match: no overlap
+    bool FCapped = false;
     std::string FScratch;
 };
 

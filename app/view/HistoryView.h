@@ -1,31 +1,30 @@
 #pragma once
 
+#include "app/view/HistoryExport.h"
+#include "app/view/HistoryFindBar.h"
+#include "app/view/HistoryKeys.h"
+#include "app/view/HistoryPainter.h"
 #include "app/view/HistorySearch.h"
 #include "app/view/RowLayout.h"
+#include "app/view/ShownText.h"
 #include "codec/EscChar.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QPoint>
-#include <QPointF>
-#include <QRawFont>
 #include <QRectF>
 #include <QString>
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <functional>
 #include <string>
-#include <vector>
 
-class QCheckBox;
-class QLabel;
-class QLineEdit;
 class QMenu;
-class QPainter;
 
 namespace kestrune {
+
+class THistoryMouse;
 
 // A read-only view of a byte history that shows FormatData(history, mode,
 // escChar) without ever building that text: it shares the history's chunks,
@@ -33,6 +32,11 @@ namespace kestrune {
 // a block costs the block; a repaint costs the visible rows. Until told to
 // show the history again it keeps showing the bytes it has, however the
 // history goes on (that is how a paused view stands still).
+//
+// The view keeps the layout, the selection and the scroll position; its
+// controllers do the rest: THistoryPainter paints, THistoryKeys and
+// THistoryMouse move the caret and select, THistoryFindBar searches, and
+// THistoryExport copies and saves.
 //
 // The selection is kept as text positions, which name bytes, so it stays on
 // the same bytes while the history grows and is trimmed. The vertical scroll
@@ -44,12 +48,12 @@ class THistoryView : public QAbstractScrollArea
 
 public:
     // Larger selections are not put on the clipboard; Save As takes them.
-    static constexpr std::uint64_t ClipboardLimit = 64ull << 20;
+    static constexpr std::uint64_t ClipboardLimit = THistoryExport::ClipboardLimit;
 
     // Asks where to save; an empty name means the user cancelled.
-    using TAskFileName = std::function<QString()>;
+    using TAskFileName = THistoryExport::TAskFileName;
     // Tells the user something; error is true for a failure.
-    using TReport = std::function<void(const QString &text, bool error)>;
+    using TReport = THistoryExport::TReport;
 
     explicit THistoryView(QWidget *parent = nullptr);
 
@@ -89,34 +93,49 @@ public:
     [[nodiscard]] TTextPos SelectionStart() const { return std::min(FAnchor, FCursor); }
     [[nodiscard]] TTextPos SelectionEnd() const { return std::max(FAnchor, FCursor); }
     [[nodiscard]] TTextPos CursorPos() const { return FCursor; }
+    // The end of the selection that stays while the cursor moves.
+    [[nodiscard]] TTextPos AnchorPos() const { return FAnchor; }
     // Selects from anchor to cursor; the cursor is the end that keys move.
     void SetSelection(TTextPos anchor, TTextPos cursor);
+    // Moves the cursor, taking the selection along when keepAnchor, and
+    // scrolls it into view.
+    void MoveCursor(TTextPos pos, bool keepAnchor);
+    void EnsureCursorVisible();
+    // Offers the selection to X11's primary selection, unless it is too large.
+    void SetPrimarySelection() const { FExport.SetPrimarySelection(); }
 
     [[nodiscard]] std::size_t Columns() const { return FLayout.Columns(); }
     [[nodiscard]] std::size_t RowCount() const { return FLayout.RowCount(); }
     [[nodiscard]] std::size_t FirstVisibleRow() const;
     // Rows that fit wholly in the viewport (at least 1).
     [[nodiscard]] std::size_t VisibleRows() const;
+    // Lays a lazily laid out history out as far as pos, so that rows up to
+    // it are exact, and returns the layout.
+    const TRowLayout &EnsureLaidOut(TTextPos pos);
     // The cell of the character at pos, in viewport coordinates.
     [[nodiscard]] QRectF PosRect(TTextPos pos) const;
     // The position a click at point in the viewport places the caret at.
     [[nodiscard]] TTextPos PosAt(QPoint point) const;
+    // The position at a column of a row, or the row's end.
+    [[nodiscard]] TTextPos PosInRow(std::size_t row, std::size_t column) const;
+    // The column of pos in the row span.
+    [[nodiscard]] std::size_t ColumnOf(const TRowSpan &span, TTextPos pos) const;
 
     // Search. The query is text in the view's representation, or hex bytes.
-    void ShowFindBar();
-    void Find(const QString &query, bool hex);
-    void FindNext();
-    void FindPrevious();
-    [[nodiscard]] const THistorySearch &Search() const { return FSearch; }
-    [[nodiscard]] QWidget *FindBar() const { return FFindBar; }
+    void ShowFindBar() { FFindBar->Show(); }
+    void Find(const QString &query, bool hex) { FFindBar->Find(query, hex); }
+    void FindNext() { FFindBar->FindNext(); }
+    void FindPrevious() { FFindBar->FindPrevious(); }
+    [[nodiscard]] const THistorySearch &Search() const { return FFindBar->Search(); }
+    [[nodiscard]] QWidget *FindBar() const { return FFindBar->Bar(); }
     // The text of [start of the match, its end) for the match starting at byte.
-    [[nodiscard]] TTextPos MatchEnd(std::uint64_t byte) const;
+    [[nodiscard]] TTextPos MatchEnd(std::uint64_t byte) const { return FFindBar->MatchEnd(byte); }
 
-    void SetAskFileName(TAskFileName ask) { FAskFileName = std::move(ask); }
-    void SetReport(TReport report) { FReport = std::move(report); }
+    void SetAskFileName(TAskFileName ask) { FExport.SetAskFileName(std::move(ask)); }
+    void SetReport(TReport report) { FExport.SetReport(std::move(report)); }
     // Writes the selection, or the whole text when nothing is selected, to
     // fileName in pieces; reports and returns false when that fails.
-    bool SaveText(const QString &fileName);
+    bool SaveText(const QString &fileName) { return FExport.SaveText(fileName); }
 
     // The menu the context-menu event shows; the caller owns it. Kept apart
     // so the actions can be used without a modal menu loop.
@@ -124,8 +143,8 @@ public:
 
 public slots:
     void selectAll();
-    void copy();
-    void saveAs();
+    void copy() { FExport.Copy(); }
+    void saveAs() { FExport.SaveAs(); }
 
 signals:
     void copyAvailable(bool available);
@@ -146,22 +165,10 @@ protected:
     void timerEvent(QTimerEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void Remeasure();
-    // The shown text of [from, to): with frames, each frame on a line of its
-    // own after its prefix. lineOpen says out holds a line already;
-    // withFirstPrefix gives a part that begins at a frame's start its prefix.
-    void AppendShown(TTextPos from, TTextPos to, std::string &out, bool &lineOpen,
-                     bool withFirstPrefix) const;
-    [[nodiscard]] bool WholeSelected() const;
-    [[nodiscard]] qreal DataLeft() const;
-    void SearchStep();
-    void UpdateFindCount();
+    [[nodiscard]] TShownText Shown() const { return TShownText(FLayout, FOriginColumn); }
     void PlaceFindBar();
-    void GoToMatch(std::uint64_t byte);
-    void DrawText(QPainter &painter, QPointF origin, const std::string &text);
     // Re-wraps for the current width and font, keeping the top row's text in
     // view, or the end when the view was showing the end.
     void Relayout();
@@ -171,46 +178,21 @@ private:
     void LayoutStep();
     void UpdateScrollRange();
     void ClampSelection(bool hadSelection);
-    void MoveCursor(TTextPos pos, bool keepAnchor);
-    void EnsureCursorVisible();
-    void SelectWordAt(TTextPos pos);
-    void SetPrimarySelection() const;
-    void Report(const QString &text, bool error) const;
     [[nodiscard]] std::size_t ColumnsForWidth() const;
-    [[nodiscard]] TTextPos StepLeft(TTextPos pos) const;
-    [[nodiscard]] TTextPos StepRight(TTextPos pos) const;
-    [[nodiscard]] TTextPos PosInRow(std::size_t row, std::size_t column) const;
-    [[nodiscard]] std::size_t ColumnOf(const TRowSpan &span, TTextPos pos) const;
-    [[nodiscard]] char CharAt(TTextPos pos) const;
 
     TRowLayout FLayout;
     bool FShowing = false; // a representation has been chosen
     bool FOriginColumn = false;
     bool FShowFramesChoice = false;
     int FGapChoice = 0;
-    THistorySearch FSearch;
-    bool FSearchArmed = false; // a step is queued on the event loop
-    QWidget *FFindBar = nullptr;
-    QLineEdit *FFindEdit = nullptr;
-    QCheckBox *FFindHex = nullptr;
-    QLabel *FFindCount = nullptr;
     TTextPos FAnchor = 0;
     TTextPos FCursor = 0;
-    qreal FCharWidth = 8;
-    qreal FAscent = 10;
-    int FLineHeight = 14;
-    bool FDragging = false;
-    QPoint FLastMousePos;
-    QBasicTimer FAutoScroll;
     QBasicTimer FLayoutTimer;
-    QRawFont FRawFont;
-    std::array<quint32, 256> FGlyphOfChar{};
-    TAskFileName FAskFileName;
-    TReport FReport;
-    // Scratch buffers for one row, kept to spare an allocation per row.
-    std::string FRowText;
-    std::vector<quint32> FRunGlyphs;
-    std::vector<QPointF> FRunGlyphPositions;
+    THistoryPainter FPainter;
+    THistoryKeys FKeys;
+    THistoryMouse *FMouse;
+    THistoryFindBar *FFindBar;
+    THistoryExport FExport;
 };
 
 } // namespace kestrune

@@ -45,18 +45,6 @@ void TRowLayout::Clear()
     Rebuild();
 }
 
-void TRowLayout::StartChain(TChain &chain, std::uint64_t at, std::uint64_t limit, bool joinCr) const
-{
-    chain = TChain{};
-    chain.Last.RowStart = PosOfByte(at);
-    // Right after a CR an LF joins that break, as it would in a walk from further back.
-    chain.Last.AfterCr = joinCr && FCells.Mode() == dmCharacter && at > FBytes.Begin() &&
-                         FCells.Char(FBytes.At(at - 1), 0) == '\r';
-    chain.First = TOrigin{0, chain.Last.RowStart, chain.Last};
-    chain.ScannedTo = at;
-    chain.Limit = limit;
-}
-
 std::uint64_t TRowLayout::SyncPoint(std::uint64_t from) const
 {
     const std::uint64_t reach = std::max<std::uint64_t>(FLazyBytes / 2, 1);
@@ -109,10 +97,16 @@ void TRowLayout::Rebuild()
 void TRowLayout::Follow(const THistoryBytes &bytes, const TFrameMarks *frames)
 {
     const bool framed = FFramed && frames;
+    // Merged frames change the rows they were in: rows of the head only are
+    // cut afresh from the front, as after a trim past what it has laid out;
+    // others call for a new layout.
+    const bool merged = framed && frames->Merges() != FFrames.Merges();
+    const bool headMerged = merged && HeadActive() && frames->MergedTo() <= FSeam &&
+                            bytes.Begin() < FSeam && bytes.Begin() >= FBytes.Begin();
     // Old bytes all gone (a clear, or one block over the limit): start afresh,
     // as the rows of what was shown mean nothing for what comes now.
     if (bytes.Begin() >= FBytes.End() || bytes.Begin() < FBytes.Begin() ||
-        bytes.End() < FBytes.End()) {
+        bytes.End() < FBytes.End() || (merged && !headMerged)) {
         FBytes.Follow(bytes);
         if (framed)
             FFrames.Follow(*frames);
@@ -122,7 +116,9 @@ void TRowLayout::Follow(const THistoryBytes &bytes, const TFrameMarks *frames)
     // Trimmed bytes (and their frames) are still needed to walk to the new
     // first row, so the front is let go only at the end.
     FBytes.Extend(bytes);
-    if (framed)
+    if (headMerged)
+        FFrames.Follow(*frames);
+    else if (framed)
         FFrames.Extend(*frames);
     if (IsHex()) {
         FBytes.Follow(bytes);
@@ -131,7 +127,10 @@ void TRowLayout::Follow(const THistoryBytes &bytes, const TFrameMarks *frames)
     }
     Scan(FMain, FBytes.End());
     const std::uint64_t newBegin = bytes.Begin();
-    if (newBegin > FBytes.Begin()) {
+    if (headMerged) {
+        StartChain(FHead, newBegin, FSeam, false);
+        FAnchorByte = newBegin;
+    } else if (newBegin > FBytes.Begin()) {
         if (!HeadActive()) {
             MoveFirstRow(FMain, newBegin);
         } else if (newBegin >= FSeam) {
@@ -166,7 +165,7 @@ bool TRowLayout::EnsureRows(std::size_t first, std::size_t count)
     bool changed = false;
     // One row more than asked, so the row after the last shown is known too.
     const std::uint64_t want = std::uint64_t(first) + count + 1;
-    while (Pending() && FHead.EndedRows - FHead.FirstRow < want && first < HeadRows()) {
+    while (Pending() && KnownRows(FHead) < want && first < HeadRows()) {
         Step(64 * 1024);
         changed = true;
     }
@@ -183,212 +182,11 @@ bool TRowLayout::EnsurePos(TTextPos pos)
     return changed;
 }
 
-void TRowLayout::Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte,
-                      const TEmit &emit) const
-{
-    const bool lines = FCells.Mode() == dmCharacter;
-    const auto width = static_cast<std::uint32_t>(DataColumns());
-    std::uint64_t byte = ByteOfPos(pos);
-    unsigned sub = static_cast<unsigned>(pos % 4);
-    bool going = true;
-    // The next frame start at or after the first whole byte fed.
-    std::uint64_t frame = TFrameMarks::None;
-    std::uint64_t frameStart = UINT64_MAX;
-    if (FFramed) {
-        frame = sub == 0 ? (byte == 0 ? FFrames.Begin() : FFrames.FindAfter(byte - 1))
-                         : FFrames.FindAfter(byte);
-        if (frame < FFrames.End())
-            frameStart = FFrames.PosAt(frame);
-    }
-    FBytes.ForEachPiece(byte, toByte, [&](const char *data, std::size_t n) {
-        for (std::size_t i = 0; i < n && going; ++i, ++byte, sub = 0) {
-            if (byte == frameStart && sub == 0) {
-                // A frame starts a row of its own; a row already starting
-                // here (after a wrap or a line break) is not doubled.
-                const TTextPos at = PosOfByte(byte);
-                const bool emptyRow = state.RowStart == at && state.Col == 0;
-                const TRowSpan ended{state.RowStart, at, true};
-                state = TWrapState{};
-                state.RowStart = at;
-                ++frame;
-                frameStart = frame < FFrames.End() ? FFrames.PosAt(frame) : UINT64_MAX;
-                if (!emptyRow && !emit(ended)) {
-                    going = false;
-                    return;
-                }
-            }
-            const auto b = static_cast<unsigned char>(data[i]);
-            const unsigned cells = FCells.Width(b);
-            for (; sub < cells; ++sub) {
-                const TTextPos at = PosOfByte(byte) + sub;
-                const TTextPos next = sub + 1 < cells ? at + 1 : PosOfByte(byte + 1);
-                const char c = FCells.Char(b, sub);
-                TRowSpan ended;
-                bool hasEnded = false;
-                if (lines && (c == '\r' || c == '\n')) {
-                    if (c == '\n' && state.AfterCr && at == state.RowStart) {
-                        state.RowStart = next; // CR LF is one break
-                        state.AfterCr = false;
-                        continue;
-                    }
-                    ended = {state.RowStart, at, true};
-                    hasEnded = true;
-                    state = TWrapState{};
-                    state.RowStart = next;
-                    state.AfterCr = c == '\r';
-                } else {
-                    state.AfterCr = false;
-                    if (state.Col >= width) {
-                        hasEnded = true;
-                        if (c == ' ') {
-                            // A blank just past the edge hangs there.
-                            ended = {state.RowStart, next, false};
-                            state = TWrapState{};
-                            state.RowStart = next;
-                        } else if (state.HasBreak) {
-                            ended = {state.RowStart, state.BreakPos, false};
-                            state.RowStart = state.BreakPos;
-                            state.Col = width - state.ColAtBreak;
-                            state.HasBreak = false;
-                        } else {
-                            ended = {state.RowStart, at, false};
-                            state.RowStart = at;
-                            state.Col = 0;
-                        }
-                    }
-                    if (!hasEnded || c != ' ' || ended.End != next) {
-                        ++state.Col;
-                        if (c == ' ') {
-                            state.HasBreak = true;
-                            state.BreakPos = next;
-                            state.ColAtBreak = state.Col;
-                        }
-                    }
-                }
-                if (hasEnded && !emit(ended)) {
-                    going = false;
-                    return;
-                }
-            }
-        }
-    });
-}
-
-void TRowLayout::Scan(TChain &chain, std::uint64_t to) const
-{
-    to = std::min(to, chain.Limit);
-    if (to <= chain.ScannedTo)
-        return;
-    Feed(chain.Last, PosOfByte(chain.ScannedTo), to, [&chain](const TRowSpan &row) {
-        if (chain.EndedRows > chain.First.Row &&
-            (chain.Marks.empty() || chain.EndedRows - chain.Marks.back().Row >= RowsPerMark))
-            chain.Marks.push_back({chain.EndedRows, row.Start});
-        ++chain.EndedRows;
-        return true;
-    });
-    chain.ScannedTo = to;
-}
-
-std::uint64_t TRowLayout::ChainEnd(const TChain &chain) const
-{
-    return std::min(chain.Limit, FBytes.End());
-}
-
-TRowLayout::TOrigin TRowLayout::OriginForRow(const TChain &chain, std::uint64_t row) const
-{
-    const auto it = std::upper_bound(chain.Marks.begin(), chain.Marks.end(), row,
-                                     [](std::uint64_t r, const TMark &m) { return r < m.Row; });
-    if (it == chain.Marks.begin())
-        return chain.First;
-    TOrigin origin{std::prev(it)->Row, std::prev(it)->Pos, TWrapState{}};
-    origin.State.RowStart = origin.Pos;
-    return origin;
-}
-
-TRowLayout::TOrigin TRowLayout::OriginForPos(const TChain &chain, TTextPos pos) const
-{
-    const auto it = std::upper_bound(chain.Marks.begin(), chain.Marks.end(), pos,
-                                     [](TTextPos p, const TMark &m) { return p < m.Pos; });
-    if (it == chain.Marks.begin())
-        return chain.First;
-    TOrigin origin{std::prev(it)->Row, std::prev(it)->Pos, TWrapState{}};
-    origin.State.RowStart = origin.Pos;
-    return origin;
-}
-
-void TRowLayout::Walk(const TChain &chain, const TOrigin &origin, const TRowVisit &visit) const
-{
-    std::uint64_t row = origin.Row;
-    TWrapState state = origin.State;
-    bool stopped = false;
-    const std::uint64_t end = ChainEnd(chain);
-    Feed(state, origin.Pos, end, [&](const TRowSpan &span) {
-        stopped = !visit(row++, span);
-        return !stopped;
-    });
-    if (stopped)
-        return;
-    if (end == FBytes.End())
-        visit(row, TRowSpan{state.RowStart, TextEnd(), false});
-    else if (state.RowStart < PosOfByte(end)) {
-        // The head's last row ends where the main chain starts; at a frame,
-        // as a frame ends a row.
-        const std::uint64_t seq = FFramed ? FFrames.Find(end) : TFrameMarks::None;
-        const bool frame = seq != TFrameMarks::None && FFrames.PosAt(seq) == end;
-        visit(row, TRowSpan{state.RowStart, PosOfByte(end), frame});
-    }
-}
-
-void TRowLayout::MoveFirstRow(TChain &chain, std::uint64_t newBegin) const
-{
-    const TTextPos begin = PosOfByte(newBegin);
-    TOrigin origin = OriginForPos(chain, begin);
-    Feed(origin.State, origin.Pos, newBegin, [&](const TRowSpan &) {
-        ++origin.Row;
-        return true;
-    });
-    origin.Pos = begin;
-    // Where the row under way ends depends on what follows: when it ends at
-    // or before begin without a line break, the text opens with the next row.
-    TWrapState probe = origin.State;
-    TRowSpan ended;
-    bool hasEnded = false;
-    Feed(probe, begin, ChainEnd(chain), [&](const TRowSpan &row) {
-        ended = row;
-        hasEnded = true;
-        return false;
-    });
-    // A frame starting at begin ends the row before it without a character.
-    const bool frameBreak = FFramed && hasEnded && ended.Break && ended.End == begin &&
-                            FFrames.Find(newBegin) != TFrameMarks::None &&
-                            FFrames.PosAt(FFrames.Find(newBegin)) == newBegin;
-    if (hasEnded && (!ended.Break || frameBreak) && ended.End <= begin) {
-        ++origin.Row;
-        origin.State = TWrapState{};
-        origin.State.RowStart = ended.End;
-        origin.State.Col = static_cast<std::uint32_t>(FCells.TextLength(FBytes, ended.End, begin));
-    }
-    chain.FirstRow = origin.Row;
-    chain.LeadingBreak = false;
-    // The LF of a CR LF whose CR is gone: the text opens with that break.
-    if (origin.State.AfterCr && origin.State.RowStart == begin && newBegin < ChainEnd(chain) &&
-        FCells.Char(FBytes.At(newBegin), 0) == '\n') {
-        chain.LeadingBreak = true;
-        chain.FirstRow = origin.Row - 1;
-        origin.State = TWrapState{};
-        origin.State.RowStart = PosOfByte(newBegin + 1);
-        origin.Pos = origin.State.RowStart;
-    }
-    chain.First = origin;
-    while (!chain.Marks.empty() && chain.Marks.front().Row <= chain.First.Row)
-        chain.Marks.pop_front();
-}
-
 std::uint64_t TRowLayout::HeadRows() const
 {
     if (!HeadActive())
         return 0;
-    const std::uint64_t known = FHead.EndedRows - FHead.FirstRow;
+    const std::uint64_t known = KnownRows(FHead);
     if (!Pending())
         return known + (FHead.Last.RowStart < PosOfByte(FSeam) ? 1 : 0);
     // The rest is counted from its bytes, at the rate of the rows laid out.
@@ -402,7 +200,9 @@ std::uint64_t TRowLayout::HeadRows() const
 
 std::uint64_t TRowLayout::MainRows() const
 {
-    return FMain.EndedRows - FMain.FirstRow + 1;
+    // The last Hex byte's blank is not text: a row it ended has none after it.
+    const bool open = FMain.Last.RowStart <= TextEnd();
+    return KnownRows(FMain) + (open ? 1 : 0);
 }
 
 std::size_t TRowLayout::RowCount() const
@@ -431,25 +231,6 @@ TRowSpan TRowLayout::Row(std::size_t row) const
     return result;
 }
 
-bool TRowLayout::VisitChain(const TChain &chain, std::uint64_t row,
-                            const std::function<bool(const TRowSpan &)> &visit) const
-{
-    row += chain.FirstRow;
-    if (chain.LeadingBreak && row == chain.FirstRow) {
-        if (!visit(TRowSpan{TextBegin(), TextBegin(), true}))
-            return false;
-        ++row;
-    }
-    bool going = true;
-    Walk(chain, OriginForRow(chain, row), [&](std::uint64_t r, const TRowSpan &span) {
-        if (r < row)
-            return true;
-        going = visit(Clipped(span));
-        return going;
-    });
-    return going;
-}
-
 void TRowLayout::VisitRows(std::size_t first, std::size_t count,
                            const std::function<bool(const TRowSpan &)> &visit) const
 {
@@ -472,21 +253,6 @@ void TRowLayout::VisitRows(std::size_t first, std::size_t count,
         first = head;
     }
     VisitChain(FMain, first - head, counted);
-}
-
-std::uint64_t TRowLayout::FindRow(const TChain &chain, TTextPos pos) const
-{
-    std::uint64_t found = chain.FirstRow;
-    const TOrigin origin = OriginForPos(chain, pos);
-    if (origin.Pos <= pos) {
-        Walk(chain, origin, [&](std::uint64_t r, const TRowSpan &span) {
-            if (span.Start > pos)
-                return false;
-            found = r;
-            return true;
-        });
-    }
-    return found - chain.FirstRow;
 }
 
 std::size_t TRowLayout::RowOf(TTextPos pos) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/view/RowWrap.h"
 #include "app/view/TextCells.h"
 #include "exchange/BoundedHistory.h"
 #include "exchange/FrameIndex.h"
@@ -10,17 +11,6 @@
 #include <functional>
 
 namespace kestrune {
-
-// One display row: the text positions [Start, End) it shows. Break is true
-// when a line break (LF, CR LF or a lone CR) follows the row.
-struct TRowSpan
-{
-    TTextPos Start = 0;
-    TTextPos End = 0;
-    bool Break = false;
-
-    friend bool operator==(const TRowSpan &, const TRowSpan &) = default;
-};
 
 // The rows of FormatData(history) wrapped at a number of columns as a text
 // editor wraps: after the last blank that fits (a blank just past the edge
@@ -110,16 +100,6 @@ public:
     [[nodiscard]] std::size_t RowOf(TTextPos pos) const;
 
 private:
-    struct TWrapState
-    {
-        TTextPos RowStart = 0;
-        std::uint32_t Col = 0;
-        TTextPos BreakPos = 0; // after the last blank of the row
-        std::uint32_t ColAtBreak = 0;
-        bool HasBreak = false;
-        bool AfterCr = false; // the row began right after a CR: an LF joins that break
-    };
-    using TEmit = std::function<bool(const TRowSpan &)>;
     // Where a walk over the rows may begin: a row, where the wrap stands there.
     struct TOrigin
     {
@@ -157,9 +137,10 @@ private:
     [[nodiscard]] bool IsHex() const { return FCells.Mode() == dmHex && !FFramed; }
     [[nodiscard]] bool HeadActive() const { return FSeam != None; }
     [[nodiscard]] std::size_t DataColumns() const;
-    // Feeds the characters from pos up to byte `toByte` through the wrap; emit
-    // gets every row that ends and may stop the feed by returning false.
-    void Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte, const TEmit &emit) const;
+    [[nodiscard]] TRowWrap Wrap() const
+    {
+        return TRowWrap(FBytes, FCells, FFramed ? &FFrames : nullptr, DataColumns());
+    }
     void Rebuild();
     // joinCr: an LF at `at` joins a CR before it into one break.
     void StartChain(TChain &chain, std::uint64_t at, std::uint64_t limit, bool joinCr) const;
@@ -167,6 +148,8 @@ private:
     [[nodiscard]] std::uint64_t SyncPoint(std::uint64_t from) const;
     void Scan(TChain &chain, std::uint64_t to) const;
     void MoveFirstRow(TChain &chain, std::uint64_t newBegin) const;
+    // Moves origin to the next row: its row wrapped at rowEnd, at or before it.
+    static void SkipWrappedRow(TOrigin &origin, TTextPos rowEnd);
     [[nodiscard]] std::uint64_t ChainEnd(const TChain &chain) const;
     [[nodiscard]] TOrigin OriginForRow(const TChain &chain, std::uint64_t row) const;
     [[nodiscard]] TOrigin OriginForPos(const TChain &chain, TTextPos pos) const;
@@ -178,6 +161,8 @@ private:
                     const std::function<bool(const TRowSpan &)> &visit) const;
     // The chain's row (from its FirstRow) whose start is at or before pos.
     [[nodiscard]] std::uint64_t FindRow(const TChain &chain, TTextPos pos) const;
+    // Rows from the chain's first row on that have ended.
+    [[nodiscard]] static std::uint64_t KnownRows(const TChain &chain);
     [[nodiscard]] std::uint64_t HeadRows() const;
     [[nodiscard]] std::uint64_t MainRows() const;
     [[nodiscard]] TRowSpan Clipped(TRowSpan span) const;

@@ -4,9 +4,11 @@
 // a naive scan finds, in slices that leave the event loop its turns.
 #include "ViewTestSupport.h"
 #include "app/view/HistoryView.h"
+#include "app/view/ShownText.h"
 #include "codec/Format.h"
 
 #include <QFontDatabase>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -114,6 +116,31 @@ TEST_F(FramesViewTest, FramedTextAndRowsFollowAppendsAndTrimsInEveryRepresentati
                     EXPECT_EQ(rows, layout.RowCount()) << "the count is exact once laid out";
                     EXPECT_EQ(expected, layout.TextEnd()) << "the rows reach the end";
                 }
+                // What a copy would count is what it would take, prefixes and
+                // all, for ends near the ends of the text and at or before frames.
+                const auto sub = [&] { return mode == dmHex ? rng() % 3 : 0; };
+                const auto atFrame = [&] {
+                    const std::uint64_t seq = frames.Begin() + rng() % frames.Size();
+                    const std::uint64_t at = std::max(frames.PosAt(seq), history.Begin());
+                    return rng() % 2 || at == history.Begin() ? PosOfByte(at)
+                                                              : PosOfByte(at - 1) + sub();
+                };
+                const bool framesLeft = !frames.Empty();
+                const TTextPos a =
+                    framesLeft && rng() % 2 ? atFrame() : PosOfByte(history.Begin() + rng() % 10);
+                const TTextPos b =
+                    rng() % 3 == 0 ? layout.TextEnd()
+                    : framesLeft && rng() % 2
+                        ? atFrame()
+                        : PosOfByte(history.End() -
+                                    std::min<std::uint64_t>(rng() % 10, history.Size())) +
+                              sub();
+                View->SetSelection(a, b);
+                const bool whole = View->SelectionStart() <= layout.TextBegin() &&
+                                   View->SelectionEnd() >= layout.TextEnd();
+                EXPECT_EQ(TShownText(layout, origin)
+                              .Length(View->SelectionStart(), View->SelectionEnd(), whole),
+                          static_cast<std::uint64_t>(View->SelectedText().size()));
                 if (HasFailure())
                     return;
             }
@@ -159,6 +186,40 @@ TEST_F(FramesViewTest, SearchFindsWhatANaiveScanFindsAcrossChunksAndSlices)
         const auto from = std::find(found.begin(), found.end(), *common);
         EXPECT_TRUE(std::equal(common, naive.end(), from, found.end())) << "round " << round;
     }
+}
+
+// More matches than are kept: the search stops one past the limit and says
+// so, and goes on from there once the trim has made room.
+TEST_F(FramesViewTest, SearchKeepsAtMostItsLimitOfMatchesAndSaysThereAreMore)
+{
+    constexpr std::size_t Max = THistorySearch::MaxMatches;
+    TBoundedHistory history;
+    history.Append(std::string(Max + 500, 'a'), INT32_MAX);
+    View->ShowHistory(history, dmCharacter, '{');
+    View->ShowFindBar();
+    View->Find("a", false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return View->Search().Done(); }, 20000));
+    const THistorySearch &search = View->Search();
+    EXPECT_TRUE(search.Capped());
+    EXPECT_EQ(search.Matches().size(), Max);
+    auto *count = View->FindBar()->findChild<QLabel *>(QStringLiteral("lblFindCount"));
+    ASSERT_NE(count, nullptr);
+    EXPECT_EQ(count->text(), QStringLiteral("more than %1 matches").arg(Max));
+
+    history.Append("", static_cast<std::int32_t>(Max + 400)); // 100 bytes trimmed
+    View->ShowHistory(history, dmCharacter, '{');
+    ASSERT_TRUE(QTest::qWaitFor([&] { return View->Search().Done(); }, 20000));
+    EXPECT_TRUE(search.Capped()) << "400 more than the limit";
+    ASSERT_EQ(search.Matches().size(), Max);
+    EXPECT_EQ(search.Matches().front(), history.Begin());
+    EXPECT_EQ(search.Matches().back(), history.Begin() + Max - 1) << "none skipped";
+
+    history.Append("", static_cast<std::int32_t>(Max - 5));
+    View->ShowHistory(history, dmCharacter, '{');
+    ASSERT_TRUE(QTest::qWaitFor([&] { return View->Search().Done(); }, 20000));
+    EXPECT_FALSE(search.Capped());
+    EXPECT_EQ(search.Matches().size(), Max - 5);
+    EXPECT_EQ(count->text(), QStringLiteral("%1 matches").arg(Max - 5));
 }
 
 TEST_F(FramesViewTest, SearchOfALargeHistoryRunsInSlicesBetweenTurnsOfTheEventLoop)

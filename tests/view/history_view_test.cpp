@@ -1,4 +1,5 @@
 #include "ViewTestSupport.h"
+#include "app/view/HistorySave.h"
 #include "app/view/HistoryView.h"
 #include "codec/Format.h"
 
@@ -15,8 +16,11 @@
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 namespace kestrune {
 namespace {
@@ -284,6 +288,25 @@ TEST_F(HistoryViewTest, SelectionOverTheClipboardLimitIsRefusedWithAPointerToSav
     EXPECT_TRUE(Reports[0].contains("64 MiB")) << Reports[0].toStdString();
 }
 
+// With frames the text copied holds a prefix and a line break per frame: the
+// limit counts them, or a copy of many small frames would run far past it.
+TEST_F(HistoryViewTest, FramePrefixesCountTowardsTheClipboardLimit)
+{
+    // 40 MB of data in 16-byte frames: 75 MB of text with the prefixes.
+    constexpr std::size_t Bytes = 40'000'000;
+    History.Append(std::string(Bytes, 'x'), INT32_MAX);
+    TFrameIndex frames;
+    for (std::uint64_t at = 0; at < Bytes; at += TFrameIndex::BytesPerMark)
+        frames.Add({at, 0, 0});
+    View->ShowHistory(History, dmCharacter, '{', &frames);
+    QApplication::clipboard()->setText("before");
+    View->SetSelection(PosOfByte(1), PosOfByte(Bytes - 1));
+    View->copy();
+    EXPECT_EQ(Clipboard(), "before");
+    ASSERT_EQ(Reports.size(), 1);
+    EXPECT_TRUE(Reports[0].contains("64 MiB")) << Reports[0].toStdString();
+}
+
 TEST_F(HistoryViewTest, SaveAsWritesTheViewsTextOrTheSelectionAndNamesAFailedFile)
 {
     QTemporaryDir dir;
@@ -314,6 +337,56 @@ TEST_F(HistoryViewTest, SaveAsWritesTheViewsTextOrTheSelectionAndNamesAFailedFil
     target.clear(); // cancelled
     View->saveAs();
     EXPECT_EQ(Reports.size(), 1);
+}
+
+// File calls that fail as a row of the table says; the others do their work
+// on /dev/null.
+struct TSaveFault
+{
+    const char *Name;
+    int OpenErrno, WriteErrno, CloseErrno;
+    int Expected; // the errno reported
+};
+const TSaveFault *gFault = nullptr;
+
+int FaultyOpen(const char *, int flags, mode_t mode)
+{
+    errno = gFault->OpenErrno;
+    return gFault->OpenErrno ? -1 : ::open("/dev/null", flags & ~(O_CREAT | O_TRUNC), mode);
+}
+
+ssize_t FaultyWrite(int fd, const void *data, std::size_t size)
+{
+    errno = gFault->WriteErrno;
+    return gFault->WriteErrno ? -1 : ::write(fd, data, size);
+}
+
+int FaultyClose(int fd)
+{
+    ::close(fd);
+    errno = gFault->CloseErrno;
+    return gFault->CloseErrno ? -1 : 0;
+}
+
+// Save As names the call that failed, the close included, where some file
+// systems first say that written data could not be stored.
+TEST_F(HistoryViewTest, SaveAsReportsTheErrorOfTheCallThatFailed)
+{
+    Show(Counting(1000), dmHex);
+    const TFileCalls calls{FaultyOpen, FaultyWrite, FaultyClose};
+    const TSaveFault faults[] = {
+        {"open", ENOENT, 0, 0, ENOENT}, {"write", 0, ENOSPC, 0, ENOSPC},
+        {"close", 0, 0, EIO, EIO},      {"write, then close", 0, ENOSPC, EBADF, ENOSPC},
+        {"none", 0, 0, 0, 0},
+    };
+    for (const TSaveFault &fault : faults) {
+        SCOPED_TRACE(fault.Name);
+        gFault = &fault;
+        const TShownText text(View->Layout(), false);
+        EXPECT_EQ(SaveShownText(text, View->Layout().TextBegin(), View->Layout().TextEnd(), true,
+                                "unused", calls),
+                  fault.Expected);
+    }
 }
 
 TEST_F(HistoryViewTest, ColoursComeFromThePalette)

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/view/RowLayout.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kestrune {
+
+// The text a history view shows of a laid-out history, as copy and Save As
+// take it: FormatData of the bytes, and with frames each frame on a line of
+// its own after its prefix. Built a piece at a time, never whole.
+class TShownText
+{
+public:
+    TShownText(const TRowLayout &layout, bool originColumn)
+        : FLayout(layout), FOriginColumn(originColumn)
+    {
+    }
+
+    // The line start of a frame: its time to the millisecond, and its origin
+    // when the origin column is on. Prefixes are as long as an empty mark's,
+    // but for origins past 9999.
+    [[nodiscard]] static std::string FramePrefix(const TFrameMark &mark, bool originColumn);
+    [[nodiscard]] std::string FramePrefix(const TFrameMark &mark) const
+    {
+        return FramePrefix(mark, FOriginColumn);
+    }
+
+    // Appends the text of [from, to). lineOpen says out holds a line already;
+    // withFirstPrefix gives a part that begins at a frame's start its prefix
+    // (a selection that begins at a frame's data does not take it).
+    void Append(TTextPos from, TTextPos to, std::string &out, bool &lineOpen,
+                bool withFirstPrefix) const;
+    // The length of what Append gives for [from, to) on an empty out,
+    // counting no further than limit.
+    [[nodiscard]] std::uint64_t Length(TTextPos from, TTextPos to, bool withFirstPrefix,
+                                       std::uint64_t limit = UINT64_MAX) const;
+
+private:
+    // Does a frame line that starts at `at` show its prefix?
+    [[nodiscard]] bool PrefixAt(std::uint64_t seq, TTextPos at, TTextPos from, bool lineOpen,
+                                bool withFirstPrefix) const;
+
+    const TRowLayout &FLayout;
+    bool FOriginColumn;
+};
+
+} // namespace kestrune
