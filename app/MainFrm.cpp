@@ -94,6 +94,9 @@ void TfrmMain::FormCreate()
     FillSerialLists();
 
     FEngine.SetSettings(LoadSettings(FIni));
+    // Said once; such a file is never written over (see TIniFile).
+    if (!FIni.ReadError().empty())
+        dialogs::ShowError(this, QString::fromStdString(FIni.ReadError()));
     TChannel &main = FEngine.MainChannel();
     SyncChannelUI(main, true);
     // Serial ports; the mark "*" is for display only and never stored.

@@ -7,6 +7,7 @@
 #include "engine/ChannelTransports.h"
 #include "engine/Timer.h"
 #include "exchange/CommLog.h"
+#include "net/SocketError.h"
 #include "serial/Comm.h"
 
 #include <algorithm>
@@ -67,6 +68,12 @@ void TEngine::ConnectSession()
             OnLineError(fromRelay);
     };
     FSession.OnModemChange = [](bool, std::uint32_t) { SendDebugText("COMModemStateChange"); };
+    FSession.OnRelayDropping = [this](int channel, std::uint64_t) {
+        const std::string name =
+            channel < 0 ? "The main channel" : "R" + std::to_string(channel + 1);
+        Status(name + " cannot take data as fast as it comes: what does not fit in its " +
+               FSettings.General.RelayQueueLimitText + " queue is dropped.");
+    };
 }
 
 void TEngine::Report(TEngineError kind, const std::string &message)
@@ -144,8 +151,7 @@ std::unique_ptr<TTransport> TEngine::OpenTransport(const TChannel &channel)
         Report(TEngineError::OpenFailed,
                std::string("Open serial port failed.\r\nError msg:") + e.what());
     } catch (const std::exception &e) {
-        Report(TEngineError::OpenFailed,
-               std::string("Network operate error.\r\nError msg:") + e.what());
+        Report(TEngineError::OpenFailed, std::string(NetworkErrorPrefix) + e.what());
     }
     return nullptr;
 }
@@ -161,6 +167,7 @@ bool TEngine::Start()
     auto main = OpenTransport(FSettings.Main);
     if (!main)
         return false;
+    FSession.SetQueueLimit(static_cast<std::size_t>(FSettings.General.RelayQueueLimit));
     FSession.OpenMain(std::move(main));
     for (std::size_t i = 0; i < FSettings.Relays.size(); ++i) {
         if (!FSession.RelayChecked(i))

@@ -126,6 +126,13 @@ TSettings LoadSettings(const TIniFile &ini)
     g.FrameGap = std::clamp(ini.ReadInteger("Other", "FrameGap", 5), 1, 60'000);
     g.ShowRecvFrames = ini.ReadBool("Other", "ShowRecvFrames", false);
     g.ShowSendFrames = ini.ReadBool("Other", "ShowSendFrames", false);
+    g.RelayQueueLimitText = ini.ReadString("Other", "RelayQueueLimit", "64M");
+    g.RelayQueueLimit = ParseSizeText(g.RelayQueueLimitText);
+    // Less than one datagram would drop everything a UDP source sends.
+    if (g.RelayQueueLimit < 65536) {
+        g.RelayQueueLimitText = "64M";
+        g.RelayQueueLimit = ParseSizeText(g.RelayQueueLimitText);
+    }
     return s;
 }
 
@@ -152,6 +159,7 @@ void SaveSettings(TIniFile &ini, const TSettings &s, bool saveMain)
     ini.WriteBool("Other", "ShowRecvFrames", g.ShowRecvFrames);
     ini.WriteBool("Other", "ShowSendFrames", g.ShowSendFrames);
     ini.WriteInteger("Other", "FrameGap", g.FrameGap);
+    ini.WriteString("Other", "RelayQueueLimit", g.RelayQueueLimitText);
 }
 
 } // namespace kestrune

@@ -34,6 +34,10 @@ struct TGeneralSettings
     bool ShowRecvFrames = false;
     bool ShowSendFrames = false;
     std::int32_t FrameGap = 5;
+    // What may wait for one destination of a relay whose source cannot be held
+    // back; past it that destination drops what it cannot take.
+    std::string RelayQueueLimitText = "64M";
+    std::int32_t RelayQueueLimit = 64 * 1024 * 1024;
 
     // The opening bracket of Mixed mode.
     [[nodiscard]] char EscChar() const;

@@ -49,7 +49,8 @@ const char *const FirstRunFile = "[Main]\r\n"
                                  "LeaderTailEnable=0\r\n"
                                  "ShowRecvFrames=0\r\n"
                                  "ShowSendFrames=0\r\n"
-                                 "FrameGap=5\r\n";
+                                 "FrameGap=5\r\n"
+                                 "RelayQueueLimit=64M\r\n";
 
 } // namespace
 

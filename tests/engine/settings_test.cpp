@@ -53,6 +53,7 @@ TEST_F(SettingsTest, AFirstRunWritesEveryKeyInTheFilesOrder)
                   "BufSize=64k\r\nEscChar=0\r\nCheck=0\r\nAutoSendPeriod=1000\r\n"
                   "SendText=Marlowen\r\nLeaderText=\r\nTailText=\r\nLeaderTailEnable=0\r\n"
                   "ShowRecvFrames=0\r\nShowSendFrames=0\r\nFrameGap=5\r\n"
+                  "RelayQueueLimit=64M\r\n"
                   "[Trans0]\r\nEnable=0\r\n" +
                   channel);
 }
@@ -83,6 +84,8 @@ TEST_F(SettingsTest, ValuesLoadAsTheyAreOrFallBackToTheirDefaults)
     EXPECT_EQ(s.General.FrameGap, 1);
 
     EXPECT_EQ(Load("[Other]\r\nBufSize=lots\r\nTransNum=-3\r\n").General.BufSizeText, "64k");
+    EXPECT_EQ(Load("[Other]\r\nRelayQueueLimit=2k\r\n").General.RelayQueueLimit, 64 << 20);
+    EXPECT_EQ(Load("[Other]\r\nRelayQueueLimit=1M\r\n").General.RelayQueueLimit, 1 << 20);
     EXPECT_EQ(Load("[Other]\r\nTransNum=5000\r\n").Relays.size(),
               static_cast<std::size_t>(MaxRelayChannels));
 }
