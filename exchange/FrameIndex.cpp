@@ -90,8 +90,8 @@ void TFrameIndex::TrimTo(std::uint64_t begin)
     // The cut frame's mark, and one for every BytesPerMark bytes (or part)
     // from begin up to the last frame's first byte.
     const std::uint64_t last = PosAt(FEnd - 1);
-    const std::uint64_t allowed =
-        1 + (last >= begin ? (last - begin + BytesPerMark) / BytesPerMark : 0);
+    const std::uint64_t allowed = std::max<std::uint64_t>(
+        FMarksKeptWhole, 1 + (last >= begin ? (last - begin + BytesPerMark) / BytesPerMark : 0));
     // Down to a quarter under the bound, so that merges come in batches
     // rather than one for every frame of a flood.
     if (Size() > allowed)

@@ -78,15 +78,23 @@ protected:
 // bytes, so the index keeps at most one mark per BytesPerMark bytes of the
 // history on average: past that the oldest frames are merged in pairs (the
 // earlier one's mark stays), which leaves the newest frames as they came.
+// The first marks, a chunk's worth, are kept whole however few bytes the
+// history holds yet: their chunk is there anyway.
 class TFrameIndex : public TFrameMarks
 {
 public:
     static constexpr std::uint64_t BytesPerMark = 16;
 
+    explicit TFrameIndex(std::size_t marksKeptWhole = FrameChunkSize)
+        : FMarksKeptWhole(marksKeptWhole)
+    {
+    }
+
     // Notes a frame beginning at pos, which must lie past the last mark.
     void Add(const TFrameMark &mark);
     // Drops the marks of frames that lie wholly before byte begin, and merges
-    // the oldest while more than one mark per BytesPerMark bytes is left.
+    // the oldest while more than one mark per BytesPerMark bytes is left
+    // (and more than the marks kept whole).
     void TrimTo(std::uint64_t begin);
     void Clear();
     // The origin of the last frame, or -1 when there is none.
@@ -96,6 +104,7 @@ private:
     // Merges the oldest marks until at most `keep` are left.
     void MergeOldest(std::size_t keep);
 
+    std::size_t FMarksKeptWhole;
     TFrameChunk *FTail = nullptr;
 };
 

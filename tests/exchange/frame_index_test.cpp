@@ -91,9 +91,9 @@ TEST(FrameIndexTest, TrimsKeepTheCutFrameAndFollowersShareChunks)
 }
 
 // A flood of 1-byte frames through a full history: the marks stay within one
-// per BytesPerMark bytes of the history, the oldest merged into the frame
-// before them and the newest as they came, while a paused follower keeps its
-// marks untouched.
+// per BytesPerMark bytes of the history (or a chunk's worth), the oldest
+// merged into the frame before them and the newest as they came, while a
+// paused follower keeps its marks untouched.
 TEST(FrameIndexTest, TinyFramesAreMergedOldestFirstWithinAMarkPerSixteenBytes)
 {
     constexpr std::uint64_t HistoryBytes = 64 * 1024;
@@ -107,9 +107,13 @@ TEST(FrameIndexTest, TinyFramesAreMergedOldestFirstWithinAMarkPerSixteenBytes)
         index.TrimTo(begin);
         peak = std::max<std::uint64_t>(peak, index.Size());
         const std::uint64_t bytes = pos + 1 - begin;
-        ASSERT_LE(index.Size(),
-                  1 + (bytes + TFrameIndex::BytesPerMark - 1) / TFrameIndex::BytesPerMark)
+        ASSERT_LE(index.Size(), std::max<std::uint64_t>(
+                                    FrameChunkSize, 1 + (bytes + TFrameIndex::BytesPerMark - 1) /
+                                                            TFrameIndex::BytesPerMark))
             << pos;
+        if (pos + 1 == FrameChunkSize) {
+            ASSERT_EQ(index.Size(), FrameChunkSize) << "a chunk's worth is kept whole";
+        }
         ASSERT_LE(index.PosAt(index.Begin()), begin) << "the frame holding the first byte";
         if (pos == 20 * HistoryBytes) {
             paused.Follow(index);

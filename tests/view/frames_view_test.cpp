@@ -63,7 +63,7 @@ TEST_F(FramesViewTest, FramedTextAndRowsFollowAppendsAndTrimsInEveryRepresentati
         for (const bool origin : {false, true}) {
             SCOPED_TRACE(::testing::Message() << "mode " << mode << " origin " << origin);
             TBoundedHistory history;
-            TFrameIndex frames;
+            TFrameIndex frames(4); // short histories merge their frames too
             View->SetOriginColumn(origin);
             // With the origin column the view lays out lazily from a few dozen bytes on.
             View->SetLazyLayoutBytes(origin ? 8 + rng() % 64 : TRowLayout::DefaultLazyBytes);

@@ -178,7 +178,7 @@ TEST_P(RowLayoutProperty, MatchesFormatDataAndTheReferenceWrapThroughAnyHistory)
     std::uint64_t merges = 0;
     for (int round = 0; round < run.Rounds; ++round) {
         TBoundedHistory history;
-        TFrameIndex frames;
+        TFrameIndex frames(4); // short histories merge their frames too
         ByteString everything; // every byte ever appended, indexed by position
         TRowLayout layout;
         const bool lazy = round >= run.Rounds / 2;
