@@ -3,6 +3,7 @@
 #include "common/CaseInsensitive.h"
 #include "serial/CommNotifier.h"
 #include "serial/Rfc2217Messages.h"
+#include "serial/SerialDevice.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -18,7 +19,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -35,11 +35,6 @@ constexpr std::size_t SchemeLength = sizeof Scheme - 1;
 constexpr int SliceMs = 100;
 // How often the GUI thread looks whether the helper thread has finished.
 constexpr int DoneLookMs = 5;
-
-std::string ErrorText(int Error)
-{
-    return std::system_category().message(Error);
-}
 
 // Waits for Events on Fd until Deadline; false on time-out or cancel.
 bool WaitFor(int Fd, short Events, Clock::time_point Deadline, const std::atomic<bool> &Cancel)
@@ -72,7 +67,7 @@ std::string SendAll(int Fd, const std::string &Bytes, Clock::time_point Deadline
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return ErrorText(errno);
+            return IoErrorText(errno);
         if (!WaitFor(Fd, POLLOUT, Deadline, Cancel))
             return "the server does not take data";
     }
@@ -97,7 +92,7 @@ int Connect(const TRemotePortAddress &Address, Clock::time_point Deadline,
     const int looked = ::getaddrinfo(Address.Host.c_str(), service.c_str(), &hints, &found);
     if (looked != 0) {
         Reason = "cannot resolve host '" + Address.Host + "': " +
-                 (looked == EAI_SYSTEM ? ErrorText(errno) : std::string(::gai_strerror(looked)));
+                 (looked == EAI_SYSTEM ? IoErrorText(errno) : std::string(::gai_strerror(looked)));
         return -1;
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
@@ -107,7 +102,7 @@ int Connect(const TRemotePortAddress &Address, Clock::time_point Deadline,
         const int fd =
             ::socket(entry->ai_family, entry->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
-            Reason = ErrorText(errno);
+            Reason = IoErrorText(errno);
             continue;
         }
         int error = 0;
@@ -131,7 +126,7 @@ int Connect(const TRemotePortAddress &Address, Clock::time_point Deadline,
             return fd;
         }
         ::close(fd);
-        Reason = "cannot connect to " + Endpoint(Address) + ": " + ErrorText(error);
+        Reason = "cannot connect to " + Endpoint(Address) + ": " + IoErrorText(error);
     }
     if (Reason.empty())
         Reason = "no address for host '" + Address.Host + "'";
@@ -272,7 +267,7 @@ TRemoteConnection ConnectRemotePort(const TRemotePortAddress &Address,
         if (n < 0) {
             if (errno == EAGAIN || errno == EINTR)
                 continue;
-            return fail(ErrorText(errno));
+            return fail(IoErrorText(errno));
         }
         data.clear();
         subnegs.clear();

@@ -15,11 +15,6 @@ namespace kestrune {
 
 namespace {
 
-std::string ErrorText(int Error)
-{
-    return std::system_category().message(Error);
-}
-
 // Drivers without an ioctl answer with one of these; anything else is a
 // real failure of a device that does support it.
 bool IsUnsupported(int Error)
@@ -42,6 +37,11 @@ std::int32_t LineLevels(int Bits)
 }
 
 } // namespace
+
+std::string IoErrorText(int Error)
+{
+    return std::system_category().message(Error);
+}
 
 TIoStatus IoStatusOf(int Error)
 {
@@ -80,7 +80,7 @@ TOpenResult TSerialDevice::OpenExclusive(const std::string &Path)
     const int fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         result.Error = errno;
-        result.Reason = ErrorText(result.Error);
+        result.Reason = IoErrorText(result.Error);
         return result;
     }
     // The lock first: a port held by someone else must keep its exclusive flag.
@@ -88,14 +88,14 @@ TOpenResult TSerialDevice::OpenExclusive(const std::string &Path)
         const int error = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
         result.Error = error;
-        result.Reason = ErrorText(error);
+        result.Reason = IoErrorText(error);
         return result;
     }
     if (::ioctl(fd, TIOCEXCL) != 0) {
         const int error = errno;
         ::close(fd);
         result.Error = error;
-        result.Reason = ErrorText(error);
+        result.Reason = IoErrorText(error);
         return result;
     }
     result.Fd = fd;

@@ -25,6 +25,8 @@ enum class TIoStatus
 // Sorts errno into what the threads act on; every device call, local or
 // remote, goes through it.
 [[nodiscard]] TIoStatus IoStatusOf(int Error);
+// The system's words for errno, as the reasons of failed opens give them.
+[[nodiscard]] std::string IoErrorText(int Error);
 
 struct TIoResult
 {
