@@ -29,6 +29,22 @@ void PointLink(const std::string &link, const std::string &target)
     fs::rename(next, link);
 }
 
+// Stands in for udev while it lives.
+class TIdentityStandIn
+{
+public:
+    explicit TIdentityStandIn(TPortIdentityLookup lookup) : FSaved(PortIdentityLookup())
+    {
+        PortIdentityLookup() = std::move(lookup);
+    }
+    ~TIdentityStandIn() { PortIdentityLookup() = FSaved; }
+    TIdentityStandIn(const TIdentityStandIn &) = delete;
+    TIdentityStandIn &operator=(const TIdentityStandIn &) = delete;
+
+private:
+    TPortIdentityLookup FSaved;
+};
+
 struct TEvents
 {
     int Waiting = 0;
@@ -66,12 +82,11 @@ TEST(SerialReturn, AnotherAdapterAtTheSameNodeIsNotOpened)
         {first->SlavePath(), adapter},
         {other.SlavePath(), {"0403", "6001", "Z9Y8"}}, // the same model, another unit
         {again.SlavePath(), adapter}};
-    const TPortIdentityLookup saved = PortIdentityLookup();
-    PortIdentityLookup() = [&known](const std::string &path) {
+    const TIdentityStandIn udev([&known](const std::string &path) {
         std::error_code error;
         const auto found = known.find(fs::canonical(path, error).string());
         return found == known.end() ? TPortIdentity{} : found->second;
-    };
+    });
 
     PointLink(node, first->SlavePath());
     TEvents events;
@@ -91,7 +106,6 @@ TEST(SerialReturn, AnotherAdapterAtTheSameNodeIsNotOpened)
     EXPECT_EQ(again.Read(4), "back");
     EXPECT_TRUE(events.Hangups.empty());
     transport->Close();
-    PortIdentityLookup() = saved;
 }
 
 // Answers owed to a server that reads nothing wait up to a bound; past it the
