@@ -170,26 +170,32 @@ void MainWindowHexView(benchmark::State &state, bool Remote)
             << (Remote ? server.Url() : server.SlavePath()) << "\r\n[Other]\r\nDataMode=0\r\n";
 
         // Counts what reaches the window, then hands the block on unchanged.
+        // The port's own handler is set once its channel has wired it, so the
+        // count goes in after Start.
         std::uint64_t received = 0;
         std::uint64_t mismatched = 0;
-        TfrmMain::OnCommCreated = [&](TComm &comm) {
-            comm.OnReceiveData = [&, inner = comm.OnReceiveData](TComm *sender, const char *buffer,
-                                                                 std::uint16_t length) {
-                const std::vector<char> &pattern = Pattern();
-                for (std::uint16_t k = 0; k < length; ++k) {
-                    if (buffer[k] != pattern[(received + k) % pattern.size()])
-                        ++mismatched;
-                }
-                received += length;
-                inner(sender, buffer, length);
-            };
-        };
+        TComm *created = nullptr;
+        TfrmMain::OnCommCreated = [&](TComm &comm) { created = &comm; };
         {
             TfrmMain window;
             window.show();
             window.findChild<QPushButton *>(QStringLiteral("btnStart"))->click();
             QCoreApplication::processEvents();
-            const bool ready = !Remote || server.WaitForBaudRate(115200, std::chrono::seconds(5));
+            if (created) {
+                created->OnReceiveData = [&, inner = created->OnReceiveData](TComm *sender,
+                                                                             const char *buffer,
+                                                                             std::uint16_t length) {
+                    const std::vector<char> &pattern = Pattern();
+                    for (std::uint16_t k = 0; k < length; ++k) {
+                        if (buffer[k] != pattern[(received + k) % pattern.size()])
+                            ++mismatched;
+                    }
+                    received += length;
+                    inner(sender, buffer, length);
+                };
+            }
+            const bool ready =
+                created && (!Remote || server.WaitForBaudRate(115200, std::chrono::seconds(5)));
             const auto begin = Clock::now();
             TPtyFeeder feeder;
             if (ready)
@@ -205,7 +211,9 @@ void MainWindowHexView(benchmark::State &state, bool Remote)
             if (gPlainRate > 0)
                 state.counters["rate_vs_plain_tcp"] =
                     static_cast<double>(total) / 1e6 / seconds / gPlainRate;
-            if (received != total || mismatched != 0)
+            if (!created)
+                state.SkipWithError("the serial port did not open");
+            else if (received != total || mismatched != 0)
                 state.SkipWithError("the stream did not arrive whole");
         }
         TfrmMain::OnCommCreated = {};
