@@ -30,6 +30,19 @@ std::uint8_t IndexOrDefault(std::int32_t value, std::int32_t last, std::uint8_t 
     return value < 0 || value > last ? def : static_cast<std::uint8_t>(value);
 }
 
+// A size key of "Other" as its text and its bytes; a text that is no size, or
+// a size below `least`, gives the default.
+void ReadSize(const TIniFile &ini, const char *key, const char *def, std::int32_t least,
+              std::string &text, std::int32_t &bytes)
+{
+    text = ini.ReadString("Other", key, def);
+    bytes = ParseSizeText(text);
+    if (bytes < least) {
+        text = def;
+        bytes = ParseSizeText(text);
+    }
+}
+
 } // namespace
 
 char TGeneralSettings::EscChar() const
@@ -110,12 +123,7 @@ TSettings LoadSettings(const TIniFile &ini)
 
     TGeneralSettings &g = s.General;
     g.DataMode = IndexOrDefault(ini.ReadInteger("Other", "DataMode", 2), 2, 2);
-    g.BufSizeText = ini.ReadString("Other", "BufSize", "64k");
-    g.BufSize = ParseSizeText(g.BufSizeText);
-    if (g.BufSize < 0) {
-        g.BufSizeText = "64k";
-        g.BufSize = ParseSizeText(g.BufSizeText);
-    }
+    ReadSize(ini, "BufSize", "64k", 0, g.BufSizeText, g.BufSize);
     g.EscCharIndex = IndexOrDefault(ini.ReadInteger("Other", "EscChar", 0), 3, 0);
     g.Check = IndexOrDefault(ini.ReadInteger("Other", "Check", 0), 3, 0);
     g.AutoSendPeriod = ini.ReadInteger("Other", "AutoSendPeriod", 1000);
@@ -126,13 +134,8 @@ TSettings LoadSettings(const TIniFile &ini)
     g.FrameGap = std::clamp(ini.ReadInteger("Other", "FrameGap", 5), 1, 60'000);
     g.ShowRecvFrames = ini.ReadBool("Other", "ShowRecvFrames", false);
     g.ShowSendFrames = ini.ReadBool("Other", "ShowSendFrames", false);
-    g.RelayQueueLimitText = ini.ReadString("Other", "RelayQueueLimit", "64M");
-    g.RelayQueueLimit = ParseSizeText(g.RelayQueueLimitText);
     // Less than one datagram would drop everything a UDP source sends.
-    if (g.RelayQueueLimit < 65536) {
-        g.RelayQueueLimitText = "64M";
-        g.RelayQueueLimit = ParseSizeText(g.RelayQueueLimitText);
-    }
+    ReadSize(ini, "RelayQueueLimit", "64M", 65536, g.RelayQueueLimitText, g.RelayQueueLimit);
     return s;
 }
 

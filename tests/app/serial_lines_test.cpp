@@ -295,7 +295,7 @@ TEST_F(SerialLinesTest, NewKeysLoadWithDefaultsAndAreWrittenAfterTheOthers)
     EXPECT_NE(saved.find("LocalPort=13001\r\nRemotePort=13002\r\nFlowControl=None\r\n"
                          "ReopenOnReturn=0\r\n"),
               std::string::npos)
-        << "new keys go after the specified ones\n"
+        << "new keys go after the older ones\n"
         << saved;
 }
 
