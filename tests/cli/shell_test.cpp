@@ -257,3 +257,19 @@ TEST_F(ShellTest, BridgeCarriesTenMegabytesBothWaysWhileClientsComeAndGo)
     }
     EXPECT_EQ(bridge.Process().state(), QProcess::Running);
 }
+
+TEST_F(ShellTest, BridgeExitsThreeWhenItsSerialDeviceGoes)
+{
+    const QString tty = PathOf("tty");
+    TChild device;
+    device.StartSocat({"PTY,link=" + tty + ",rawer", "EXEC:cat"}, tty);
+    QProcess bridge;
+    Start(bridge, {"bridge", "--serial", tty});
+    ASSERT_TRUE(bridge.waitForStarted(5000));
+    ASSERT_FALSE(bridge.waitForFinished(500)) << bridge.readAllStandardError().toStdString();
+    device.Kill();
+    ASSERT_TRUE(bridge.waitForFinished(10000));
+    EXPECT_EQ(bridge.exitCode(), 3);
+    const QByteArray err = bridge.readAllStandardError();
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+}
