@@ -20,10 +20,14 @@ group_test() {
   echo libgtest-dev libgmock-dev socat
   # The peer of the remote serial port tests.
   echo ser2net
+  # The Modbus RTU master that the answer rules are tested against.
+  echo mbpoll
 }
 
 group_bench() {
   echo libbenchmark-dev socat ser2net
+  # The Modbus RTU server the answer rules are measured against.
+  echo mbpoll python3-pymodbus
 }
 
 # make fuzz: clang with libFuzzer's runtime.
