@@ -58,7 +58,8 @@ TResult Poll(const std::string &device, int requests)
             ++result.Missed;
             continue;
         }
-        result.LatencyMs.push_back(std::chrono::duration<double, std::milli>(firstByte - written).count());
+        result.LatencyMs.push_back(
+            std::chrono::duration<double, std::milli>(firstByte - written).count());
     }
     result.Seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     return result;
@@ -121,7 +122,9 @@ int main(int argc, char **argv)
     settings.General.VerifyChecks = true;
     settings.General.FrameGap = gapMs;
     engine.SetSettings(settings);
-    engine.OnError = [](TEngineError, const std::string &m) { std::fprintf(stderr, "%s\n", m.c_str()); };
+    engine.OnError = [](TEngineError, const std::string &m) {
+        std::fprintf(stderr, "%s\n", m.c_str());
+    };
     if (engine.SetAnswerRules(rules) || !engine.Start())
         return 1;
     const TResult kestrune = PollWhileLooping(ours.EndB(), requests);
@@ -149,8 +152,9 @@ int main(int argc, char **argv)
     std::printf("frame gap %d ms, %d requests each\n", gapMs, requests);
     Report("Kestrune answer rules", kestrune);
     Report("pymodbus RTU server", pymodbus);
-    const double ratio = (kestrune.LatencyMs.size() / std::max(kestrune.Seconds, 1e-9)) /
-                         std::max(pymodbus.LatencyMs.size() / std::max(pymodbus.Seconds, 1e-9), 1e-9);
+    const double ratio =
+        (kestrune.LatencyMs.size() / std::max(kestrune.Seconds, 1e-9)) /
+        std::max(pymodbus.LatencyMs.size() / std::max(pymodbus.Seconds, 1e-9), 1e-9);
     std::printf("answers per second, Kestrune / pymodbus: %.2f\n", ratio);
     return 0;
 }

@@ -52,14 +52,19 @@ ByteString LowFirst(std::uint32_t value, int bytes)
     return out;
 }
 
+// The reflected CRC-16 of MODBUS and ARC, which differ only in the start.
+std::uint16_t ReflectedCrc16(std::string_view data, std::uint16_t reg) noexcept
+{
+    for (unsigned char b : data)
+        reg = static_cast<std::uint16_t>((reg >> 8) ^ CrcTable[(reg ^ b) & 0xFF]);
+    return reg;
+}
+
 } // namespace
 
 std::uint16_t CalcModbusCRC16(std::string_view data) noexcept
 {
-    std::uint16_t reg = 0xFFFF;
-    for (unsigned char b : data)
-        reg = static_cast<std::uint16_t>((reg >> 8) ^ CrcTable[(reg ^ b) & 0xFF]);
-    return reg;
+    return ReflectedCrc16(data, 0xFFFF);
 }
 
 std::uint8_t CalcCRC8(std::string_view data) noexcept
@@ -80,10 +85,7 @@ std::uint16_t CalcCRC16Ccitt(std::string_view data, std::uint16_t init) noexcept
 
 std::uint16_t CalcCRC16Arc(std::string_view data) noexcept
 {
-    std::uint16_t reg = 0;
-    for (unsigned char b : data)
-        reg = static_cast<std::uint16_t>((reg >> 8) ^ CrcTable[(reg ^ b) & 0xFF]);
-    return reg;
+    return ReflectedCrc16(data, 0);
 }
 
 std::uint32_t CalcCRC32(std::string_view data) noexcept
