@@ -9,11 +9,11 @@
 #include "tests/support/SocatPair.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QProcess>
 #include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -83,14 +83,13 @@ void Report(const char *name, const TResult &r)
 // Runs the event loop until the master's thread is done.
 TResult PollWhileLooping(const std::string &device, int requests)
 {
-    std::atomic<bool> done = false;
+    QEventLoop loop;
     TResult result;
     std::thread master([&] {
         result = Poll(device, requests);
-        done = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    loop.exec();
     master.join();
     return result;
 }

@@ -9,6 +9,7 @@
 #include "app/view/HistoryView.h"
 #include "codec/Checks.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QProcess>
@@ -184,6 +185,13 @@ TEST_P(AnswerOverNetwork, EchoRuleAnswersAndBadFramesAreMarkedInEveryRepresentat
         EXPECT_EQ(lines[0].mid(13).toStdString(), s.good);
         EXPECT_EQ(lines[1].mid(13).toStdString(), s.bad);
     }
+
+    // The choices are kept at exit.
+    find<QCheckBox>("chkVerifyChecks")->setChecked(false);
+    close();
+    const std::string saved = readSettings();
+    EXPECT_NE(saved.find("VerifyChecks=0"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("AnswerRulesFile=" + rulesFile()), std::string::npos) << saved;
 }
 
 INSTANTIATE_TEST_SUITE_P(UdpAndTcp, AnswerOverNetwork, ::testing::Bool(),
