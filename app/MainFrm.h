@@ -26,6 +26,7 @@ class QWidget;
 namespace kestrune {
 
 class TComm;
+class TAnswerRulesBar;
 class TfrmPinHelp;
 class THistoryView;
 class TSerialLinesPane;
@@ -146,6 +147,10 @@ private:
     void ShowDroppedBytes(std::uint64_t total);
     void ShowRecvPane();
     void ShowSendPane();
+    // Answer rules and received checks (MainFrmAnswers.cpp).
+    QWidget *BuildAnswerRules();
+    void AddJudgedPanes();
+    void ShowAnswerSettings();
 
     // Widgets, by panel.
     QLabel *stpMain = nullptr;
@@ -211,6 +216,7 @@ private:
     QPushButton *btnCmdSequ = nullptr;
     QLabel *Label1 = nullptr;
     TfrmPinHelp *FPinHelp = nullptr;
+    TAnswerRulesBar *FAnswerBar = nullptr;
 
     void ArmViewRedraw();
 

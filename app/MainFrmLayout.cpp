@@ -269,6 +269,7 @@ QWidget *TfrmMain::BuildDataArea()
     buttons->addWidget(btnClearSend);
     buttons->addWidget(btnClearRecv);
     buttons->addWidget(btnClearAll);
+    buttons->addWidget(BuildAnswerRules());
     buttons->addStretch(1);
     buttons->addWidget(btnCmdSequ);
     grid->addLayout(buttons, 3, 0, 1, 6);
@@ -300,6 +301,7 @@ void TfrmMain::BuildStatusBar()
     bar->addWidget(stpMain, 1);
     bar->addWidget(stpStatus);
     bar->addWidget(stpRecv);
+    AddJudgedPanes();
     bar->addWidget(stpSend);
     bar->addWidget(stpIPAddr);
 }

@@ -84,6 +84,7 @@ void TfrmMain::FlushViewRedraw()
         FRecvViewStale = false;
         // The origin column appears once a relay has spoken or is open.
         mmoRecv->SetOriginColumn(FEngine.RecvShowsOrigins());
+        mmoRecv->SetBadFrames(g.VerifyChecks ? &FEngine.BadFramePositions() : nullptr);
         mmoRecv->ShowHistory(FEngine.RecvHistory(), mode, g.EscChar(),
                              g.ShowRecvFrames ? &FEngine.RecvFrames() : nullptr);
         mmoRecv->ScrollToEnd();

@@ -14,8 +14,9 @@ inline constexpr std::array<const char *, 5> ParityTexts = {"None", "Odd", "Even
 inline constexpr std::array<const char *, 3> StopBitsTexts = {"1", "1.5", "2"};
 inline constexpr std::array<const char *, 3> DataModeTexts = {"Hex", "Character", "Mixed"};
 inline constexpr std::array<const char *, 4> EscCharTexts = {"{}", "[]", "()", "<>"};
-inline constexpr std::array<const char *, 4> CheckTexts = {"No Check", "ModbusCRC16", "Sum/Mod",
-                                                           "Sum/Zero"};
+inline constexpr std::array<const char *, 11> CheckTexts = {
+    "No Check",      "ModbusCRC16", "Sum/Mod", "Sum/Zero", "CRC-8", "CRC-16/CCITT-FALSE",
+    "CRC-16/XMODEM", "CRC-16/ARC",  "CRC-32",  "LRC",      "XOR-8"};
 inline constexpr std::array<const char *, 4> MethodKeys = {"Serial", "UDP", "TCPServer",
                                                            "TCPClient"};
 

@@ -35,6 +35,11 @@ TEngine::TEngine(QObject *context)
     FListContinue->setSingleShot(true);
     FListContinue->setInterval(0);
     QObject::connect(FListContinue, &QTimer::timeout, &FLife, [this] { RunListSteps(); });
+    FFrameQuiet = new QTimer(&FLife);
+    FFrameQuiet->setSingleShot(true);
+    FFrameQuiet->setTimerType(Qt::PreciseTimer);
+    QObject::connect(FFrameQuiet, &QTimer::timeout, &FLife, [this] { JudgeOpenFrame(); });
+    FPendingAnswers = std::make_unique<QObject>();
     ConnectSession();
 }
 
@@ -164,6 +169,7 @@ bool TEngine::Start()
     // counted and kept alike.
     ClearSend();
     ClearRecv();
+    ReloadAnswerRules();
     auto main = OpenTransport(FSettings.Main);
     if (!main)
         return false;
@@ -198,6 +204,7 @@ void TEngine::CloseAll()
 {
     // A running command list ends with its channels, so no step writes to a closed one.
     EndList();
+    DropOpenFrame();
     FAutoSendTimer->SetEnabled(false);
     FSession.CloseAll();
 }
@@ -230,14 +237,19 @@ bool TEngine::CanSendTyped() const
 ByteString TEngine::TypedFrame() const
 {
     const TGeneralSettings &g = FSettings.General;
+    return SendFrame(ParseData(g.SendText, static_cast<TDataMode>(g.DataMode), g.EscChar()));
+}
+
+ByteString TEngine::SendFrame(ByteString data) const
+{
+    const TGeneralSettings &g = FSettings.General;
     const auto mode = static_cast<TDataMode>(g.DataMode);
     const auto parse = [&](const std::string &text) { return ParseData(text, mode, g.EscChar()); };
-    // The check covers the typed data alone, never lead or tail.
-    ByteString frame = parse(g.SendText);
-    AppendCheck(frame, static_cast<TCheckKind>(g.Check));
+    // The check covers the data alone, never lead or tail.
+    AppendCheck(data, static_cast<TCheckKind>(g.Check));
     if (g.LeaderTailEnable)
-        frame = parse(g.LeaderText) + frame + parse(g.TailText);
-    return frame;
+        data = parse(g.LeaderText) + data + parse(g.TailText);
+    return data;
 }
 
 bool TEngine::SendTyped()
@@ -295,6 +307,8 @@ void TEngine::Received(bool fromRelay, std::string_view block)
         OnCountersChanged(false);
 
     FSession.Route(fromRelay, block);
+    if (Judging())
+        JudgeReceived(fromRelay, FRecvHistory.End() - block.size(), block.size());
     if (!fromRelay && FListState == TListState::WaitingReply && FReplyMatcher.Feed(block))
         ListWaitOver();
 }
@@ -314,6 +328,13 @@ std::int64_t CharacterNs(const TChannel &channel)
 
 } // namespace
 
+std::int64_t TEngine::FrameGapNs(const TChannel &channel) const
+{
+    // Modbus RTU's rule: at least 3.5 characters of silence part two frames.
+    return std::max<std::int64_t>(std::int64_t(FSettings.General.FrameGap) * 1'000'000,
+                                  CharacterNs(channel) * 7 / 2);
+}
+
 void TEngine::NoteRecvFrames(std::size_t length)
 {
     const TSession::TDelivery &from = FSession.Delivering();
@@ -327,9 +348,7 @@ void TEngine::NoteRecvFrames(std::size_t length)
     timing.Origin = origin;
     timing.Quiet = from.Quiet;
     timing.CharNs = CharacterNs(*channel);
-    // Modbus RTU's rule: at least 3.5 characters of silence part two frames.
-    timing.GapNs = std::max<std::int64_t>(std::int64_t(FSettings.General.FrameGap) * 1'000'000,
-                                          timing.CharNs * 7 / 2);
+    timing.GapNs = FrameGapNs(*channel);
     timing.NowMonoNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
@@ -354,6 +373,9 @@ void TEngine::ClearRecv()
     FRecvHistory.Clear();
     FRecvFrames.Clear();
     FRecvRelayFrames = false;
+    FOpenFrame.reset();
+    FFrameQuiet->stop();
+    FBadPositions.clear();
 }
 
 void TEngine::ClearSend()

@@ -2,6 +2,7 @@
 
 #include "codec/ByteString.h"
 #include "engine/Settings.h"
+#include "exchange/AnswerRules.h"
 #include "exchange/BoundedHistory.h"
 #include "exchange/CommandFile.h"
 #include "exchange/CommandLine.h"
@@ -13,6 +14,7 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -104,6 +106,8 @@ public:
     // The typed data as the Send button frames it: data and check, wrapped in
     // lead and tail when they are on. Throws on data that does not parse.
     [[nodiscard]] ByteString TypedFrame() const;
+    // Data framed as the Send button frames it: the check, then lead and tail.
+    [[nodiscard]] ByteString SendFrame(ByteString data) const;
     // Sends the typed frame when it may go out; true when it went out.
     bool SendTyped();
     // The one way out for every frame: true when the main channel took it. A
@@ -152,6 +156,33 @@ public:
     [[nodiscard]] TListState ListState() const { return FListState; }
     [[nodiscard]] bool ListRunning() const { return FListState != TListState::Idle; }
 
+    // --- Answer rules and received checks ------------------------------------
+    // Frames the main channel receives, cut as the framed view cuts them, are
+    // judged once complete: by the chosen check when General().VerifyChecks,
+    // then answered by the first rule that matches when General().AnswerRules.
+
+    // Reads the rules in `path` and answers by them from now on (the path and
+    // the switch go into the general settings). The reason when the file cannot
+    // be read; nothing changes then.
+    std::optional<std::string> SetAnswerRules(const std::string &path);
+    // Answering on or off; the chosen file stays. Turning it on reads the
+    // file again, and says why when that fails.
+    std::optional<std::string> SetAnswering(bool on);
+    void SetVerifyChecks(bool on);
+    [[nodiscard]] const TAnswerRules &AnswerRules() const { return FAnswerRules; }
+    // Frames answered and frames that failed their check, since the last reset.
+    [[nodiscard]] std::uint64_t AnsweredFrames() const { return FAnsweredFrames; }
+    [[nodiscard]] std::uint64_t BadFrames() const { return FBadFrames; }
+    void ResetJudgedCounts();
+    // Where the frames that failed their check begin in the receive history,
+    // ascending; those whose bytes are gone are dropped.
+    [[nodiscard]] const std::deque<std::uint64_t> &BadFramePositions() const
+    {
+        return FBadPositions;
+    }
+    // A frame was answered or found bad.
+    std::function<void()> OnFramesJudged;
+
     // A send line or auto send waits while more than this waits for the main
     // channel, so a peer that does not read cannot make the queue grow without limit.
     static constexpr std::size_t SendQueueLimit = 1024 * 1024;
@@ -186,11 +217,24 @@ private:
     void LinkLost(const std::string &message);
     void Received(bool fromRelay, std::string_view block);
     void NoteRecvFrames(std::size_t length);
+    // The silence that ends a frame on `channel`.
+    [[nodiscard]] std::int64_t FrameGapNs(const TChannel &channel) const;
     // False when the record could not be written; logging is off then.
     bool WriteLog(std::uint8_t direction, const ByteString &bytes);
     void Report(TEngineError kind, const std::string &message);
     void Status(const std::string &text);
     void AutoSendTick();
+
+    // Answer rules and received checks (EngineAnswers.cpp).
+    [[nodiscard]] bool Judging() const;
+    void JudgeReceived(bool fromRelay, std::uint64_t start, std::size_t length);
+    void JudgeOpenFrame();
+    void Judge(std::uint64_t from, std::uint64_t to);
+    void SendAnswer(const TAnswerRule &rule);
+    // At Start: the chosen file again, so edits between runs count.
+    void ReloadAnswerRules();
+    void DropOpenFrame();
+    [[nodiscard]] int FrameQuietMs() const;
 
     // Command list steps (EngineCommandList.cpp).
     void SetListState(TListState state);
@@ -230,6 +274,17 @@ private:
     TCommandLine FReplyLine; // the reply line waited for
     std::size_t FReplyLineNumber = 0;
     TCommandFileReader FCmdFile;
+
+    TAnswerRules FAnswerRules;
+    // Where the main channel's frame still being received began, once judging is on.
+    std::optional<std::uint64_t> FOpenFrame;
+    // Ends the open frame when the line has been quiet for the frame gap.
+    QTimer *FFrameQuiet = nullptr;
+    // Parent of the timers of delayed answers, so that Stop drops them.
+    std::unique_ptr<QObject> FPendingAnswers;
+    std::uint64_t FAnsweredFrames = 0;
+    std::uint64_t FBadFrames = 0;
+    std::deque<std::uint64_t> FBadPositions;
 
     // Context of deferred work; goes first, so nothing deferred outlives the engine.
     QObject FLife;

@@ -125,7 +125,8 @@ TSettings LoadSettings(const TIniFile &ini)
     g.DataMode = IndexOrDefault(ini.ReadInteger("Other", "DataMode", 2), 2, 2);
     ReadSize(ini, "BufSize", "64k", 0, g.BufSizeText, g.BufSize);
     g.EscCharIndex = IndexOrDefault(ini.ReadInteger("Other", "EscChar", 0), 3, 0);
-    g.Check = IndexOrDefault(ini.ReadInteger("Other", "Check", 0), 3, 0);
+    g.Check = IndexOrDefault(ini.ReadInteger("Other", "Check", 0),
+                             static_cast<std::int32_t>(CheckTexts.size()) - 1, 0);
     g.AutoSendPeriod = ini.ReadInteger("Other", "AutoSendPeriod", 1000);
     g.SendText = ini.ReadString("Other", "SendText", "Marlowen");
     g.LeaderText = ini.ReadString("Other", "LeaderText", "");
@@ -136,7 +137,24 @@ TSettings LoadSettings(const TIniFile &ini)
     g.ShowSendFrames = ini.ReadBool("Other", "ShowSendFrames", false);
     // Less than one datagram would drop everything a UDP source sends.
     ReadSize(ini, "RelayQueueLimit", "64M", 65536, g.RelayQueueLimitText, g.RelayQueueLimit);
+    LoadAnswerSettings(ini, g);
     return s;
+}
+
+// --- Answer rules and received checks ---------------------------------------
+
+void LoadAnswerSettings(const TIniFile &ini, TGeneralSettings &g)
+{
+    g.AnswerRules = ini.ReadBool("Other", "AnswerRules", false);
+    g.AnswerRulesFile = ini.ReadString("Other", "AnswerRulesFile", "");
+    g.VerifyChecks = ini.ReadBool("Other", "VerifyChecks", false);
+}
+
+void SaveAnswerSettings(TIniFile &ini, const TGeneralSettings &g)
+{
+    ini.WriteBool("Other", "AnswerRules", g.AnswerRules);
+    ini.WriteString("Other", "AnswerRulesFile", g.AnswerRulesFile);
+    ini.WriteBool("Other", "VerifyChecks", g.VerifyChecks);
 }
 
 void SaveSettings(TIniFile &ini, const TSettings &s, bool saveMain)
@@ -163,6 +181,7 @@ void SaveSettings(TIniFile &ini, const TSettings &s, bool saveMain)
     ini.WriteBool("Other", "ShowSendFrames", g.ShowSendFrames);
     ini.WriteInteger("Other", "FrameGap", g.FrameGap);
     ini.WriteString("Other", "RelayQueueLimit", g.RelayQueueLimitText);
+    SaveAnswerSettings(ini, g);
 }
 
 } // namespace kestrune

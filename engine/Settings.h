@@ -38,6 +38,11 @@ struct TGeneralSettings
     // back; past it that destination drops what it cannot take.
     std::string RelayQueueLimitText = "64M";
     std::int32_t RelayQueueLimit = 64 * 1024 * 1024;
+    // Received frames of the main channel answered from a rules file, and
+    // judged by the chosen check first (a frame that fails is not answered).
+    bool AnswerRules = false;
+    std::string AnswerRulesFile;
+    bool VerifyChecks = false;
 
     // The opening bracket of Mixed mode.
     [[nodiscard]] char EscChar() const;
@@ -58,6 +63,10 @@ inline constexpr std::int32_t MaxRelayChannels = 1000;
 // A channel's section; the result's mark is the section's "Enable".
 [[nodiscard]] TRelayEntry LoadChannelSettings(const TIniFile &ini, const std::string &section);
 void SaveChannelSettings(TIniFile &ini, const std::string &section, const TChannel &channel);
+
+// The keys of the answer rules and the received checks, after the others.
+void LoadAnswerSettings(const TIniFile &ini, TGeneralSettings &general);
+void SaveAnswerSettings(TIniFile &ini, const TGeneralSettings &general);
 
 // Reads every setting, each value validated or replaced by its default.
 [[nodiscard]] TSettings LoadSettings(const TIniFile &ini);

@@ -23,10 +23,14 @@ group_test() {
   # A Modbus RTU server for the shell's command-list tests (pymodbus needs
   # pyserial and its asyncio part for serial lines).
   echo python3-pymodbus python3-serial python3-serial-asyncio
+  # The Modbus RTU master that the answer rules are tested against.
+  echo mbpoll
 }
 
 group_bench() {
   echo libbenchmark-dev socat ser2net
+  # The Modbus RTU server the answer rules are measured against.
+  echo mbpoll python3-pymodbus python3-serial python3-serial-asyncio
 }
 
 # make fuzz: clang with libFuzzer's runtime.

@@ -66,6 +66,8 @@ void THistoryPainter::Paint(QPainter &painter, const THistoryView &view, const Q
     const QPen highlightedText(colours.color(QPalette::HighlightedText));
     const QPen normalText(colours.color(QPalette::Text));
     const QColor prefixColour = colours.color(QPalette::PlaceholderText);
+    // A frame that failed its check stands out from the quiet prefixes.
+    const QColor badColour = colours.color(QPalette::LinkVisited);
     QColor matchColour = colours.color(QPalette::Highlight);
     matchColour.setAlpha(80);
     const TTextPos selStart = view.SelectionStart();
@@ -89,8 +91,10 @@ void THistoryPainter::Paint(QPainter &painter, const THistoryView &view, const Q
             const std::uint64_t seq = frames.Find(ByteOfPos(span.Start));
             if (seq != TFrameMarks::None &&
                 (span.Start == PosOfByte(frames.PosAt(seq)) || span.Start == layout.TextBegin())) {
-                painter.setPen(prefixColour);
-                DrawText(painter, QPointF(Margin, baseline), view.FramePrefix(frames.At(seq)));
+                const TFrameMark mark = frames.At(seq);
+                painter.setPen(TShownText::FrameBad(mark, view.BadFrames()) ? badColour
+                                                                            : prefixColour);
+                DrawText(painter, QPointF(Margin, baseline), view.FramePrefix(mark));
             }
         }
         // Matches that touch the row, lightly marked under the text.

@@ -66,6 +66,10 @@ public:
                      const TFrameMarks *frames = nullptr);
     // Frame lines name the channel each frame came from.
     void SetOriginColumn(bool shown) { FOriginColumn = shown; }
+    // Frame lines mark the frames that failed their check (where they begin,
+    // ascending; it must outlive the view or be set back to null).
+    void SetBadFrames(const std::deque<std::uint64_t> *badFrames) { FBadFrames = badFrames; }
+    [[nodiscard]] const std::deque<std::uint64_t> *BadFrames() const { return FBadFrames; }
     [[nodiscard]] bool OriginColumn() const { return FOriginColumn; }
     // The context menu offers "Show frames" checked as given, and the gap
     // submenu when gapMs is positive. Choices come back as signals; the
@@ -167,7 +171,10 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    [[nodiscard]] TShownText Shown() const { return TShownText(FLayout, FOriginColumn); }
+    [[nodiscard]] TShownText Shown() const
+    {
+        return TShownText(FLayout, FOriginColumn, FBadFrames);
+    }
     void PlaceFindBar();
     // Re-wraps for the current width and font, keeping the top row's text in
     // view, or the end when the view was showing the end.
@@ -183,6 +190,7 @@ private:
     TRowLayout FLayout;
     bool FShowing = false; // a representation has been chosen
     bool FOriginColumn = false;
+    const std::deque<std::uint64_t> *FBadFrames = nullptr;
     bool FShowFramesChoice = false;
     int FGapChoice = 0;
     TTextPos FAnchor = 0;

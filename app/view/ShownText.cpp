@@ -7,7 +7,13 @@
 
 namespace kestrune {
 
-std::string TShownText::FramePrefix(const TFrameMark &mark, bool originColumn)
+bool TShownText::FrameBad(const TFrameMark &mark, const std::deque<std::uint64_t> *badFrames)
+{
+    return badFrames && std::binary_search(badFrames->begin(), badFrames->end(), mark.Pos);
+}
+
+std::string TShownText::FramePrefix(const TFrameMark &mark, bool originColumn,
+                                    const std::deque<std::uint64_t> *badFrames)
 {
     const QTime time = QDateTime::fromMSecsSinceEpoch(mark.TimeMs).time();
     std::string prefix = time.toString(QStringLiteral("HH:mm:ss.zzz ")).toStdString();
@@ -16,6 +22,8 @@ std::string TShownText::FramePrefix(const TFrameMark &mark, bool originColumn)
         origin.resize(std::max<std::size_t>(origin.size(), 5), ' ');
         prefix += origin + ' ';
     }
+    if (badFrames)
+        prefix += FrameBad(mark, badFrames) ? BadFrameMarker : "    ";
     return prefix;
 }
 

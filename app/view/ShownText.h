@@ -3,6 +3,7 @@
 #include "app/view/RowLayout.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 
 namespace kestrune {
@@ -13,19 +14,28 @@ namespace kestrune {
 class TShownText
 {
 public:
-    TShownText(const TRowLayout &layout, bool originColumn)
-        : FLayout(layout), FOriginColumn(originColumn)
+    // badFrames: where the frames that failed their check begin, ascending;
+    // with it each frame line has a column that marks those.
+    TShownText(const TRowLayout &layout, bool originColumn,
+               const std::deque<std::uint64_t> *badFrames = nullptr)
+        : FLayout(layout), FOriginColumn(originColumn), FBadFrames(badFrames)
     {
     }
 
-    // The line start of a frame: its time to the millisecond, and its origin
-    // when the origin column is on. Prefixes are as long as an empty mark's,
-    // but for origins past 9999.
-    [[nodiscard]] static std::string FramePrefix(const TFrameMark &mark, bool originColumn);
+    // The line start of a frame: its time to the millisecond, its origin
+    // when the origin column is on, and BadFrameMarker for a frame among
+    // badFrames (blanks for the others). Prefixes are as long as an empty
+    // mark's, but for origins past 9999.
+    [[nodiscard]] static std::string
+    FramePrefix(const TFrameMark &mark, bool originColumn,
+                const std::deque<std::uint64_t> *badFrames = nullptr);
     [[nodiscard]] std::string FramePrefix(const TFrameMark &mark) const
     {
-        return FramePrefix(mark, FOriginColumn);
+        return FramePrefix(mark, FOriginColumn, FBadFrames);
     }
+    [[nodiscard]] static bool FrameBad(const TFrameMark &mark,
+                                       const std::deque<std::uint64_t> *badFrames);
+    static constexpr const char *BadFrameMarker = "BAD ";
 
     // Appends the text of [from, to). lineOpen says out holds a line already;
     // withFirstPrefix gives a part that begins at a frame's start its prefix
@@ -44,6 +54,7 @@ private:
 
     const TRowLayout &FLayout;
     bool FOriginColumn;
+    const std::deque<std::uint64_t> *FBadFrames;
 };
 
 } // namespace kestrune

@@ -50,7 +50,8 @@ const char *const FirstRunFile = "[Main]\r\n"
                                  "ShowRecvFrames=0\r\n"
                                  "ShowSendFrames=0\r\n"
                                  "FrameGap=5\r\n"
-                                 "RelayQueueLimit=64M\r\n";
+                                 "RelayQueueLimit=64M\r\n"
+                                 "AnswerRules=0\r\nAnswerRulesFile=\r\nVerifyChecks=0\r\n";
 
 } // namespace
 

@@ -52,13 +52,48 @@ TEST(Checks, AppendedBytesLowCrcByteFirst)
         {"", ckSumZero, Bytes({0xFF})},
         {Bytes({0x01, 0x03, 0x00, 0x00, 0x00, 0x01}), ckModbusCRC16,
          Bytes({0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A})},
-        {"abc", static_cast<TCheckKind>(4), "abc"},
+        {"abc", static_cast<TCheckKind>(99), "abc"},
     };
     for (const auto &c : cases) {
         ByteString frame = c.data;
         AppendCheck(frame, c.kind);
         EXPECT_EQ(frame, c.framed) << "kind " << int(c.kind) << " data " << c.data;
     }
+}
+
+// The appended checks against their catalogue check values over "123456789",
+// in the byte order each standard puts on the wire; a frame verifies when it
+// ends in its check, and fails when one bit of it is off or it is too short.
+TEST(Checks, CatalogueValuesByteOrderAndVerification)
+{
+    const struct
+    {
+        TCheckKind kind;
+        ByteString bytes;
+    } cases[] = {
+        {ckModbusCRC16, Bytes({0x37, 0x4B})},
+        {ckSumMod, Bytes({0xDD})},
+        {ckSumZero, Bytes({0x22})},
+        {ckCRC8, Bytes({0xF4})},
+        {ckCRC16CCITT, Bytes({0x29, 0xB1})},
+        {ckCRC16XModem, Bytes({0x31, 0xC3})},
+        {ckCRC16ARC, Bytes({0x3D, 0xBB})},
+        {ckCRC32, Bytes({0x26, 0x39, 0xF4, 0xCB})},
+        {ckLRC, Bytes({0x23})},
+        {ckXOR8, Bytes({0x31})},
+    };
+    const ByteString data = "123456789";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(int(c.kind));
+        EXPECT_EQ(CheckBytes(data, c.kind), c.bytes);
+        EXPECT_EQ(CheckSize(c.kind), c.bytes.size());
+        EXPECT_TRUE(EndsWithCheck(data + c.bytes, c.kind));
+        ByteString broken = data + c.bytes;
+        broken.back() = static_cast<char>(broken.back() ^ 0x01);
+        EXPECT_FALSE(EndsWithCheck(broken, c.kind));
+        EXPECT_FALSE(EndsWithCheck(c.bytes.substr(1), c.kind)) << "too short for a check";
+    }
+    EXPECT_TRUE(EndsWithCheck("", ckNone));
 }
 
 // A 16-bit count would check only the first (size mod 65,536) bytes.

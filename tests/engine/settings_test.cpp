@@ -54,6 +54,7 @@ TEST_F(SettingsTest, AFirstRunWritesEveryKeyInTheFilesOrder)
                   "SendText=Marlowen\r\nLeaderText=\r\nTailText=\r\nLeaderTailEnable=0\r\n"
                   "ShowRecvFrames=0\r\nShowSendFrames=0\r\nFrameGap=5\r\n"
                   "RelayQueueLimit=64M\r\n"
+                  "AnswerRules=0\r\nAnswerRulesFile=\r\nVerifyChecks=0\r\n"
                   "[Trans0]\r\nEnable=0\r\n" +
                   channel);
 }

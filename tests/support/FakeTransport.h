@@ -73,10 +73,25 @@ public:
         if (OnData)
             OnData(bytes);
     }
+    // A block of a link that times its reads, as a serial line does: `quiet`
+    // lists the silences before reads within it.
+    void ReceiveTimed(std::string_view bytes, std::vector<TReadQuiet> quiet)
+    {
+        FQuiet = std::move(quiet);
+        FTimed = true;
+        Receive(bytes);
+        FTimed = false;
+    }
+    const std::vector<TReadQuiet> *BlockQuiet() const override
+    {
+        return FTimed ? &FQuiet : nullptr;
+    }
 
 private:
     std::shared_ptr<TFakeLink> FLink;
     bool FLossless;
+    bool FTimed = false;
+    std::vector<TReadQuiet> FQuiet;
 };
 
 } // namespace kestrune::testing
