@@ -178,6 +178,10 @@ std::variant<TCliOptions, TUsageError> ParseCliArguments(const std::vector<std::
             o.Quiet = true;
             continue;
         }
+        if (name == "--verify-checks") {
+            o.VerifyChecks = true;
+            continue;
+        }
         if (name.rfind("-", 0) != 0 || name == "-") {
             if (o.Command != TCliCommand::Run || listGiven)
                 return TUsageError{"unexpected argument \"" + name + "\""};
@@ -221,6 +225,8 @@ std::variant<TCliOptions, TUsageError> ParseCliArguments(const std::vector<std::
             if (index == EscCharTexts.size())
                 return TUsageError{"--esc takes {}, [], () or <>, not \"" + *v + "\""};
             o.EscCharIndex = static_cast<std::uint8_t>(index);
+        } else if (name == "--rules") {
+            o.RulesPath = *v;
         } else if (name == "--log") {
             if (v->empty())
                 return TUsageError{"--log needs a file name"};

@@ -39,6 +39,8 @@ struct TCliOptions
     std::optional<std::uint8_t> EscCharIndex;
     std::optional<std::string> LogPath;
     bool Quiet = false;
+    std::optional<std::string> RulesPath; // answer what the main channel receives
+    bool VerifyChecks = false;
     std::optional<std::int32_t> TimeoutMs;
 };
 

@@ -132,6 +132,8 @@ bool ApplyOptions(const TCliOptions &o, TSettings &s)
         s.General.DataMode = *o.DataMode;
     if (o.EscCharIndex)
         s.General.EscCharIndex = *o.EscCharIndex;
+    if (o.VerifyChecks)
+        s.General.VerifyChecks = true;
     return true;
 }
 

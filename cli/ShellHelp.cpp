@@ -21,6 +21,12 @@ Channels (each overrides the settings file; relays given replace the file's):
   --relay KIND,FIELDS          a relay channel (repeatable); KIND is serial, udp, tcp-server or
                                tcp-client, FIELDS as for the main channel's option
 
+Answers:
+  --rules FILE                 answer frames the main channel receives by the rules in FILE
+                               (A:k:PATTERN:k:REPLY lines)
+  --verify-checks              judge each received frame by the settings' check; a bad one
+                               is never answered
+
 Output:
   --mode hex|char|mixed        how frames are printed (and how Mixed list lines read)
   --esc '{}'                   the bracket pair of Mixed mode: {}, [] , () or <>

@@ -189,6 +189,10 @@ void TShellSession::Finish(int status)
         FSendPrinter->Flush();
     }
     std::fflush(FOut);
+    const TGeneralSettings &g = FEngine.Settings().General;
+    if (g.AnswerRules || g.VerifyChecks)
+        Message("answered " + std::to_string(FEngine.AnsweredFrames()) + " frames; " +
+                std::to_string(FEngine.BadFrames()) + " with a bad check");
     FEngine.Stop();
     QCoreApplication::exit(status);
 }
@@ -203,6 +207,12 @@ void TShellSession::Terminate(int signal)
 
 int TShellSession::Exec()
 {
+    if (FOptions.RulesPath) {
+        if (const auto error = FEngine.SetAnswerRules(*FOptions.RulesPath)) {
+            Message(*error);
+            return ShellUsage;
+        }
+    }
     if (FOptions.TimeoutMs)
         FDeadline.start(*FOptions.TimeoutMs);
     if (!FEngine.Start()) {
@@ -210,6 +220,16 @@ int TShellSession::Exec()
         if (!FStatus)
             FStatus = ShellChannel;
         return *FStatus;
+    }
+    if (FOptions.Command == TCliCommand::Bridge) {
+        // Said once everything is open, so a script knows when to begin.
+        std::string open = "open: main " + ChannelDescription(FEngine.Settings().Main);
+        for (std::size_t i = 0; i < FEngine.Relays().size(); ++i) {
+            if (FEngine.RelayOpen(i))
+                open += "; R" + std::to_string(i + 1) + " " +
+                        ChannelDescription(FEngine.Relays()[i].Channel);
+        }
+        Message(open);
     }
     if (FOptions.Command == TCliCommand::Run && !FEngine.Session().MainCanSend())
         Message("waiting for the main channel's peer");

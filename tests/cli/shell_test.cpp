@@ -270,6 +270,70 @@ TEST_F(ShellTest, BridgeExitsThreeWhenItsSerialDeviceGoes)
     device.Kill();
     ASSERT_TRUE(bridge.waitForFinished(10000));
     EXPECT_EQ(bridge.exitCode(), 3);
+    // The channel it opened, then why it ended.
     const QByteArray err = bridge.readAllStandardError();
-    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+    EXPECT_EQ(err.count('\n'), 2) << err.toStdString();
+    EXPECT_TRUE(err.startsWith("kestrune: open: main Serial,")) << err.toStdString();
+}
+
+// A bridge as the Modbus device: mbpoll on the other end of a pty pair gets
+// every poll answered from a rules file; a request whose CRC is broken is
+// judged bad and left unanswered.
+TEST_F(ShellTest, BridgeAnswersAModbusMasterByRules)
+{
+    const QString a = PathOf("ttyA");
+    const QString b = PathOf("ttyB");
+    TChild pair;
+    pair.StartSocat({"PTY,link=" + a + ",rawer", "PTY,link=" + b + ",rawer"}, b);
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(a); }));
+    Write("rules.txt",
+          "; holding register 0 of device 1 holds 42\nA:H:01 03 00 00 00 01:H:01 03 02 00 2A\n");
+    Write("device.ini", "[Main]\nReadIntervalTimeout=1\n[Other]\nCheck=1\n");
+    QProcess bridge;
+    Start(bridge, {"bridge", "-q", "--settings", "device.ini", "--serial", a + ",115200", "--rules",
+                   "rules.txt", "--verify-checks"});
+    ASSERT_TRUE(bridge.waitForStarted(5000));
+    bridge.setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(WaitUntil([&] {
+        bridge.waitForReadyRead(20);
+        return bridge.peek(4096).contains("kestrune: open: main Serial,");
+    }));
+
+    // mbpoll polls until it is stopped.
+    constexpr int Polls = 1000;
+    QProcess master;
+    master.setProcessChannelMode(QProcess::MergedChannels);
+    master.start("mbpoll", {"-m", "rtu", "-a", "1", "-r", "1", "-c", "1", "-t", "4", "-b", "115200",
+                            "-P", "none", "-l", "11", "-o", "0.5", b});
+    int answered = 0;
+    QByteArray output;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            master.waitForReadyRead(20);
+            output += master.readAll();
+            answered = 0;
+            for (const QByteArray &l : output.split('\n')) {
+                const QByteArray t = l.trimmed();
+                answered += t.startsWith("[1]:") && t.endsWith("42") ? 1 : 0;
+            }
+            return answered >= Polls || output.contains("failed") || output.contains("timed out");
+        },
+        60000))
+        << output.right(300).toStdString();
+    master.kill();
+    master.waitForFinished(5000);
+    EXPECT_GE(answered, Polls) << output.right(300).toStdString();
+    EXPECT_FALSE(output.contains("timed out")) << output.right(300).toStdString();
+
+    // A request with a broken CRC, written straight onto the line: no answer.
+    QFile line(b);
+    ASSERT_TRUE(line.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+    line.write(QByteArray::fromHex("010300000001840B"));
+    QThread::msleep(300);
+    ::kill(static_cast<pid_t>(bridge.processId()), SIGTERM);
+    ASSERT_TRUE(bridge.waitForFinished(5000));
+    EXPECT_EQ(bridge.exitCode(), 0);
+    const QByteArray err = bridge.readAllStandardError();
+    EXPECT_TRUE(err.contains("kestrune: answered ")) << err.toStdString();
+    EXPECT_TRUE(err.contains(" frames; 1 with a bad check\n")) << err.toStdString();
 }
