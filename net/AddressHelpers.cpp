@@ -45,6 +45,28 @@ std::string IPv6Text(const sockaddr_in6 &in)
     return result;
 }
 
+// "addr" or "addr%scope", the scope an interface name or index; read here
+// rather than by the resolver, which takes a scope on link-local addresses only.
+TSockAddress IPv6Literal(const std::string &text, int port)
+{
+    sockaddr_in6 in{};
+    in.sin6_family = AF_INET6;
+    in.sin6_port = htons(static_cast<std::uint16_t>(port));
+    const auto percent = text.find('%');
+    if (::inet_pton(AF_INET6, text.substr(0, percent).c_str(), &in.sin6_addr) != 1)
+        throw ESocketError("Error remote address.");
+    if (percent != std::string::npos) {
+        const std::string scope = text.substr(percent + 1);
+        in.sin6_scope_id = ::if_nametoindex(scope.c_str());
+        if (in.sin6_scope_id == 0 && !scope.empty() &&
+            scope.find_first_not_of("0123456789") == std::string::npos && scope.size() < 10)
+            in.sin6_scope_id = static_cast<std::uint32_t>(std::stoul(scope));
+        if (in.sin6_scope_id == 0)
+            throw ESocketError("Error remote address.");
+    }
+    return FromSockaddr(reinterpret_cast<const sockaddr *>(&in), sizeof in);
+}
+
 } // namespace
 
 std::string DottedAddress(std::uint32_t netAddr)
@@ -178,18 +200,15 @@ TSockAddress ResolveEndpoint(const std::string &host, int port)
     std::string name = host;
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
         name = name.substr(1, name.size() - 2);
-    const bool literal = name.find(':') != std::string::npos;
-    if (!literal) {
-        try {
-            return IPv4SockAddress(ResolveHost(name), port);
-        } catch (const ESocketError &) {
-            // A name with IPv6 addresses only: asked again below.
-        }
+    if (name.find(':') != std::string::npos)
+        return IPv6Literal(name, port);
+    try {
+        return IPv4SockAddress(ResolveHost(name), port);
+    } catch (const ESocketError &) {
+        // Perhaps a name with IPv6 addresses only.
     }
     addrinfo hints{};
     hints.ai_family = AF_INET6;
-    // A literal, its scope a name or a number, never goes to a name server.
-    hints.ai_flags = literal ? AI_NUMERICHOST : 0;
     addrinfo *found = nullptr;
     if (name.empty() || ::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found)
         throw ESocketError("Error remote address.");
