@@ -6,6 +6,8 @@
 // KESTRUNE_CLIENTS_BENCH_MB sets the flood's size (default 100).
 #include "engine/ChannelTransports.h"
 #include "session/Session.h"
+#include "tests/net/socket_support.h"
+#include "tests/support/SocatPeer.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -36,33 +38,6 @@ std::uint64_t FloodBytes()
     return static_cast<std::uint64_t>(n > 0 ? n : 100) * 1'000'000;
 }
 
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-int PortOf(int fd)
-{
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    const int port = PortOf(fd);
-    ::close(fd);
-    return port;
-}
-
 // Connects to the server and counts what arrives, on a thread of its own.
 struct TSink
 {
@@ -74,7 +49,7 @@ struct TSink
     {
         Thread = std::thread([this, port] {
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const sockaddr_in to = Loopback(port);
+            const sockaddr_in to = test::Loopback(port);
             if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
                 ::close(fd);
                 return;
@@ -113,7 +88,7 @@ double FloodSeconds(int clients)
 
     TChannel server;
     server.Method = cmTCPServer;
-    server.LocalPort = FreePort();
+    server.LocalPort = test::VacantPort(SOCK_STREAM);
     server.SeveralClients = true;
     session.AddRelay(true);
     session.OpenRelay(0, OpenChannelTransport(server));
@@ -128,20 +103,20 @@ double FloodSeconds(int clients)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in any = Loopback(0);
+    sockaddr_in any = test::Loopback(0);
     ::bind(listener, reinterpret_cast<sockaddr *>(&any), sizeof any);
     ::listen(listener, 1);
     TChannel feed;
     feed.Method = cmTCPClient;
     feed.IPAddr = "127.0.0.1";
-    feed.RemotePort = PortOf(listener);
+    feed.RemotePort = test::PortOf(listener);
     std::thread feeder([listener, total] {
         const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         std::vector<char> chunk(64 * 1024, 'x');
         for (std::uint64_t sent = 0; sent < total;) {
-            const ssize_t n = ::send(fd, chunk.data(),
-                                     std::min<std::uint64_t>(chunk.size(), total - sent),
-                                     MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(fd, chunk.data(), std::min<std::uint64_t>(chunk.size(), total - sent),
+                       MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             sent += static_cast<std::uint64_t>(n);
