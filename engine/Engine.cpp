@@ -317,7 +317,12 @@ std::int64_t CharacterNs(const TChannel &channel)
 void TEngine::NoteRecvFrames(std::size_t length)
 {
     const TSession::TDelivery &from = FSession.Delivering();
-    const auto origin = static_cast<std::uint16_t>(from.Relay < 0 ? 0 : from.Relay + 1);
+    auto origin = static_cast<std::uint16_t>(from.Relay < 0 ? 0 : from.Relay + 1);
+    if (from.Relay < 0 && FSettings.Main.Method == cmTCPServer && FSettings.Main.SeveralClients) {
+        // Each client's frames are its own, tagged with its address.
+        if (const std::string peer = FSession.DeliveringPeer(); !peer.empty())
+            origin = FRecvTags.Tag(peer);
+    }
     if (origin != 0)
         FRecvRelayFrames = true;
     const TChannel *channel = &FSettings.Main;
@@ -354,6 +359,7 @@ void TEngine::ClearRecv()
     FRecvHistory.Clear();
     FRecvFrames.Clear();
     FRecvRelayFrames = false;
+    FRecvTags.Clear();
 }
 
 void TEngine::ClearSend()

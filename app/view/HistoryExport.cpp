@@ -15,7 +15,7 @@ namespace kestrune {
 
 TShownText THistoryExport::Shown() const
 {
-    return TShownText(FView.Layout(), FView.OriginColumn());
+    return TShownText(FView.Layout(), FView.OriginColumn(), FView.OriginTags());
 }
 
 bool THistoryExport::WholeSelected() const

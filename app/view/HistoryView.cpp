@@ -104,7 +104,7 @@ void THistoryView::LayoutStep()
 
 std::string THistoryView::FramePrefix(const TFrameMark &mark) const
 {
-    return TShownText::FramePrefix(mark, FOriginColumn);
+    return TShownText::FramePrefix(mark, FOriginColumn, FOriginTags);
 }
 
 void THistoryView::Clear()

@@ -67,6 +67,9 @@ public:
     // Frame lines name the channel each frame came from.
     void SetOriginColumn(bool shown) { FOriginColumn = shown; }
     [[nodiscard]] bool OriginColumn() const { return FOriginColumn; }
+    // Names of the origins that are peers of one channel; they outlive the view.
+    void SetOriginTags(const TOriginTags *tags) { FOriginTags = tags; }
+    [[nodiscard]] const TOriginTags *OriginTags() const { return FOriginTags; }
     // The context menu offers "Show frames" checked as given, and the gap
     // submenu when gapMs is positive. Choices come back as signals; the
     // owner decides and shows the history again.
@@ -167,7 +170,10 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    [[nodiscard]] TShownText Shown() const { return TShownText(FLayout, FOriginColumn); }
+    [[nodiscard]] TShownText Shown() const
+    {
+        return TShownText(FLayout, FOriginColumn, FOriginTags);
+    }
     void PlaceFindBar();
     // Re-wraps for the current width and font, keeping the top row's text in
     // view, or the end when the view was showing the end.
@@ -183,6 +189,7 @@ private:
     TRowLayout FLayout;
     bool FShowing = false; // a representation has been chosen
     bool FOriginColumn = false;
+    const TOriginTags *FOriginTags = nullptr;
     bool FShowFramesChoice = false;
     int FGapChoice = 0;
     TTextPos FAnchor = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/view/RowLayout.h"
+#include "exchange/OriginTags.h"
 
 #include <cstdint>
 #include <string>
@@ -13,18 +14,20 @@ namespace kestrune {
 class TShownText
 {
 public:
-    TShownText(const TRowLayout &layout, bool originColumn)
-        : FLayout(layout), FOriginColumn(originColumn)
+    TShownText(const TRowLayout &layout, bool originColumn, const TOriginTags *tags = nullptr)
+        : FLayout(layout), FOriginColumn(originColumn), FTags(tags)
     {
     }
 
     // The line start of a frame: its time to the millisecond, and its origin
-    // when the origin column is on. Prefixes are as long as an empty mark's,
-    // but for origins past 9999.
-    [[nodiscard]] static std::string FramePrefix(const TFrameMark &mark, bool originColumn);
+    // when the origin column is on: "main", "R<n>", or a peer's address from
+    // tags. Prefixes are as long as an empty mark's, but for origins past
+    // 9999; with tags the column is as wide as their longest name.
+    [[nodiscard]] static std::string FramePrefix(const TFrameMark &mark, bool originColumn,
+                                                 const TOriginTags *tags = nullptr);
     [[nodiscard]] std::string FramePrefix(const TFrameMark &mark) const
     {
-        return FramePrefix(mark, FOriginColumn);
+        return FramePrefix(mark, FOriginColumn, FTags);
     }
 
     // Appends the text of [from, to). lineOpen says out holds a line already;
@@ -44,6 +47,7 @@ private:
 
     const TRowLayout &FLayout;
     bool FOriginColumn;
+    const TOriginTags *FTags;
 };
 
 } // namespace kestrune
