@@ -71,6 +71,13 @@ TEST_F(MainWindowTest, SeveralClientsAreCountedServedAndTagged)
                             std::istreambuf_iterator<char>()};
     EXPECT_NE(lines.find("  [::1]:"), std::string::npos) << lines;
     EXPECT_NE(lines.find("  127.0.0.1:"), std::string::npos) << lines;
+    // One visit each: a connect and a disconnect line per client.
+    for (const std::string end : {" Connected.", " Disconnected."}) {
+        const auto first = lines.find(end);
+        EXPECT_TRUE(first != std::string::npos && lines.find(end, first + 1) != std::string::npos &&
+                    lines.find(end, lines.find(end, first + 1) + 1) == std::string::npos)
+            << lines;
+    }
 
     QTest::mouseClick(find<QPushButton>("btnStart"), Qt::LeftButton);
     close();

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <map>
 #include <memory>
 
 namespace kestrune {
@@ -108,72 +107,6 @@ INSTANTIATE_TEST_SUITE_P(Roles, DRSockEveryRole,
                                            FamilyCase{"UdpIPv6", 3, true, "[::1]"},
                                            FamilyCase{"UdpIPv4", 3, false, "127.0.0.1"}),
                          [](const auto &p) { return std::string(p.param.name); });
-
-// Three clients at once, of both families: each one's bytes arrive from its
-// own endpoint, each gets every frame sent, and they may leave in any order.
-TEST_F(DRSockFamilies, SeveralClientsAreServedAtOnce)
-{
-    TDRSock sock;
-    sock.SeveralClients = true;
-    std::map<std::string, std::string> bySender;
-    int closes = 0;
-    std::vector<int> countsAtClose;
-    sock.OnDataArrival = [&](TDRSock *from, const void *buffer, std::int32_t n) {
-        bySender[from->PeerText()].append(static_cast<const char *>(buffer),
-                                          static_cast<std::size_t>(n));
-    };
-    sock.OnSocketClose = [&](TDRSock *) {
-        ++closes;
-        countsAtClose.push_back(sock.ClientCount());
-    };
-    sock.StartServer();
-    const std::string port = std::to_string(sock.BoundPort());
-    std::vector<std::unique_ptr<TSocatPeer>> peers;
-    for (const char *address : {"TCP6:[::1]:", "TCP4:127.0.0.1:", "TCP6:[::1]:"}) {
-        peers.push_back(std::make_unique<TSocatPeer>(address + port));
-        const int want = static_cast<int>(peers.size());
-        ASSERT_TRUE(WaitUntil([&] { return sock.ClientCount() == want; }));
-    }
-    for (std::size_t i = 0; i < peers.size(); ++i)
-        ASSERT_TRUE(peers[i]->Send("from" + std::to_string(i)));
-    ASSERT_TRUE(WaitUntil([&] { return bySender.size() == 3; }));
-    ASSERT_TRUE(WaitUntil([&] {
-        std::string all;
-        for (const auto &[sender, bytes] : bySender)
-            all += bytes;
-        return all.size() == 15;
-    }));
-    int ipv4 = 0;
-    for (const auto &[sender, bytes] : bySender) {
-        EXPECT_EQ(bytes.size(), 5u) << sender;
-        ipv4 += sender.rfind("127.0.0.1:", 0) == 0 ? 1 : 0;
-    }
-    EXPECT_EQ(ipv4, 1);
-
-    EXPECT_GE(sock.SendData("frame1"), 0);
-    EXPECT_GE(sock.SendData("frame2"), 0);
-    for (auto &peer : peers) {
-        EXPECT_TRUE(WaitUntil([&] { return peer->Output() == "frame1frame2"; })) << peer->Output();
-    }
-
-    // The middle one first, then the last, then the first.
-    for (std::size_t i : {1u, 2u, 0u}) {
-        peers[i]->CloseInput();
-        const int want = closes + 1;
-        ASSERT_TRUE(WaitUntil([&] { return closes == want; }));
-        if (closes < 3) {
-            EXPECT_GE(sock.SendData("more"), 0);
-        }
-    }
-    EXPECT_EQ(countsAtClose, (std::vector<int>{2, 1, 0}));
-    EXPECT_EQ(sock.SendData("nobody"), -1);
-    const std::string login = LoginText();
-    EXPECT_EQ(Count(login, " Connected."), 3) << login;
-    EXPECT_EQ(Count(login, " Disconnected."), 3) << login;
-    EXPECT_EQ(Count(login, "[::1]:"), 4) << login;
-    EXPECT_EQ(peers[0]->Output(), "frame1frame2moremore");
-    EXPECT_EQ(peers[2]->Output(), "frame1frame2more");
-}
 
 // Replies go to whoever spoke last, not to the fixed destination.
 TEST_F(DRSockFamilies, UdpRepliesToTheLastSender)
