@@ -1,4 +1,5 @@
 #include "app/MainFrm.h"
+#include "app/NetworkOptionsPane.h"
 
 #include "app/Dialogs.h"
 #include "app/StatusLamp.h"
@@ -176,6 +177,9 @@ void TfrmMain::rbCommMethodClick()
         edtLocalPort->setEnabled(!rbTCPClient->isChecked());
         edtIPAddr->setEnabled(!rbTCPServer->isChecked());
         edtRemotePort->setEnabled(!rbTCPServer->isChecked());
+        pnlNetOptions->ShowMethod(rbUDP->isChecked()         ? cmUDP
+                                  : rbTCPServer->isChecked() ? cmTCPServer
+                                                             : cmTCPClient);
     }
 }
 

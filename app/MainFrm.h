@@ -31,6 +31,7 @@ class TfrmPinHelp;
 class THistoryView;
 class TSerialLinesPane;
 class TStatusLamp;
+class TNetworkOptionsPane;
 
 // The main window: it builds the widgets, forwards what the user does to the
 // engine and draws what the engine reports. Constructing it runs the start-up
@@ -67,6 +68,7 @@ public:
     void btnStartClick();
     // Lamp, stpStatus and Send follow the main link's state.
     void ShowLinkState(TLinkState state);
+    [[nodiscard]] QString ConnectedText() const;
     // A line for the status bar that needs no box (a refused frame, a failed log).
     void ShowStatusMessage(const QString &text);
     void btnCOMExpertClick();
@@ -178,6 +180,7 @@ private:
     QPushButton *btnPinHelp = nullptr;
     QPushButton *btnCOMExpert = nullptr;
     QWidget *pnlNetSetting = nullptr;
+    TNetworkOptionsPane *pnlNetOptions = nullptr;
     QSpinBox *edtLocalPort = nullptr;
     QLineEdit *edtIPAddr = nullptr;
     QSpinBox *edtRemotePort = nullptr;

@@ -136,6 +136,15 @@ void TfrmMain::ShowOpen(bool open)
     ShowSerialLines();
 }
 
+// A server of several clients counts them: "Connected (3)".
+QString TfrmMain::ConnectedText() const
+{
+    const TChannel &main = FEngine.Settings().Main;
+    if (main.Method != cmTCPServer || !main.SeveralClients)
+        return QStringLiteral("Connected");
+    return QStringLiteral("Connected (%1)").arg(FEngine.Session().MainPeerCount());
+}
+
 void TfrmMain::ShowLinkState(TLinkState state)
 {
     // A running list keeps Send off for its whole run.
@@ -150,7 +159,7 @@ void TfrmMain::ShowLinkState(TLinkState state)
         break;
     case TLinkState::Connected:
         shpCommStatus->SetColor(LampLime);
-        stpStatus->setText(QStringLiteral("Connected"));
+        stpStatus->setText(ConnectedText());
         break;
     case TLinkState::Open:
         shpCommStatus->SetColor(LampLime);

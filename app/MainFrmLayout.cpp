@@ -2,6 +2,7 @@
 // designed pixel sizes are lower bounds: every part grows to what its texts
 // need in the desktop's font.
 #include "app/MainFrm.h"
+#include "app/NetworkOptionsPane.h"
 #include "app/PortComboBox.h"
 #include "app/StatusLamp.h"
 #include "app/WidgetKit.h"
@@ -130,6 +131,8 @@ QWidget *TfrmMain::BuildSettingsColumn()
     net->addRow(QStringLiteral("Local Port:"), edtLocalPort);
     net->addRow(QStringLiteral("Remote Addr:"), edtIPAddr);
     net->addRow(QStringLiteral("Remote Port:"), edtRemotePort);
+    pnlNetOptions = new TNetworkOptionsPane;
+    net->addRow(pnlNetOptions);
 
     pnlSet = named(new QWidget, "pnlSet");
     auto *set = new QFormLayout(pnlSet);

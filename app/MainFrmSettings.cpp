@@ -1,6 +1,8 @@
 // The channel record to and from the settings panel, and the general settings
 // into their widgets.
 #include "app/MainFrm.h"
+
+#include "app/NetworkOptionsPane.h"
 #include "codec/DataMode.h"
 #include "common/IntText.h"
 #include "engine/ChoiceLists.h"
@@ -80,6 +82,7 @@ void TfrmMain::SyncChannelUI(TChannel &c, bool toPanel)
         edtLocalPort->setValue(c.LocalPort);
         edtRemotePort->setValue(c.RemotePort);
         edtIPAddr->setText(fromBytes(c.IPAddr));
+        pnlNetOptions->Show(c);
         return;
     }
     for (std::size_t i = 0; i < FMethodButtons.size(); ++i) {
@@ -96,6 +99,7 @@ void TfrmMain::SyncChannelUI(TChannel &c, bool toPanel)
     c.LocalPort = StrToInt(toBytes(edtLocalPort->cleanText()));
     c.RemotePort = StrToInt(toBytes(edtRemotePort->cleanText()));
     c.IPAddr = toBytes(edtIPAddr->text());
+    pnlNetOptions->Apply(c);
 }
 
 } // namespace kestrune

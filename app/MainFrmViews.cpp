@@ -82,9 +82,11 @@ void TfrmMain::FlushViewRedraw()
     }
     if (FRecvViewStale) {
         FRecvViewStale = false;
-        // The origin column appears once a relay has spoken or is open.
+        // The origin column appears once a relay, or one of several clients,
+        // has spoken, or a relay is open.
         mmoRecv->SetOriginColumn(FEngine.RecvShowsOrigins());
         mmoRecv->SetBadFrames(g.VerifyChecks ? &FEngine.BadFramePositions() : nullptr);
+        mmoRecv->SetOriginTags(&FEngine.RecvOriginTags());
         mmoRecv->ShowHistory(FEngine.RecvHistory(), mode, g.EscChar(),
                              g.ShowRecvFrames ? &FEngine.RecvFrames() : nullptr);
         mmoRecv->ScrollToEnd();

@@ -1,28 +1,40 @@
 #include "engine/Channel.h"
 
 #include "common/IntText.h"
+#include "engine/ChannelOptions.h"
 #include "engine/ChoiceLists.h"
+#include "net/AddressHelpers.h"
 
 namespace kestrune {
 
-std::string ChannelDescription(const TChannel &c)
+namespace {
+
+std::string NetworkDescription(const TChannel &c)
 {
     switch (c.Method) {
-    case cmSerial: {
+    case cmUDP:
+        return "UDP," + HostPortText(c.IPAddr, c.RemotePort) + ",L:" + std::to_string(c.LocalPort);
+    case cmTCPServer:
+        return "TCP Server," + std::to_string(c.LocalPort);
+    case cmTCPClient:
+        return "TCP Client," + HostPortText(c.IPAddr, c.RemotePort);
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+std::string ChannelDescription(const TChannel &c)
+{
+    if (c.Method == cmSerial) {
         const std::string parity = ChoiceText(ParityTexts, c.ParityBit);
         return "Serial," + c.Port + "," + std::to_string(c.Baudrate) + "," +
                ChoiceText(ByteSizeTexts, c.ByteSize) + "," + parity.substr(0, 1) + "," +
                ChoiceText(StopBitsTexts, c.StopBits);
     }
-    case cmUDP:
-        return "UDP," + c.IPAddr + ":" + std::to_string(c.RemotePort) +
-               ",L:" + std::to_string(c.LocalPort);
-    case cmTCPServer:
-        return "TCP Server," + std::to_string(c.LocalPort);
-    case cmTCPClient:
-        return "TCP Client," + c.IPAddr + ":" + std::to_string(c.RemotePort);
-    }
-    return {};
+    const std::string options = NetworkOptionWords(c);
+    return NetworkDescription(c) + (options.empty() ? "" : "," + options);
 }
 
 std::int32_t ParseSizeText(std::string_view text)

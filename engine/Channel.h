@@ -38,10 +38,17 @@ struct TChannel
     // Serial only, edited in the time-outs dialog like the time-outs.
     TFlowControl FlowControl = TFlowControl::None;
     bool ReopenOnReturn = false; // a vanished device is awaited instead of stopping all
+    // Network options; each off (the plain endpoint) by default.
+    bool SeveralClients = false;   // a TCP server serves every client at once
+    bool ReplyToSender = false;    // UDP sends go to the last datagram's sender
+    std::int32_t MulticastTtl = 1; // UDP to a group: hops of what is sent
+    bool MulticastLoop = true;     // UDP to a group: this host's members get it too
 };
 
 // The one-line description shown in the relay list and in the main status pane,
-// e.g. "Serial,COM1,9600,8,N,1" or "TCP Client,127.0.0.1:13002".
+// e.g. "Serial,COM1,9600,8,N,1" or "TCP Client,127.0.0.1:13002"; an IPv6
+// address is bracketed ("TCP Client,[::1]:13002"), and network options that
+// are on follow as NetworkOptionWords.
 [[nodiscard]] std::string ChannelDescription(const TChannel &channel);
 
 // A history size with an optional unit: "64k" -> 65536, "2M" -> 2097152; -1 when

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace kestrune {
 
@@ -211,12 +212,15 @@ public:
     explicit TSocketTransport(std::unique_ptr<TDRSock> sock, TCommMethod method)
         : FSock(std::move(sock)), FMethod(method)
     {
-        FSock->OnDataArrival = [this](TDRSock *, const void *buffer, std::int32_t length) {
+        FSock->OnDataArrival = [this](TDRSock *from, const void *buffer, std::int32_t length) {
             // 0 on TCP is the peer closing; it goes through like any block,
             // and the close event follows.
-            if (length >= 0 && OnData)
-                OnData(std::string_view(static_cast<const char *>(buffer),
-                                        static_cast<std::size_t>(length)));
+            if (length < 0 || !OnData)
+                return;
+            const TDRSock *outer = std::exchange(FDelivering, from);
+            OnData(std::string_view(static_cast<const char *>(buffer),
+                                    static_cast<std::size_t>(length)));
+            FDelivering = outer;
         };
         FSock->OnConnected = [this](TDRSock *) {
             FHasPeer = true;
@@ -224,6 +228,15 @@ public:
                 OnPeerConnected();
         };
         FSock->OnSocketClose = [this](TDRSock *) {
+            if (FSock->ClientCount() > 0) {
+                // One of several left: the others are served on, and what
+                // waited only for the one that left is gone with it.
+                if (FSock->QueuedBytes() == 0 && OnDrained)
+                    OnDrained();
+                if (OnPeersChanged)
+                    OnPeersChanged();
+                return;
+            }
             FHasPeer = false;
             // A client without its server has nothing left to do: the link
             // closes without a word, as the user ended it.
@@ -273,6 +286,11 @@ public:
     std::size_t QueuedBytes() const override { return FSock->QueuedBytes(); }
     void PauseReading(bool paused) override { FSock->PauseReading(paused); }
     bool PausesWithoutLoss() const override { return FMethod != cmUDP; }
+    int PeerCount() const override { return FSock->ClientCount(); }
+    std::string DataPeer() const override
+    {
+        return FDelivering ? FDelivering->PeerText() : std::string();
+    }
     bool KeepsWriteBoundaries() const override { return FMethod == cmUDP; }
 
     TLinkState State() const override
@@ -298,6 +316,7 @@ private:
     std::unique_ptr<TDRSock> FSock;
     TCommMethod FMethod;
     bool FHasPeer = false;
+    const TDRSock *FDelivering = nullptr; // the endpoint whose block OnData carries
 };
 
 } // namespace
@@ -348,6 +367,10 @@ OpenChannelTransport(const TChannel &channel, const std::function<void(TComm &)>
     sock->LocalPort = channel.LocalPort;
     sock->RemotePort = channel.RemotePort;
     sock->RemoteHost = channel.IPAddr;
+    sock->SeveralClients = channel.SeveralClients;
+    sock->ReplyToSender = channel.ReplyToSender;
+    sock->MulticastTtl = channel.MulticastTtl;
+    sock->MulticastLoop = channel.MulticastLoop;
     TDRSock *s = sock.get();
     auto transport = std::make_unique<TSocketTransport>(std::move(sock), channel.Method);
     switch (channel.Method) {

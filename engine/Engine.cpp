@@ -338,7 +338,12 @@ std::int64_t TEngine::FrameGapNs(const TChannel &channel) const
 void TEngine::NoteRecvFrames(std::size_t length)
 {
     const TSession::TDelivery &from = FSession.Delivering();
-    const auto origin = static_cast<std::uint16_t>(from.Relay < 0 ? 0 : from.Relay + 1);
+    auto origin = static_cast<std::uint16_t>(from.Relay < 0 ? 0 : from.Relay + 1);
+    if (from.Relay < 0 && FSettings.Main.Method == cmTCPServer && FSettings.Main.SeveralClients) {
+        // Each client's frames are its own, tagged with its address.
+        if (const std::string peer = FSession.DeliveringPeer(); !peer.empty())
+            origin = FRecvTags.Tag(peer);
+    }
     if (origin != 0)
         FRecvRelayFrames = true;
     const TChannel *channel = &FSettings.Main;
@@ -376,6 +381,7 @@ void TEngine::ClearRecv()
     FOpenFrame.reset();
     FFrameQuiet->stop();
     FBadPositions.clear();
+    FRecvTags.Clear();
 }
 
 void TEngine::ClearSend()

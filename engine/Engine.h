@@ -7,6 +7,7 @@
 #include "exchange/CommandFile.h"
 #include "exchange/CommandLine.h"
 #include "exchange/FrameIndex.h"
+#include "exchange/OriginTags.h"
 #include "exchange/ReplyMatcher.h"
 #include "session/Session.h"
 
@@ -119,7 +120,11 @@ public:
     [[nodiscard]] const TBoundedHistory &SendHistory() const { return FSendHistory; }
     [[nodiscard]] const TFrameIndex &RecvFrames() const { return FRecvFrames; }
     [[nodiscard]] const TFrameIndex &SendFrames() const { return FSendFrames; }
-    // True once a relay's block is in the receive history or a relay is open.
+    // The clients of a main TCP server of several clients, as origins of
+    // received frames.
+    [[nodiscard]] const TOriginTags &RecvOriginTags() const { return FRecvTags; }
+    // True once a relay's block (or a tagged client's) is in the receive
+    // history, or a relay is open.
     [[nodiscard]] bool RecvShowsOrigins() const;
     void ClearRecv();
     void ClearSend();
@@ -257,6 +262,7 @@ private:
     TFrameIndex FRecvFrames;
     TFrameIndex FSendFrames;
     bool FRecvRelayFrames = false; // a relay's block has been noted since the last clear
+    TOriginTags FRecvTags;
     TCounters FCounters;
 
     bool FLogToFile = false;

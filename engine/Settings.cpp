@@ -43,6 +43,26 @@ void ReadSize(const TIniFile &ini, const char *key, const char *def, std::int32_
     }
 }
 
+// A channel's network options, after its other keys; a file without them
+// gives the plain endpoint.
+void LoadNetworkOptions(const TIniFile &ini, const std::string &section, TChannel &c)
+{
+    const TChannel plain;
+    c.SeveralClients = ini.ReadBool(section, "SeveralClients", plain.SeveralClients);
+    c.ReplyToSender = ini.ReadBool(section, "ReplyToSender", plain.ReplyToSender);
+    c.MulticastTtl =
+        std::clamp(ini.ReadInteger(section, "MulticastTTL", plain.MulticastTtl), 0, 255);
+    c.MulticastLoop = ini.ReadBool(section, "MulticastLoop", plain.MulticastLoop);
+}
+
+void SaveNetworkOptions(TIniFile &ini, const std::string &section, const TChannel &c)
+{
+    ini.WriteBool(section, "SeveralClients", c.SeveralClients);
+    ini.WriteBool(section, "ReplyToSender", c.ReplyToSender);
+    ini.WriteInteger(section, "MulticastTTL", c.MulticastTtl);
+    ini.WriteBool(section, "MulticastLoop", c.MulticastLoop);
+}
+
 } // namespace
 
 char TGeneralSettings::EscChar() const
@@ -80,6 +100,7 @@ TRelayEntry LoadChannelSettings(const TIniFile &ini, const std::string &section)
     c.FlowControl = static_cast<TFlowControl>(
         ChoiceIndex(FlowControlTexts, ini.ReadString(section, "FlowControl", FlowControlTexts[0])));
     c.ReopenOnReturn = ini.ReadBool(section, "ReopenOnReturn", false);
+    LoadNetworkOptions(ini, section, c);
     entry.Checked = ini.ReadBool(section, "Enable", true);
     return entry;
 }
@@ -107,6 +128,7 @@ void SaveChannelSettings(TIniFile &ini, const std::string &section, const TChann
     ini.WriteString(section, "FlowControl",
                     ChoiceText(FlowControlTexts, static_cast<int>(c.FlowControl)));
     ini.WriteBool(section, "ReopenOnReturn", c.ReopenOnReturn);
+    SaveNetworkOptions(ini, section, c);
 }
 
 TSettings LoadSettings(const TIniFile &ini)

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,13 +51,44 @@ constexpr std::size_t kDatagramBytes = 65535;
 constexpr int kUdpReceiveBuffer = 4 << 20;
 constexpr const char *kConnectError = "Error while try establish a TCP connect.";
 
-sockaddr_in ipv4Address(std::uint32_t netAddr, std::int32_t port)
+// A socket of the family; an IPv6 one also takes IPv4 (as ::ffff:a.b.c.d).
+// A host without IPv6 gets an IPv4 socket, and family says so.
+int openSocket(int type, int &family)
 {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = netAddr;
-    return addr;
+    if (family == AF_INET6) {
+        const int fd = ::socket(AF_INET6, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd >= 0) {
+            const int off = 0;
+            ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+            return fd;
+        }
+        if (errno != EAFNOSUPPORT)
+            return -1;
+        family = AF_INET;
+    }
+    return ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+
+// "Error bind sock to 13005: Address already in use."
+std::string bindError(std::int32_t port, int error)
+{
+    return "Error bind sock to " + std::to_string(port) + ": " + ErrorText(error) + ".";
+}
+
+void bindTo(int fd, int family, std::int32_t port)
+{
+    const TSockAddress local = AnySockAddress(family, port);
+    if (::bind(fd, local.Get(), local.Length) != 0)
+        throw ESocketError(bindError(port, errno));
+}
+
+TSockAddress peerOf(int fd, const TSockAddress &fallback)
+{
+    TSockAddress peer;
+    peer.Length = sizeof peer.Storage;
+    if (::getpeername(fd, peer.Get(), &peer.Length) != 0)
+        return fallback;
+    return peer;
 }
 
 // accept() passes on network errors of the pending connection; retrying on
@@ -136,6 +168,7 @@ TDRSock::~TDRSock()
     *FAlive = false;
     if (FConnectLoop)
         FConnectLoop->quit();
+    FClients.clear();
     // Owners stop before deleting; an endpoint deleted while open still
     // closes its sockets rather than leaking them.
     closeDataSocket();
@@ -150,16 +183,16 @@ void TDRSock::StartServer()
 {
     if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
-    TFileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    int family = AF_INET6;
+    TFileDescriptor fd(openSocket(SOCK_STREAM, family));
     if (!fd.IsOpen())
         throw ESocketError("Error create a socket");
     // Lets a restarted server bind while connections of the last run linger.
     const int on = 1;
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in local = ipv4Address(htonl(INADDR_ANY), LocalPort);
-    if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
-        throw ESocketError("Error bind sock to " + std::to_string(LocalPort) + ".");
-    if (::listen(fd.Get(), 1) != 0)
+    bindTo(fd.Get(), family, LocalPort);
+    // Clients that come together all wait their turn to be accepted.
+    if (::listen(fd.Get(), SeveralClients ? SOMAXCONN : 1) != 0)
         throw ESocketError("Error on listen.");
 
     FListenSocket = fd.Release();
@@ -173,8 +206,8 @@ void TDRSock::StartClient()
 {
     if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
-    const sockaddr_in remote = ipv4Address(ResolveHost(RemoteHost), RemotePort);
-    TFileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const TSockAddress remote = ResolveEndpoint(RemoteHost, RemotePort);
+    TFileDescriptor fd(::socket(remote.Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.IsOpen())
         throw ESocketError("Error create a socket");
     // May run other handlers, which may stop or delete this endpoint: after a
@@ -183,15 +216,16 @@ void TDRSock::StartClient()
     if (error != 0)
         throw ESocketError(std::string(kConnectError) + " " + std::strerror(error));
 
+    FClientAddress = remote;
     attachDataSocket(fd.Release(), true);
     FState = 2;
 }
 
-int TDRSock::connectWaiting(int fd, const sockaddr_in &to)
+int TDRSock::connectWaiting(int fd, const TSockAddress &to)
 {
     // A connect interrupted by a signal goes on in the background, as one
     // still in progress does.
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
+    if (::connect(fd, to.Get(), to.Length) == 0)
         return 0;
     if (errno != EINPROGRESS && errno != EINTR)
         return errno;
@@ -251,18 +285,69 @@ void TDRSock::StartUDP()
 {
     if (FState != 0 || FConnectLoop)
         throw ESocketError("Control already started.");
-    TFileDescriptor fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    // Resolved first, as the destination decides the socket; a failure is
+    // raised after the bind, whose failure comes first.
+    std::optional<TSockAddress> to;
+    try {
+        to = ResolveEndpoint(RemoteHost, RemotePort);
+    } catch (const ESocketError &) {
+    }
+    const bool group = to && to->IsMulticast();
+    // An IPv4 group is joined on an IPv4 socket; everything else shares one
+    // socket of both families.
+    int family = group && to->Family() == AF_INET ? AF_INET : AF_INET6;
+    TFileDescriptor fd(openSocket(SOCK_DGRAM, family));
     if (!fd.IsOpen())
         throw ESocketError("Error create a socket");
-    const sockaddr_in local = ipv4Address(htonl(INADDR_ANY), LocalPort);
-    if (::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
-        throw ESocketError("Error bind sock to " + std::to_string(LocalPort) + ".");
+    const int on = 1;
+    // Members of a group on one host listen on the same port.
+    if (group)
+        ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    bindTo(fd.Get(), family, LocalPort);
     requestReceiveBuffer(fd.Get());
-    FSendToAddr = ResolveHost(RemoteHost);
-    FSendToPort = static_cast<std::uint16_t>(RemotePort);
+    if (!to || (family == AF_INET && !to->IsIPv4()))
+        throw ESocketError("Error remote address.");
+    // A broadcast address is a destination like any other.
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    if (group)
+        joinGroup(fd.Get(), *to);
+    FSendTo = family == AF_INET6 ? MappedToIPv6(*to) : *to;
+    FLastSender = {};
 
     attachDataSocket(fd.Release(), false);
     FState = 3;
+}
+
+void TDRSock::joinGroup(int fd, const TSockAddress &group)
+{
+    const auto failed = [](int error) {
+        return ESocketError("Error join multicast group: " + ErrorText(error) + ".");
+    };
+    const int ttl = std::clamp(MulticastTtl, 0, 255);
+    const int loop = MulticastLoop ? 1 : 0;
+    if (group.Family() == AF_INET) {
+        ip_mreqn request{};
+        request.imr_multiaddr = reinterpret_cast<const sockaddr_in *>(group.Get())->sin_addr;
+        request.imr_address.s_addr = htonl(INADDR_ANY);
+        if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0)
+            throw failed(errno);
+        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+        return;
+    }
+    const auto &in = *reinterpret_cast<const sockaddr_in6 *>(group.Get());
+    ipv6_mreq request{};
+    request.ipv6mr_multiaddr = in.sin6_addr;
+    // A scope ("ff02::1%eth0") names the interface; otherwise the route decides.
+    request.ipv6mr_interface = in.sin6_scope_id;
+    if (::setsockopt(fd, IPPROTO_IPV6, IPV6_JOIN_GROUP, &request, sizeof request) != 0)
+        throw failed(errno);
+    if (in.sin6_scope_id != 0) {
+        const int index = static_cast<int>(in.sin6_scope_id);
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index);
+    }
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &ttl, sizeof ttl);
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &loop, sizeof loop);
 }
 
 void TDRSock::StopSocket()
@@ -274,6 +359,7 @@ void TDRSock::StopSocket()
     }
     if (FState == 0)
         return;
+    FClients.clear();
     closeDataSocket();
     closeListenSocket();
     FState = 0;
@@ -281,21 +367,32 @@ void TDRSock::StopSocket()
 
 std::int32_t TDRSock::SendData(const void *Buffer, std::int32_t Count)
 {
+    if (SeveralClients && FState == 1 && !FClients.empty() && Count >= 0 &&
+        (Count == 0 || Buffer)) {
+        // A send raises no event, so the list holds while it runs. A client
+        // whose connection failed is skipped: its close follows.
+        std::int32_t least = -1;
+        for (const auto &client : FClients) {
+            const std::int32_t n = client->SendData(Buffer, Count);
+            if (n >= 0)
+                least = least < 0 ? n : std::min(least, n);
+        }
+        return least;
+    }
     if (FDataSocket < 0 || Count < 0 || (Count > 0 && !Buffer))
         return -1;
     const auto size = static_cast<std::size_t>(Count);
     if (!FDataIsTcp) {
-        const sockaddr_in to = ipv4Address(FSendToAddr, FSendToPort);
+        const TSockAddress &to = ReplyToSender && !FLastSender.Empty() ? FLastSender : FSendTo;
         ssize_t n;
         do {
-            n = ::sendto(FDataSocket, Buffer, size, MSG_NOSIGNAL,
-                         reinterpret_cast<const sockaddr *>(&to), sizeof to);
+            n = ::sendto(FDataSocket, Buffer, size, MSG_NOSIGNAL, to.Get(), to.Length);
         } while (n < 0 && errno == EINTR);
         return static_cast<std::int32_t>(n);
     }
 
     // Bytes already waiting go first: the stream keeps its order.
-    if (QueuedBytes() > 0) {
+    if (ownQueuedBytes() > 0) {
         FSendQueue.append(static_cast<const char *>(Buffer), size);
         return 0;
     }
@@ -317,6 +414,8 @@ std::int32_t TDRSock::SendData(const void *Buffer, std::int32_t Count)
 void TDRSock::PauseReading(bool Pause)
 {
     FReadPaused = Pause;
+    for (const auto &client : FClients)
+        client->PauseReading(Pause);
     updateReadNotifier();
     // Bytes read before the pause are handed on first, even if the socket
     // has nothing new to wake the notifier.
@@ -340,11 +439,35 @@ void TDRSock::scheduleRead()
 int TDRSock::BoundPort() const
 {
     const int fd = FListenSocket >= 0 ? FListenSocket : (FState == 3 ? FDataSocket : -1);
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+    TSockAddress addr;
+    addr.Length = sizeof addr.Storage;
+    if (fd < 0 || ::getsockname(fd, addr.Get(), &addr.Length) != 0)
         return 0;
-    return ntohs(addr.sin_port);
+    return addr.Port();
+}
+
+std::size_t TDRSock::QueuedBytes() const
+{
+    std::size_t most = ownQueuedBytes();
+    for (const auto &client : FClients)
+        most = std::max(most, client->ownQueuedBytes());
+    return most;
+}
+
+std::string TDRSock::PeerText() const
+{
+    if (FState == 3)
+        return FLastSender.Empty() ? std::string() : EndpointText(FLastSender);
+    if (FDataSocket < 0 || FClientAddress.Empty())
+        return {};
+    return EndpointText(FClientAddress);
+}
+
+int TDRSock::ClientCount() const
+{
+    if (FState != 1)
+        return 0;
+    return SeveralClients ? static_cast<int>(FClients.size()) : (FDataSocket >= 0 ? 1 : 0);
 }
 
 void TDRSock::attachDataSocket(int fd, bool tcp)
@@ -400,11 +523,10 @@ void TDRSock::handleAccept()
 {
     if (FListenSocket < 0)
         return;
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    const int fd = ::accept4(FListenSocket, reinterpret_cast<sockaddr *>(&peer), &len,
-                             SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (FDataSocket >= 0) {
+    TSockAddress peer;
+    peer.Length = sizeof peer.Storage;
+    const int fd = ::accept4(FListenSocket, peer.Get(), &peer.Length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (!SeveralClients && FDataSocket >= 0) {
         // One client at a time: a newcomer is accepted and dropped at once.
         if (fd >= 0)
             ::close(fd);
@@ -425,23 +547,27 @@ void TDRSock::handleAccept()
         return;
     }
 
-    FClientAddr = peer.sin_addr.s_addr;
-    FClientPort = ntohs(peer.sin_port);
-    attachDataSocket(fd, true);
+    TDRSock *client = this;
+    if (SeveralClients) {
+        adoptClient(fd, peer);
+        client = FClients.back().get();
+    } else {
+        FClientAddress = peer;
+        attachDataSocket(fd, true);
+    }
 
     // Prepared before the event: the handler may delete this endpoint.
     std::string line;
     std::string path;
     std::string logError;
     try {
-        line =
-            LoginLine(QDateTime::currentDateTime(), DottedAddress(FClientAddr), FClientPort, true);
+        line = LoginLine(QDateTime::currentDateTime(), AddressText(peer), peer.Port(), true);
         path = paths::LoginFilePath();
     } catch (const std::exception &e) {
         logError = e.what();
     }
     if (const auto handler = OnConnected)
-        handler(this);
+        handler(client);
     if (logError.empty()) {
         try {
             AppendLoginLine(path, line);
@@ -449,6 +575,58 @@ void TDRSock::handleAccept()
             logError = e.what();
         }
     }
+    if (!logError.empty())
+        reportFailure(alive, logError, false);
+}
+
+void TDRSock::adoptClient(int fd, const TSockAddress &peer)
+{
+    auto client = std::make_unique<TDRSock>();
+    client->FClientAddress = peer;
+    client->FReadPaused = FReadPaused;
+    client->attachDataSocket(fd, true);
+    client->FState = 2;
+    // Raised to this endpoint's handlers with the client as Sender.
+    client->OnDataArrival = [this](TDRSock *from, const void *buffer, std::int32_t count) {
+        if (const auto handler = OnDataArrival)
+            handler(from, buffer, count);
+    };
+    client->OnSocketError = [this](TDRSock *from, std::int32_t code) {
+        if (const auto handler = OnSocketError)
+            handler(from, code);
+    };
+    client->OnSocketClose = [this](TDRSock *from) { clientClosed(from); };
+    client->OnSendQueueDrained = [this](TDRSock *) {
+        if (QueuedBytes() > 0)
+            return;
+        if (const auto handler = OnSendQueueDrained)
+            handler(this);
+    };
+    FClients.push_back(std::move(client));
+}
+
+void TDRSock::clientClosed(TDRSock *client)
+{
+    const auto it = std::find_if(FClients.begin(), FClients.end(),
+                                 [client](const auto &c) { return c.get() == client; });
+    if (it == FClients.end())
+        return;
+    std::string logError;
+    try {
+        const TSockAddress peer = peerOf(client->FDataSocket, client->FClientAddress);
+        AppendLoginLine(paths::LoginFilePath(), LoginLine(QDateTime::currentDateTime(),
+                                                          AddressText(peer), peer.Port(), false));
+    } catch (const std::exception &e) {
+        logError = e.what();
+    }
+    // Out of the list before the event, alive until after it: the handler
+    // sees the count without it and may still ask who it was.
+    const std::unique_ptr<TDRSock> leaving = std::move(*it);
+    FClients.erase(it);
+    leaving->StopSocket();
+    const std::shared_ptr<bool> alive = FAlive;
+    if (const auto handler = OnSocketClose)
+        handler(leaving.get());
     if (!logError.empty())
         reportFailure(alive, logError, false);
 }
@@ -475,7 +653,12 @@ void TDRSock::handleRead()
                 handler(this, block, static_cast<std::int32_t>(n));
             continue;
         }
-        const ssize_t n = ::recv(FDataSocket, FRecvBuffer.data(), FRecvBuffer.size(), 0);
+        TSockAddress from;
+        from.Length = sizeof from.Storage;
+        const ssize_t n = FDataIsTcp
+                              ? ::recv(FDataSocket, FRecvBuffer.data(), FRecvBuffer.size(), 0)
+                              : ::recvfrom(FDataSocket, FRecvBuffer.data(), FRecvBuffer.size(), 0,
+                                           from.Get(), &from.Length);
         if (n < 0) {
             const int error = errno;
             if (error == EINTR)
@@ -509,6 +692,7 @@ void TDRSock::handleRead()
             --events;
             continue;
         }
+        FLastSender = from;
         taken += static_cast<std::size_t>(n);
         if (const auto handler = OnDataArrival)
             handler(this, FRecvBuffer.data(), static_cast<std::int32_t>(n));
@@ -523,9 +707,9 @@ void TDRSock::handleWritable()
 {
     if (FDataSocket < 0)
         return;
-    while (QueuedBytes() > 0) {
+    while (ownQueuedBytes() > 0) {
         const ssize_t n =
-            ::send(FDataSocket, FSendQueue.data() + FSendQueueHead, QueuedBytes(), MSG_NOSIGNAL);
+            ::send(FDataSocket, FSendQueue.data() + FSendQueueHead, ownQueuedBytes(), MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -540,7 +724,7 @@ void TDRSock::handleWritable()
         }
         FSendQueueHead += static_cast<std::size_t>(n);
     }
-    if (QueuedBytes() > 0) {
+    if (ownQueuedBytes() > 0) {
         if (FSendQueueHead >= kCompactAt && FSendQueueHead * 2 >= FSendQueue.size()) {
             FSendQueue.erase(0, FSendQueueHead);
             FSendQueueHead = 0;
@@ -561,19 +745,13 @@ void TDRSock::handleClose(std::uint64_t generation)
     std::string logError;
     if (FState == 1) {
         // After a reset the kernel no longer knows the peer; the accept did.
-        sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        std::uint32_t addr = FClientAddr;
-        int port = FClientPort;
-        if (::getpeername(FDataSocket, reinterpret_cast<sockaddr *>(&peer), &len) == 0) {
-            addr = peer.sin_addr.s_addr;
-            port = ntohs(peer.sin_port);
-        }
+        const TSockAddress peer = peerOf(FDataSocket, FClientAddress);
         // A log failure must not keep the client attached: report it after
         // the endpoint is ready for the next client.
         try {
-            AppendLoginLine(paths::LoginFilePath(), LoginLine(QDateTime::currentDateTime(),
-                                                              DottedAddress(addr), port, false));
+            AppendLoginLine(
+                paths::LoginFilePath(),
+                LoginLine(QDateTime::currentDateTime(), AddressText(peer), peer.Port(), false));
         } catch (const std::exception &e) {
             logError = e.what();
         }

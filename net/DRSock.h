@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Component.h"
+#include "net/AddressHelpers.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,14 +12,15 @@
 
 class QEventLoop;
 class QSocketNotifier;
-struct sockaddr_in;
 
 namespace kestrune {
 
 class TSockWindow;
 
 // The network transport: a UDP peer, a TCP server serving one client at a
-// time, or a TCP client; one of them between a start call and StopSocket.
+// time (or, with SeveralClients, every client at once), or a TCP client; one
+// of them between a start call and StopSocket. Over IPv4 or IPv6: the server
+// and the UDP peer listen on both families with one socket.
 // Everything runs on the GUI thread; readiness arrives through notifiers owned
 // by a hidden QObject. A handler may send, pause, stop, or stop and delete the
 // endpoint from inside any event: the endpoint notices and touches nothing of
@@ -37,6 +39,17 @@ public:
     std::int32_t LocalPort = 0;
     // How long StartClient waits for the server to answer.
     int ConnectTimeoutMs = 10'000;
+    // TCP server: every client is served at once; what is sent goes to all
+    // of them. Events of a client carry the client's own endpoint as Sender
+    // (its PeerText names it); OnConnected and OnSocketClose come per client.
+    bool SeveralClients = false;
+    // UDP: sends go to where the last datagram came from; to RemoteHost
+    // until one has come.
+    bool ReplyToSender = false;
+    // UDP to a multicast group: the hops of what is sent, and whether this
+    // host's own members (this endpoint too) get it.
+    int MulticastTtl = 1;
+    bool MulticastLoop = true;
 
     // The TCP server accepted a client.
     std::function<void(TDRSock *Sender)> OnConnected;
@@ -89,8 +102,9 @@ public:
         return SendData(bytes.data(), static_cast<std::int32_t>(bytes.size()));
     }
 
-    // Bytes waiting in the send queue for the TCP peer.
-    [[nodiscard]] std::size_t QueuedBytes() const { return FSendQueue.size() - FSendQueueHead; }
+    // Bytes waiting in the send queue for the TCP peer; with several
+    // clients, the most that waits for any one of them.
+    [[nodiscard]] std::size_t QueuedBytes() const;
     // Stops (true) or resumes (false) reading the data socket, leaving unread
     // bytes to the kernel's flow control. Holds across clients until changed.
     void PauseReading(bool Pause);
@@ -100,11 +114,23 @@ public:
     // The port the TCP server or UDP peer is bound to (LocalPort 0 lets the
     // system choose); 0 when not bound.
     [[nodiscard]] int BoundPort() const;
+    // The TCP peer ("a.b.c.d:port", "[v6]:port"), or the sender of the last
+    // datagram; empty when there is none.
+    [[nodiscard]] std::string PeerText() const;
+    // Clients a TCP server serves now.
+    [[nodiscard]] int ClientCount() const;
 
 private:
     friend struct TDRSockTestAccess;
 
-    int connectWaiting(int fd, const sockaddr_in &to);
+    int connectWaiting(int fd, const TSockAddress &to);
+    void joinGroup(int fd, const TSockAddress &group);
+    void adoptClient(int fd, const TSockAddress &peer);
+    void acceptSeveral(int fd, const TSockAddress &peer);
+    void clientClosed(TDRSock *client);
+    void clientDrained();
+    [[nodiscard]] std::size_t ownQueuedBytes() const { return FSendQueue.size() - FSendQueueHead; }
+    void logLogin(const TSockAddress &peer, bool connected, std::string &logError);
     void attachDataSocket(int fd, bool tcp);
     void closeDataSocket();
     void closeListenSocket();
@@ -129,10 +155,12 @@ private:
     QSocketNotifier *FListenNotifier = nullptr;
     QSocketNotifier *FReadNotifier = nullptr;
     QSocketNotifier *FWriteNotifier = nullptr;
-    std::uint32_t FClientAddr = 0; // network order, kept from the accept
-    std::uint16_t FClientPort = 0;
-    std::uint32_t FSendToAddr = 0;
-    std::uint16_t FSendToPort = 0;
+    TSockAddress FClientAddress; // kept from the accept
+    TSockAddress FSendTo;
+    TSockAddress FLastSender; // of the last datagram
+    int FDataFamily = 0;
+    // With SeveralClients: one endpoint per client, each a connected stream.
+    std::vector<std::unique_ptr<TDRSock>> FClients;
     std::string FSendQueue;
     std::size_t FSendQueueHead = 0;
     // UDP: room for the longest datagram. TCP: reads take up to 32 KiB in one

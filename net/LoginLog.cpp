@@ -2,6 +2,7 @@
 
 #include "common/FileDescriptor.h"
 #include "common/LocalDateTime.h"
+#include "net/AddressHelpers.h"
 
 #include <stdexcept>
 
@@ -9,8 +10,8 @@ namespace kestrune {
 
 std::string LoginLine(const QDateTime &when, const std::string &address, int port, bool connected)
 {
-    return LocalDateTimeText(when, QLocale::system()) + "  " + address + ':' +
-           std::to_string(port) + (connected ? " Connected." : " Disconnected.") + "\r\n";
+    return LocalDateTimeText(when, QLocale::system()) + "  " + HostPortText(address, port) +
+           (connected ? " Connected." : " Disconnected.") + "\r\n";
 }
 
 void AppendLoginLine(const std::string &path, const std::string &line)

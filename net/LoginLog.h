@@ -6,7 +6,8 @@
 namespace kestrune {
 
 // One line of the TCP server's connection log, with its CR LF:
-// "<date time>  <a.b.c.d>:<port> Connected." (or " Disconnected.").
+// "<date time>  <a.b.c.d>:<port> Connected." (or " Disconnected."); an IPv6
+// address is bracketed: "[::1]:<port>".
 [[nodiscard]] std::string LoginLine(const QDateTime &when, const std::string &address, int port,
                                     bool connected);
 

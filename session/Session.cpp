@@ -127,6 +127,16 @@ TLineControl *TSession::MainLineControl() const
     return FMain.Transport ? FMain.Transport->LineControl() : nullptr;
 }
 
+int TSession::MainPeerCount() const
+{
+    return FMain.Transport ? FMain.Transport->PeerCount() : 0;
+}
+
+std::string TSession::DeliveringPeer() const
+{
+    return FDelivering.From ? FDelivering.From->DataPeer() : std::string();
+}
+
 std::size_t TSession::MainQueuedBytes() const
 {
     return Waiting(FMain);
@@ -163,7 +173,7 @@ void TSession::Wire(const TSlotPtr &slotPtr)
     t.OnData = [this, relay, weak, &t](std::string_view bytes) {
         if (!OnData)
             return;
-        TDelivery delivery{-1, t.BlockQuiet()};
+        TDelivery delivery{-1, t.BlockQuiet(), &t};
         if (relay) {
             const auto s = weak.lock();
             delivery.Relay = s ? IndexOf(*s) : -1;
@@ -199,6 +209,10 @@ void TSession::Wire(const TSlotPtr &slotPtr)
             return;
         FMainState = TLinkState::Listening;
         if (OnMainStateChanged)
+            OnMainStateChanged(FMainState);
+    };
+    t.OnPeersChanged = [this, relay] {
+        if (!relay && OnMainStateChanged)
             OnMainStateChanged(FMainState);
     };
     t.OnHangup = [this](const std::string &message) { Stop(message); };

@@ -61,6 +61,10 @@ public:
     // True while the main link has a peer to send to.
     [[nodiscard]] bool MainCanSend() const;
     [[nodiscard]] std::size_t MainQueuedBytes() const;
+    // Clients the main channel's TCP server serves now.
+    [[nodiscard]] int MainPeerCount() const;
+    // During OnData: where the block came from on a socket, "" elsewhere.
+    [[nodiscard]] std::string DeliveringPeer() const;
     // Bytes waiting for a relay: joined for it or queued in its transport.
     [[nodiscard]] std::size_t RelayQueuedBytes(std::size_t index) const;
 
@@ -94,6 +98,7 @@ public:
     {
         int Relay = -1;
         const std::vector<TReadQuiet> *Quiet = nullptr;
+        const TTransport *From = nullptr;
     };
     [[nodiscard]] const TDelivery &Delivering() const { return FDelivering; }
     std::function<void(TLinkState state)> OnMainStateChanged;

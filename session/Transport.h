@@ -92,6 +92,11 @@ public:
     [[nodiscard]] virtual TLineControl *LineControl() { return nullptr; }
     // Bytes given to Write while the link was Waiting, refused and counted.
     [[nodiscard]] virtual std::uint64_t DroppedBytes() const { return 0; }
+    // Clients a TCP server serves now (more than one when it serves several).
+    [[nodiscard]] virtual int PeerCount() const { return State() == TLinkState::Connected ? 1 : 0; }
+    // During OnData, on a socket: where the block came from ("a.b.c.d:port",
+    // "[v6]:port"); empty elsewhere.
+    [[nodiscard]] virtual std::string DataPeer() const { return {}; }
 
     // Bytes arrived; valid during the call.
     std::function<void(std::string_view bytes)> OnData;
@@ -100,6 +105,8 @@ public:
     // A TCP server's client arrived, or left (the server listens again).
     std::function<void()> OnPeerConnected;
     std::function<void()> OnPeerClosed;
+    // A server of several clients: one left and others remain (PeerCount).
+    std::function<void()> OnPeersChanged;
     // The link is gone for good. An empty message means the loss needs no
     // word (a TCP client whose server left); otherwise it says why.
     std::function<void(const std::string &message)> OnHangup;

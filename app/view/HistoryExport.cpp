@@ -15,7 +15,7 @@ namespace kestrune {
 
 TShownText THistoryExport::Shown() const
 {
-    return TShownText(FView.Layout(), FView.OriginColumn(), FView.BadFrames());
+    return TShownText(FView.Layout(), FView.OriginColumn(), FView.OriginTags(), FView.BadFrames());
 }
 
 bool THistoryExport::WholeSelected() const

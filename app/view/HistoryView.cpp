@@ -104,7 +104,7 @@ void THistoryView::LayoutStep()
 
 std::string THistoryView::FramePrefix(const TFrameMark &mark) const
 {
-    return TShownText::FramePrefix(mark, FOriginColumn, FBadFrames);
+    return TShownText::FramePrefix(mark, FOriginColumn, FOriginTags, FBadFrames);
 }
 
 void THistoryView::Clear()

@@ -71,6 +71,9 @@ public:
     void SetBadFrames(const std::deque<std::uint64_t> *badFrames) { FBadFrames = badFrames; }
     [[nodiscard]] const std::deque<std::uint64_t> *BadFrames() const { return FBadFrames; }
     [[nodiscard]] bool OriginColumn() const { return FOriginColumn; }
+    // Names of the origins that are peers of one channel; they outlive the view.
+    void SetOriginTags(const TOriginTags *tags) { FOriginTags = tags; }
+    [[nodiscard]] const TOriginTags *OriginTags() const { return FOriginTags; }
     // The context menu offers "Show frames" checked as given, and the gap
     // submenu when gapMs is positive. Choices come back as signals; the
     // owner decides and shows the history again.
@@ -173,7 +176,7 @@ protected:
 private:
     [[nodiscard]] TShownText Shown() const
     {
-        return TShownText(FLayout, FOriginColumn, FBadFrames);
+        return TShownText(FLayout, FOriginColumn, FOriginTags, FBadFrames);
     }
     void PlaceFindBar();
     // Re-wraps for the current width and font, keeping the top row's text in
@@ -191,6 +194,7 @@ private:
     bool FShowing = false; // a representation has been chosen
     bool FOriginColumn = false;
     const std::deque<std::uint64_t> *FBadFrames = nullptr;
+    const TOriginTags *FOriginTags = nullptr;
     bool FShowFramesChoice = false;
     int FGapChoice = 0;
     TTextPos FAnchor = 0;

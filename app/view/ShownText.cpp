@@ -13,13 +13,18 @@ bool TShownText::FrameBad(const TFrameMark &mark, const std::deque<std::uint64_t
 }
 
 std::string TShownText::FramePrefix(const TFrameMark &mark, bool originColumn,
+                                    const TOriginTags *tags,
                                     const std::deque<std::uint64_t> *badFrames)
 {
     const QTime time = QDateTime::fromMSecsSinceEpoch(mark.TimeMs).time();
     std::string prefix = time.toString(QStringLiteral("HH:mm:ss.zzz ")).toStdString();
     if (originColumn) {
-        std::string origin = mark.Origin == 0 ? "main" : "R" + std::to_string(mark.Origin);
-        origin.resize(std::max<std::size_t>(origin.size(), 5), ' ');
+        const std::string *peer = tags ? tags->Name(mark.Origin) : nullptr;
+        std::string origin = peer               ? *peer
+                             : mark.Origin == 0 ? "main"
+                                                : "R" + std::to_string(mark.Origin);
+        const std::size_t width = std::max<std::size_t>(5, tags ? tags->LongestName() : 0);
+        origin.resize(std::max(origin.size(), width), ' ');
         prefix += origin + ' ';
     }
     if (badFrames)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/view/RowLayout.h"
+#include "exchange/OriginTags.h"
 
 #include <cstdint>
 #include <deque>
@@ -14,24 +15,26 @@ namespace kestrune {
 class TShownText
 {
 public:
-    // badFrames: where the frames that failed their check begin, ascending;
-    // with it each frame line has a column that marks those.
-    TShownText(const TRowLayout &layout, bool originColumn,
+    // tags name the origins that are peers of one channel; badFrames: where
+    // the frames that failed their check begin, ascending; with it each frame
+    // line has a column that marks those.
+    TShownText(const TRowLayout &layout, bool originColumn, const TOriginTags *tags = nullptr,
                const std::deque<std::uint64_t> *badFrames = nullptr)
-        : FLayout(layout), FOriginColumn(originColumn), FBadFrames(badFrames)
+        : FLayout(layout), FOriginColumn(originColumn), FTags(tags), FBadFrames(badFrames)
     {
     }
 
     // The line start of a frame: its time to the millisecond, its origin
-    // when the origin column is on, and BadFrameMarker for a frame among
-    // badFrames (blanks for the others). Prefixes are as long as an empty
-    // mark's, but for origins past 9999.
+    // when the origin column is on ("main", "R<n>", or a peer's address from
+    // tags), and BadFrameMarker for a frame among badFrames (blanks for the
+    // others). Prefixes are as long as an empty mark's, but for origins past
+    // 9999; with tags the column is as wide as their longest name.
     [[nodiscard]] static std::string
-    FramePrefix(const TFrameMark &mark, bool originColumn,
+    FramePrefix(const TFrameMark &mark, bool originColumn, const TOriginTags *tags = nullptr,
                 const std::deque<std::uint64_t> *badFrames = nullptr);
     [[nodiscard]] std::string FramePrefix(const TFrameMark &mark) const
     {
-        return FramePrefix(mark, FOriginColumn, FBadFrames);
+        return FramePrefix(mark, FOriginColumn, FTags, FBadFrames);
     }
     [[nodiscard]] static bool FrameBad(const TFrameMark &mark,
                                        const std::deque<std::uint64_t> *badFrames);
@@ -55,6 +58,7 @@ private:
     const TRowLayout &FLayout;
     bool FOriginColumn;
     const std::deque<std::uint64_t> *FBadFrames;
+    const TOriginTags *FTags;
 };
 
 } // namespace kestrune

@@ -28,7 +28,8 @@ std::string relaySection(int index, const std::string &enable, int localPort)
            "ReadTimeoutConstant=1000\r\nWriteTimeoutMultiplier=0\r\nWriteTimeoutConstant=0\r\n"
            "IPAddr=127.0.0.1\r\nLocalPort=" +
            std::to_string(localPort) +
-           "\r\nRemotePort=13002\r\nFlowControl=None\r\nReopenOnReturn=0\r\n";
+           "\r\nRemotePort=13002\r\nFlowControl=None\r\nReopenOnReturn=0\r\n"
+           "SeveralClients=0\r\nReplyToSender=0\r\nMulticastTTL=1\r\nMulticastLoop=1\r\n";
 }
 
 // The text of one section, header included, up to the next header.

@@ -46,7 +46,8 @@ TEST_F(SettingsTest, AFirstRunWritesEveryKeyInTheFilesOrder)
         "StopBits=1\r\nReadIntervalTimeout=100\r\nReadTimeoutMultiplier=0\r\n"
         "ReadTimeoutConstant=1000\r\nWriteTimeoutMultiplier=0\r\nWriteTimeoutConstant=0\r\n"
         "IPAddr=127.0.0.1\r\nLocalPort=13001\r\nRemotePort=13002\r\nFlowControl=None\r\n"
-        "ReopenOnReturn=0\r\n";
+        "ReopenOnReturn=0\r\nSeveralClients=0\r\nReplyToSender=0\r\nMulticastTTL=1\r\n"
+        "MulticastLoop=1\r\n";
     EXPECT_EQ(Saved(s),
               "[Main]\r\n" + channel +
                   "[Other]\r\nTransNum=1\r\nDataMode=2\r\n"

@@ -60,11 +60,15 @@ TEST_F(FramesViewTest, FramedTextAndRowsFollowAppendsAndTrimsInEveryRepresentati
 {
     std::mt19937 rng(18);
     for (const TDataMode mode : {dmHex, dmCharacter, dmMixed}) {
-        for (const bool origin : {false, true}) {
+        // No origin column; one of channels; one that also names peers.
+        for (const int origin : {0, 1, 2}) {
             SCOPED_TRACE(::testing::Message() << "mode " << mode << " origin " << origin);
             TBoundedHistory history;
             TFrameIndex frames(4); // short histories merge their frames too
-            View->SetOriginColumn(origin);
+            TOriginTags tags;
+            const std::uint16_t peers[] = {tags.Tag("[2001:db8::1]:40000"), tags.Tag("10.0.0.1:7")};
+            View->SetOriginColumn(origin > 0);
+            View->SetOriginTags(origin == 2 ? &tags : nullptr);
             // With the origin column the view lays out lazily from a few dozen bytes on.
             View->SetLazyLayoutBytes(origin ? 8 + rng() % 64 : TRowLayout::DefaultLazyBytes);
             std::int32_t limit = 300;
@@ -80,7 +84,8 @@ TEST_F(FramesViewTest, FramedTextAndRowsFollowAppendsAndTrimsInEveryRepresentati
                     quiet.push_back(
                         {at, clock * 1'000'000, static_cast<std::int64_t>(rng() % 3) * 4'000'000});
                 TBlockTiming timing;
-                timing.Origin = static_cast<std::uint16_t>(rng() % 3);
+                timing.Origin = origin == 2 && rng() % 2 ? peers[rng() % 2]
+                                                         : static_cast<std::uint16_t>(rng() % 3);
                 timing.Quiet = rng() % 2 ? &quiet : nullptr;
                 timing.GapNs = 5'000'000;
                 timing.NowMonoNs = clock * 1'000'000;
@@ -138,12 +143,13 @@ TEST_F(FramesViewTest, FramedTextAndRowsFollowAppendsAndTrimsInEveryRepresentati
                 View->SetSelection(a, b);
                 const bool whole = View->SelectionStart() <= layout.TextBegin() &&
                                    View->SelectionEnd() >= layout.TextEnd();
-                EXPECT_EQ(TShownText(layout, origin)
+                EXPECT_EQ(TShownText(layout, origin > 0, origin == 2 ? &tags : nullptr)
                               .Length(View->SelectionStart(), View->SelectionEnd(), whole),
                           static_cast<std::uint64_t>(View->SelectedText().size()));
                 if (HasFailure())
                     return;
             }
+            View->SetOriginTags(nullptr);
         }
     }
     // Off again: exactly FormatData of the history.
