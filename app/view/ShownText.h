@@ -57,8 +57,8 @@ private:
 
     const TRowLayout &FLayout;
     bool FOriginColumn;
-    const std::deque<std::uint64_t> *FBadFrames;
     const TOriginTags *FTags;
+    const std::deque<std::uint64_t> *FBadFrames;
 };
 
 } // namespace kestrune
