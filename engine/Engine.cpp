@@ -1,6 +1,7 @@
 // The engine's channels, relay list, send and receive paths, log and auto send.
 #include "engine/Engine.h"
 
+#include "capture/CaptureFile.h"
 #include "codec/Checks.h"
 #include "codec/Parse.h"
 #include "debugchannel/DbugIntf.h"
@@ -58,6 +59,10 @@ void TEngine::ConnectSession()
     };
     FSession.OnStopped = [this](const std::string &message) { LinkLost(message); };
     FSession.OnWarning = [this](const std::string &message) { Status(message); };
+    FSession.OnWritten = [this](int channel, std::string_view bytes) {
+        if (FCapture)
+            CapturePacket(channel, TPacketDir::Outbound, bytes);
+    };
     FSession.OnMainDrained = [this] {
         if (FListState == TListState::WaitingDrain)
             RunListSteps();
@@ -283,7 +288,9 @@ bool TEngine::Transmit(const ByteString &frame)
 void TEngine::Received(bool fromRelay, std::string_view block)
 {
     FRecvHistory.Append(block, FSettings.General.BufSize);
-    NoteRecvFrames(block.size());
+    NoteRecvFrames(block);
+    if (FCapture)
+        CaptureReceived(FSession.Delivering().Relay, block);
     // A log that cannot be written stops logging and says so once; the block
     // still goes on, so a full disk never drops data out of a relay.
     if (FLogToFile)
@@ -314,8 +321,9 @@ std::int64_t CharacterNs(const TChannel &channel)
 
 } // namespace
 
-void TEngine::NoteRecvFrames(std::size_t length)
+void TEngine::NoteRecvFrames(std::string_view block)
 {
+    const std::size_t length = block.size();
     const TSession::TDelivery &from = FSession.Delivering();
     const auto origin = static_cast<std::uint16_t>(from.Relay < 0 ? 0 : from.Relay + 1);
     if (origin != 0)
@@ -334,7 +342,15 @@ void TEngine::NoteRecvFrames(std::size_t length)
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
     timing.NowWallMs = QDateTime::currentMSecsSinceEpoch();
-    NoteBlockFrames(FRecvFrames, FRecvHistory.End() - length, length, timing);
+    const std::uint64_t start = FRecvHistory.End() - length;
+    const std::uint64_t marksBefore = FRecvFrames.End();
+    NoteBlockFrames(FRecvFrames, start, length, timing);
+    // Read before the trim, which may merge marks.
+    if (FCapture) {
+        FCaptureCuts.clear();
+        for (std::uint64_t seq = marksBefore; seq < FRecvFrames.End(); ++seq)
+            FCaptureCuts.push_back(static_cast<std::size_t>(FRecvFrames.PosAt(seq) - start));
+    }
     FRecvFrames.TrimTo(FRecvHistory.Begin());
 }
 

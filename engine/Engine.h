@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/PcapngBlocks.h"
 #include "codec/ByteString.h"
 #include "engine/Settings.h"
 #include "exchange/BoundedHistory.h"
@@ -21,6 +22,7 @@
 
 namespace kestrune {
 
+class TCaptureFile;
 class TComm;
 class TTimer;
 
@@ -137,6 +139,13 @@ public:
     // Test seam and the shell's choice: where the log goes.
     void SetLogPath(std::string path) { FLogPath = std::move(path); }
 
+    // --- Capture -------------------------------------------------------------
+    // Writes every block of the main channel and the relays, both ways, to a
+    // pcapng file at `path` (created, or emptied), from now on; an empty path
+    // ends the capture. Empty when it started, otherwise why it could not.
+    std::string SetCapture(const std::string &path);
+    [[nodiscard]] bool Capturing() const;
+
     // --- Auto send ----------------------------------------------------------
     void SetAutoSend(bool on);
     [[nodiscard]] bool AutoSend() const { return FAutoSend; }
@@ -172,6 +181,9 @@ public:
     std::function<void(const std::string &text)> OnTypedSent;
     // The log could not be written: logging is off now; the message says why.
     std::function<void(const std::string &message)> OnLogStopped;
+    // The capture could not be written and has ended; the message says why.
+    // Raised on a later turn of the event loop, never from inside a write.
+    std::function<void(const std::string &message)> OnCaptureStopped;
     // A serial line error on the main channel (fromRelay false) or a relay.
     std::function<void(bool fromRelay)> OnLineError;
 
@@ -181,7 +193,11 @@ private:
     void CloseAll();
     void LinkLost(const std::string &message);
     void Received(bool fromRelay, std::string_view block);
-    void NoteRecvFrames(std::size_t length);
+    void NoteRecvFrames(std::string_view block);
+    // Capture (EngineCapture.cpp). Channel -1 is the main channel, else a relay.
+    void CaptureReceived(int channel, std::string_view block);
+    void CapturePacket(int channel, TPacketDir dir, std::string_view bytes);
+    void CaptureFailed(const std::string &reason);
     // False when the record could not be written; logging is off then.
     bool WriteLog(std::uint8_t direction, const ByteString &bytes);
     void Report(TEngineError kind, const std::string &message);
@@ -212,6 +228,10 @@ private:
 
     bool FLogToFile = false;
     std::string FLogPath;
+
+    std::unique_ptr<TCaptureFile> FCapture;
+    // Where the frames of the block being received begin, for the capture.
+    std::vector<std::size_t> FCaptureCuts;
 
     TTimer *FAutoSendTimer = nullptr;
     bool FAutoSend = false;

@@ -100,6 +100,10 @@ public:
     // The port the TCP server or UDP peer is bound to (LocalPort 0 lets the
     // system choose); 0 when not bound.
     [[nodiscard]] int BoundPort() const;
+    // This end and the peer's of the data socket (a UDP peer's is its
+    // destination); false while there is none. A socket bound to any address
+    // reports the address the system sends from to that peer.
+    [[nodiscard]] bool Ends(sockaddr_in &local, sockaddr_in &peer) const;
 
 private:
     friend struct TDRSockTestAccess;

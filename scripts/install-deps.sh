@@ -20,6 +20,8 @@ group_test() {
   echo libgtest-dev libgmock-dev socat
   # The peer of the remote serial port tests.
   echo ser2net
+  # Reads the pcapng captures back (tshark, capinfos).
+  echo tshark
 }
 
 group_bench() {

@@ -56,6 +56,16 @@ struct TWriteResult
     }
 };
 
+// The two ends of a socket link: IPv4 addresses and ports in host order.
+struct TLinkAddresses
+{
+    bool Tcp = false;
+    std::uint32_t LocalAddr = 0;
+    std::uint16_t LocalPort = 0;
+    std::uint32_t PeerAddr = 0;
+    std::uint16_t PeerPort = 0;
+};
+
 // One open link of a channel: a serial port or a socket endpoint. Everything
 // happens on the GUI thread. Events may be raised from inside the event loop
 // only, never from inside a call on the transport, and a handler may close and
@@ -92,6 +102,8 @@ public:
     [[nodiscard]] virtual TLineControl *LineControl() { return nullptr; }
     // Bytes given to Write while the link was Waiting, refused and counted.
     [[nodiscard]] virtual std::uint64_t DroppedBytes() const { return 0; }
+    // A socket link's ends while it has a peer; false for a serial line.
+    [[nodiscard]] virtual bool Addresses(TLinkAddresses &) const { return false; }
 
     // Bytes arrived; valid during the call.
     std::function<void(std::string_view bytes)> OnData;
