@@ -23,8 +23,7 @@ TEngine::TEngine(QObject *context)
       // runs on a later turn of the event loop.
       FSession([this](std::function<void()> action) {
           QTimer::singleShot(0, &FLife, std::move(action));
-      }),
-      FLogPath(CommLogFileName)
+      })
 {
     FAutoSendTimer = new TTimer(FContext);
     FAutoSendTimer->setObjectName(QStringLiteral("tmrAutoSend"));
@@ -393,18 +392,52 @@ void TEngine::ResetSendCounter()
 
 // --- The log -----------------------------------------------------------------------
 
+TLogNaming TEngine::LogNaming() const
+{
+    const TGeneralSettings &g = FSettings.General;
+    TLogNaming naming;
+    if (!FLogPath.empty()) {
+        // A fixed path is taken as it stands, percent signs and all.
+        naming.Pattern.clear();
+        for (const char c : FLogPath)
+            naming.Pattern += c == '%' ? std::string("%%") : std::string(1, c);
+        return naming;
+    }
+    naming.Folder = g.LogFolder;
+    naming.Pattern = g.LogName;
+    naming.Append = g.LogAppend;
+    naming.RotateBytes = static_cast<std::uint64_t>(std::max(0, g.LogRotateSize));
+    return naming;
+}
+
+void TEngine::SetLogToFile(bool on)
+{
+    if (on && !FLogToFile)
+        FLogFiles.Start(LogNaming(), CurrentLocalTime());
+    FLogToFile = on;
+}
+
+void TEngine::SetLogPath(std::string path)
+{
+    FLogPath = std::move(path);
+    if (FLogToFile)
+        FLogFiles.Start(LogNaming(), CurrentLocalTime());
+}
+
 bool TEngine::WriteLog(std::uint8_t direction, const ByteString &bytes)
 {
     const TGeneralSettings &g = FSettings.General;
-    const TFileResult result =
-        WriteCommLog(FLogPath, direction, bytes, static_cast<TDataMode>(g.DataMode), g.EscChar());
+    const TLocalTime now = CurrentLocalTime();
+    const TFileResult result = FLogFiles.Append(
+        CommLogRecord(now, direction, bytes, static_cast<TDataMode>(g.DataMode), g.EscChar()), now);
     if (result.Ok())
         return true;
     // Off before anyone hears of it: a box's event loop goes on handling data,
     // and no record after a failed one may be attempted.
     FLogToFile = false;
     if (OnLogStopped)
-        OnLogStopped("Cannot write the communication log \"" + FLogPath + "\": " + result.Error);
+        OnLogStopped("Cannot write the communication log \"" + FLogFiles.Path() +
+                     "\": " + result.Error);
     return false;
 }
 

@@ -6,6 +6,7 @@
 #include "exchange/BoundedHistory.h"
 #include "exchange/CommandFile.h"
 #include "exchange/FrameIndex.h"
+#include "exchange/LogFiles.h"
 #include "exchange/ReplyMatcher.h"
 #include "session/Session.h"
 
@@ -134,10 +135,17 @@ public:
     void ResetSendCounter();
 
     // --- The communication log ---------------------------------------------
-    void SetLogToFile(bool on) { FLogToFile = on; }
+    // Turned on, logging names its file from the settings' log keys at that
+    // moment (LogNaming), or takes the path set with SetLogPath.
+    void SetLogToFile(bool on);
     [[nodiscard]] bool LogToFile() const { return FLogToFile; }
-    // Test seam and the shell's choice: where the log goes.
-    void SetLogPath(std::string path) { FLogPath = std::move(path); }
+    // Test seam: one fixed file in place of the settings' naming; empty
+    // gives the naming back.
+    void SetLogPath(std::string path);
+    // The file records go to now (after the last rotation).
+    [[nodiscard]] const std::string &LogPath() const { return FLogFiles.Path(); }
+    // The settings' log folder, name pattern, append mode and rotation size.
+    [[nodiscard]] TLogNaming LogNaming() const;
 
     // --- Capture -------------------------------------------------------------
     // Writes every block of the main channel and the relays, both ways, to a
@@ -228,6 +236,7 @@ private:
 
     bool FLogToFile = false;
     std::string FLogPath;
+    TLogFiles FLogFiles;
 
     std::unique_ptr<TCaptureFile> FCapture;
     // Where the frames of the block being received begin, for the capture.
