@@ -70,6 +70,7 @@ void TfrmMain::ConnectHandlers()
     ConnectCommandListHandlers();
     ConnectRefreshHandlers();
     ConnectViewHandlers();
+    ConnectCaptureHandlers();
 }
 
 void TfrmMain::FormCreate()
@@ -116,6 +117,7 @@ void TfrmMain::FormCreate()
 
     // Last, so the general settings see the panel as loaded.
     ShowGeneralSettings();
+    ShowCaptureSettings();
 }
 
 void TfrmMain::ShowAddressPane()
