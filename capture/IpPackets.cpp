@@ -1,5 +1,8 @@
 #include "capture/IpPackets.h"
 
+#include <bit>
+#include <cstring>
+
 namespace kestrune {
 
 namespace {
@@ -25,39 +28,58 @@ void Set16(std::string &out, std::size_t at, std::uint16_t v)
     out[at + 1] = static_cast<char>(v);
 }
 
-std::uint32_t Sum16(std::string_view bytes, std::uint32_t sum)
+// The one's complement sum of `bytes` as big-endian 16-bit words, unfolded.
+// Summed four bytes at a time in this machine's order and swapped once at
+// the end, which gives the same folded result (RFC 1071).
+std::uint64_t Sum16(std::string_view bytes)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    std::uint64_t sum = 0;
     std::size_t i = 0;
-    for (; i + 1 < bytes.size(); i += 2) {
-        sum += static_cast<std::uint32_t>(p[i] << 8 | p[i + 1]);
-        // Folded as it goes, so any length fits.
-        sum = (sum & 0xFFFF) + (sum >> 16);
+    for (; i + 4 <= bytes.size(); i += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, bytes.data() + i, 4);
+        sum += word;
     }
-    if (i < bytes.size())
-        sum += static_cast<std::uint32_t>(p[i] << 8);
+    std::uint64_t tail = 0;
+    for (std::size_t shift = 0; i < bytes.size(); ++i, shift += 8)
+        tail |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i]))
+                << (std::endian::native == std::endian::little ? shift : 24 - shift);
+    sum += tail;
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    if constexpr (std::endian::native == std::endian::little)
+        sum = ((sum & 0xFF) << 8) | (sum >> 8);
     return sum;
 }
 
-// IPv4 header (20 bytes, no options, don't fragment) followed by `transport`,
-// whose checksum at `checksumAt` is filled in over the pseudo-header.
-std::string Ipv4Packet(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId, std::uint8_t proto,
-                       std::string transport, std::size_t checksumAt)
+std::uint16_t Fold(std::uint64_t sum)
 {
-    const auto length = static_cast<std::uint16_t>(transport.size());
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint16_t>(~sum);
+}
+
+// IPv4 header (20 bytes, no options, don't fragment), then the transport
+// header, whose checksum at `checksumAt` is filled in over the pseudo-header
+// and the payload, then the payload.
+std::string Ipv4Packet(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId, std::uint8_t proto,
+                       std::string header, std::size_t checksumAt, std::string_view payload)
+{
+    const auto length = static_cast<std::uint16_t>(header.size() + payload.size());
     std::string pseudo;
     Put32(pseudo, from.Addr);
     Put32(pseudo, to.Addr);
     Put16(pseudo, proto);
     Put16(pseudo, length);
-    std::uint16_t check = InternetChecksum(transport, Sum16(pseudo, 0));
+    // The header is of even length, so the payload's words line up.
+    std::uint16_t check = Fold(Sum16(pseudo) + Sum16(header) + Sum16(payload));
     // In UDP a zero checksum means none; all ones stands for it.
     if (proto == ProtoUdp && check == 0)
         check = 0xFFFF;
-    Set16(transport, checksumAt, check);
+    Set16(header, checksumAt, check);
 
     std::string ip;
-    ip.reserve(20 + transport.size());
+    ip.reserve(20 + length);
     Put16(ip, 0x4500);
     Put16(ip, static_cast<std::uint16_t>(20 + length));
     Put16(ip, ipId);
@@ -68,38 +90,33 @@ std::string Ipv4Packet(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
     Put32(ip, from.Addr);
     Put32(ip, to.Addr);
     Set16(ip, 10, InternetChecksum(ip));
-    ip += transport;
+    ip += header;
+    ip += payload;
     return ip;
 }
 
 } // namespace
 
-std::uint16_t InternetChecksum(std::string_view bytes, std::uint32_t sum)
+std::uint16_t InternetChecksum(std::string_view bytes)
 {
-    sum = Sum16(bytes, sum);
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<std::uint16_t>(~sum);
+    return Fold(Sum16(bytes));
 }
 
 std::string UdpPacket(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
                       std::string_view payload)
 {
     std::string udp;
-    udp.reserve(8 + payload.size());
     Put16(udp, from.Port);
     Put16(udp, to.Port);
     Put16(udp, static_cast<std::uint16_t>(8 + payload.size()));
     Put16(udp, 0);
-    udp.append(payload);
-    return Ipv4Packet(from, to, ipId, ProtoUdp, std::move(udp), 6);
+    return Ipv4Packet(from, to, ipId, ProtoUdp, std::move(udp), 6, payload);
 }
 
 std::string TcpPacket(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId, std::uint32_t seq,
                       std::uint32_t ack, std::uint8_t flags, std::string_view payload)
 {
     std::string tcp;
-    tcp.reserve(20 + payload.size());
     Put16(tcp, from.Port);
     Put16(tcp, to.Port);
     Put32(tcp, seq);
@@ -109,8 +126,7 @@ std::string TcpPacket(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId, 
     Put16(tcp, 0xFFFF); // window
     Put16(tcp, 0);      // checksum, filled in below
     Put16(tcp, 0);      // urgent pointer
-    tcp.append(payload);
-    return Ipv4Packet(from, to, ipId, ProtoTcp, std::move(tcp), 16);
+    return Ipv4Packet(from, to, ipId, ProtoTcp, std::move(tcp), 16, payload);
 }
 
 } // namespace kestrune

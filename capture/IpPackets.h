@@ -25,9 +25,9 @@ inline constexpr std::uint8_t TcpFin = 0x01;
 inline constexpr std::uint8_t TcpPsh = 0x08;
 inline constexpr std::uint8_t TcpAck = 0x10;
 
-// The Internet checksum of `bytes`, continuing from `sum` (a running 32-bit
-// sum of 16-bit words); the result is the complemented 16-bit value.
-[[nodiscard]] std::uint16_t InternetChecksum(std::string_view bytes, std::uint32_t sum = 0);
+// The Internet checksum of `bytes`: the complement of their one's
+// complement sum as big-endian 16-bit words.
+[[nodiscard]] std::uint16_t InternetChecksum(std::string_view bytes);
 
 // An IPv4 packet holding one UDP datagram, both checksums valid. At most
 // MaxUdpPayload bytes of payload.

@@ -35,15 +35,21 @@ void PutOption(std::string &out, std::uint16_t code, std::string_view value)
     PadTo4(out);
 }
 
-// Wraps a body in the type and the total length, which stands at both ends.
-std::string Block(std::uint32_t type, std::string_view body)
+// A block is built in place: its type and a length to be filled in, the
+// body, then the total length again, which stands at both ends.
+std::string BeginBlock(std::uint32_t type, std::size_t bodySize)
 {
-    const auto total = static_cast<std::uint32_t>(12 + body.size());
     std::string out;
-    out.reserve(total);
+    out.reserve(12 + bodySize);
     Put(out, type);
-    Put(out, total);
-    out.append(body);
+    Put(out, std::uint32_t{0});
+    return out;
+}
+
+std::string EndBlock(std::string out)
+{
+    const auto total = static_cast<std::uint32_t>(out.size() + 4);
+    std::memcpy(out.data() + 4, &total, sizeof total);
     Put(out, total);
     return out;
 }
@@ -52,7 +58,7 @@ std::string Block(std::uint32_t type, std::string_view body)
 
 std::string SectionHeaderBlock(std::string_view application)
 {
-    std::string body;
+    std::string body = BeginBlock(SectionHeaderType, 64);
     Put(body, std::uint32_t{0x1A2B3C4D});
     Put(body, std::uint16_t{1}); // version 1.0
     Put(body, std::uint16_t{0});
@@ -60,12 +66,12 @@ std::string SectionHeaderBlock(std::string_view application)
     PutOption(body, OptShbUserAppl, application);
     Put(body, OptEnd);
     Put(body, std::uint16_t{0});
-    return Block(SectionHeaderType, body);
+    return EndBlock(std::move(body));
 }
 
 std::string InterfaceBlock(std::uint16_t linkType, std::string_view name)
 {
-    std::string body;
+    std::string body = BeginBlock(InterfaceType, 32 + name.size());
     Put(body, linkType);
     Put(body, std::uint16_t{0});
     Put(body, std::uint32_t{0}); // no snap length: packets are kept whole
@@ -73,14 +79,13 @@ std::string InterfaceBlock(std::uint16_t linkType, std::string_view name)
     PutOption(body, OptIfTsresol, std::string_view("\x09", 1));
     Put(body, OptEnd);
     Put(body, std::uint16_t{0});
-    return Block(InterfaceType, body);
+    return EndBlock(std::move(body));
 }
 
 std::string PacketBlock(std::uint32_t interfaceId, std::uint64_t timeNs, TPacketDir dir,
                         std::string_view packet)
 {
-    std::string body;
-    body.reserve(40 + packet.size());
+    std::string body = BeginBlock(EnhancedPacketType, 40 + packet.size());
     Put(body, interfaceId);
     Put(body, static_cast<std::uint32_t>(timeNs >> 32));
     Put(body, static_cast<std::uint32_t>(timeNs));
@@ -94,7 +99,7 @@ std::string PacketBlock(std::uint32_t interfaceId, std::uint64_t timeNs, TPacket
     PutOption(body, OptEpbFlags, flagBytes);
     Put(body, OptEnd);
     Put(body, std::uint16_t{0});
-    return Block(EnhancedPacketType, body);
+    return EndBlock(std::move(body));
 }
 
 } // namespace kestrune
