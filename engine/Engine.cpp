@@ -30,7 +30,7 @@ TEngine::TEngine(QObject *context)
     FAutoSendTimer->OnTimer = [this] { AutoSendTick(); };
     FListTimer = new TTimer(FContext);
     FListTimer->setObjectName(QStringLiteral("tmrCmdSequ"));
-    FListTimer->OnTimer = [this] { ListWaitOver(); };
+    FListTimer->OnTimer = [this] { ListTimeUp(); };
     FListContinue = new QTimer(&FLife);
     FListContinue->setSingleShot(true);
     FListContinue->setInterval(0);

@@ -5,6 +5,7 @@
 #include "engine/Settings.h"
 #include "exchange/BoundedHistory.h"
 #include "exchange/CommandFile.h"
+#include "exchange/CommandLine.h"
 #include "exchange/FrameIndex.h"
 #include "exchange/LogFiles.h"
 #include "exchange/ReplyMatcher.h"
@@ -182,6 +183,9 @@ public:
     std::function<void(TListState state)> OnListStateChanged;
     // What the list is doing, for the main pane ("Wait 500ms.", "Ready").
     std::function<void(const std::string &text)> OnListProgress;
+    // A reply line's time ran out before its bytes came; the list goes on.
+    // `line` counts from 1; `data` is the line's data text as written.
+    std::function<void(std::size_t line, const std::string &data, std::int32_t ms)> OnReplyMissed;
     // A line that needs no box.
     std::function<void(const std::string &text)> OnStatusMessage;
     std::function<void(TEngineError kind, const std::string &message)> OnError;
@@ -217,6 +221,7 @@ private:
     void RunListSteps();
     void RunListLines();
     void ListWaitOver();
+    void ListTimeUp();
     void EndList();
     void LinkChangedForList();
     void ListProgress(const std::string &text);
@@ -251,6 +256,8 @@ private:
     // The rest of a long run of lines, on a later turn of the event loop.
     QTimer *FListContinue = nullptr;
     TReplyMatcher FReplyMatcher;
+    TCommandLine FReplyLine; // the reply line waited for
+    std::size_t FReplyLineNumber = 0;
     TCommandFileReader FCmdFile;
 
     // Context of deferred work; goes first, so nothing deferred outlives the engine.

@@ -105,6 +105,8 @@ void TEngine::RunListLines()
             continue;
         case TCmdLineKind::lkReply:
             FReplyMatcher.Begin(CommandBytes(*command, FSettings.General.EscChar()));
+            FReplyLine = *command;
+            FReplyLineNumber = FCmdFile.LineNumber();
             SetListState(TListState::WaitingReply);
             // Without a time-out the list waits for the reply as long as it
             // takes; Cancel or Stop ends the wait.
@@ -132,6 +134,13 @@ void TEngine::ListWaitOver()
     FListTimer->SetEnabled(false);
     FReplyMatcher.Cancel();
     RunListSteps();
+}
+
+void TEngine::ListTimeUp()
+{
+    if (FListState == TListState::WaitingReply && OnReplyMissed)
+        OnReplyMissed(FReplyLineNumber, FReplyLine.Data, FReplyLine.N);
+    ListWaitOver();
 }
 
 void TEngine::LinkChangedForList()

@@ -20,6 +20,9 @@ group_test() {
   echo libgtest-dev libgmock-dev socat
   # The peer of the remote serial port tests.
   echo ser2net
+  # A Modbus RTU server for the shell's command-list tests (pymodbus needs
+  # pyserial and its asyncio part for serial lines).
+  echo python3-pymodbus python3-serial python3-serial-asyncio
   # Reads the pcapng captures back (tshark, capinfos).
   echo tshark
 }

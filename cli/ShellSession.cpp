@@ -1,0 +1,223 @@
+#include "cli/ShellSession.h"
+
+#include "cli/Shell.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <csignal>
+
+namespace kestrune {
+
+namespace {
+
+// How often the queue is looked at while the last frames go out.
+constexpr int DrainPollMs = 5;
+
+} // namespace
+
+TShellSession::TShellSession(const TCliOptions &options, TSettings settings, std::FILE *out,
+                             std::FILE *err)
+    : FOptions(options), FOut(out), FErr(err)
+{
+    FEngine.SetSettings(std::move(settings));
+    if (options.LogPath) {
+        FEngine.SetLogPath(*options.LogPath);
+        FEngine.SetLogToFile(true);
+    }
+    if (!options.Quiet) {
+        const auto sink = [this](const std::string &line) {
+            std::fputs(line.c_str(), FOut);
+            std::fputc('\n', FOut);
+        };
+        const auto whole = [this](std::uint16_t origin) { return WholeFrames(origin); };
+        FRecvPrinter = std::make_unique<TFramePrinter>(
+            TFramePrinter::TSource{&FEngine.RecvHistory(), &FEngine.RecvFrames(), false}, sink,
+            whole);
+        // Every sent frame is whole as it goes out.
+        FSendPrinter = std::make_unique<TFramePrinter>(
+            TFramePrinter::TSource{&FEngine.SendHistory(), &FEngine.SendFrames(), true}, sink,
+            [](std::uint16_t) { return true; });
+        const TGeneralSettings &g = FEngine.Settings().General;
+        for (TFramePrinter *printer : {FRecvPrinter.get(), FSendPrinter.get()})
+            printer->SetMode(static_cast<TDataMode>(g.DataMode), g.EscChar());
+    }
+    FSilence.setSingleShot(true);
+    QObject::connect(&FSilence, &QTimer::timeout, [this] {
+        if (FRecvPrinter)
+            FRecvPrinter->Flush();
+        std::fflush(FOut);
+    });
+    FDeadline.setSingleShot(true);
+    QObject::connect(&FDeadline, &QTimer::timeout, [this] {
+        Message("timed out after " + std::to_string(*FOptions.TimeoutMs) + " ms");
+        Finish(ShellTimeout);
+    });
+    FDrain.setInterval(DrainPollMs);
+    Wire();
+}
+
+TShellSession::~TShellSession()
+{
+    FEngine.Stop();
+}
+
+void TShellSession::Message(const std::string &text)
+{
+    // One line a message, whatever line breaks the text holds.
+    std::string line = text;
+    std::replace_if(
+        line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    line.erase(
+        std::unique(line.begin(), line.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+        line.end());
+    std::fprintf(FErr, "kestrune: %s\n", line.c_str());
+    std::fflush(FErr);
+}
+
+bool TShellSession::WholeFrames(std::uint16_t origin) const
+{
+    const TSettings &s = FEngine.Settings();
+    const TChannel *channel = &s.Main;
+    if (origin > 0 && origin <= s.Relays.size())
+        channel = &s.Relays[origin - 1].Channel;
+    // A serial line's frame ends with a silence; a network read is a frame.
+    return channel->Method != cmSerial;
+}
+
+int TShellSession::SilenceMs() const
+{
+    // The frame gap, at least 3.5 characters at the slowest line, and a margin
+    // for the reads' own delays.
+    const TSettings &s = FEngine.Settings();
+    std::int64_t slowest = s.Main.Method == cmSerial ? s.Main.Baudrate : 0;
+    for (const TRelayEntry &r : s.Relays) {
+        if (r.Channel.Method == cmSerial && r.Channel.Baudrate > 0)
+            slowest = slowest > 0 ? std::min<std::int64_t>(slowest, r.Channel.Baudrate)
+                                  : r.Channel.Baudrate;
+    }
+    const std::int64_t charGapMs = slowest > 0 ? 12 * 35 * 100 / slowest + 1 : 0;
+    return static_cast<int>(std::max<std::int64_t>(s.General.FrameGap, charGapMs)) + 20;
+}
+
+void TShellSession::PrintFrames()
+{
+    // Sent frames are whole at once; a received frame still open waits for
+    // its silence. What came before a sent frame is written first.
+    if (FRecvPrinter) {
+        FRecvPrinter->Update();
+        FSendPrinter->Update();
+        if (FRecvPrinter->Pending())
+            FSilence.start(SilenceMs());
+        std::fflush(FOut);
+    }
+}
+
+void TShellSession::Wire()
+{
+    FEngine.OnDataAppended = [this](bool) { PrintFrames(); };
+    FEngine.OnStatusMessage = [this](const std::string &text) { Message(text); };
+    FEngine.OnLogStopped = [this](const std::string &text) { Message(text); };
+    FEngine.OnReplyMissed = [this](std::size_t line, const std::string &data, std::int32_t ms) {
+        FReplyMissed = true;
+        Message("line " + std::to_string(line) + ": no reply \"" + data + "\" within " +
+                std::to_string(ms) + " ms");
+    };
+    FEngine.OnError = [this](TEngineError kind, const std::string &text) {
+        Message(text);
+        switch (kind) {
+        case TEngineError::OpenFailed:
+        case TEngineError::LinkLost:
+            Finish(ShellChannel);
+            break;
+        case TEngineError::Failure:
+            // A command list line that cannot be read has ended the list.
+            if (FOptions.Command == TCliCommand::Run)
+                FFileFailed = true;
+            break;
+        }
+    };
+    FEngine.OnLinkStateChanged = [this](TLinkState) { StartListWhenReady(); };
+    FEngine.OnListStateChanged = [this](TListState state) {
+        if (state == TListState::Idle)
+            ListEnded();
+    };
+    QObject::connect(&FDrain, &QTimer::timeout, [this] {
+        if (!FEngine.IsOpen() || FEngine.Session().MainQueuedBytes() == 0 ||
+            !FEngine.Session().MainCanSend()) {
+            FDrain.stop();
+            Finish(FFileFailed ? ShellUsage : FReplyMissed ? ShellReplyMissed : ShellOk);
+        }
+    });
+}
+
+void TShellSession::StartListWhenReady()
+{
+    if (FOptions.Command != TCliCommand::Run || FListStarted || FStatus ||
+        !FEngine.Session().MainCanSend())
+        return;
+    FListStarted = true;
+    if (const auto error = FEngine.StartList(FOptions.ListPath)) {
+        Message("cannot read the command list \"" + FOptions.ListPath + "\": " + *error);
+        FFileFailed = true;
+        Finish(ShellUsage);
+        return;
+    }
+    // An empty list has ended already.
+    if (!FEngine.ListRunning())
+        ListEnded();
+}
+
+void TShellSession::ListEnded()
+{
+    if (!FListStarted || FStatus || FDrain.isActive())
+        return;
+    // What the last lines sent goes out before the channels close.
+    FDrain.start();
+}
+
+void TShellSession::Finish(int status)
+{
+    if (FStatus)
+        return;
+    FStatus = status;
+    FDrain.stop();
+    FSilence.stop();
+    FDeadline.stop();
+    if (FRecvPrinter) {
+        FRecvPrinter->Flush();
+        FSendPrinter->Flush();
+    }
+    std::fflush(FOut);
+    FEngine.Stop();
+    QCoreApplication::exit(status);
+}
+
+void TShellSession::Terminate(int signal)
+{
+    if (FOptions.Command == TCliCommand::Bridge)
+        Finish(ShellOk);
+    else
+        Finish(128 + signal);
+}
+
+int TShellSession::Exec()
+{
+    if (FOptions.TimeoutMs)
+        FDeadline.start(*FOptions.TimeoutMs);
+    if (!FEngine.Start()) {
+        // OnError has said why and set the status.
+        if (!FStatus)
+            FStatus = ShellChannel;
+        return *FStatus;
+    }
+    if (FOptions.Command == TCliCommand::Run && !FEngine.Session().MainCanSend())
+        Message("waiting for the main channel's peer");
+    StartListWhenReady();
+    if (FStatus)
+        return *FStatus;
+    const int status = QCoreApplication::exec();
+    return FStatus ? *FStatus : status;
+}
+
+} // namespace kestrune
