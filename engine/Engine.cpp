@@ -287,7 +287,7 @@ bool TEngine::Transmit(const ByteString &frame)
 void TEngine::Received(bool fromRelay, std::string_view block)
 {
     FRecvHistory.Append(block, FSettings.General.BufSize);
-    NoteRecvFrames(block);
+    NoteRecvFrames(block.size());
     if (FCapture)
         CaptureReceived(FSession.Delivering().Relay, block);
     // A log that cannot be written stops logging and says so once; the block
@@ -320,9 +320,8 @@ std::int64_t CharacterNs(const TChannel &channel)
 
 } // namespace
 
-void TEngine::NoteRecvFrames(std::string_view block)
+void TEngine::NoteRecvFrames(std::size_t length)
 {
-    const std::size_t length = block.size();
     const TSession::TDelivery &from = FSession.Delivering();
     const auto origin = static_cast<std::uint16_t>(from.Relay < 0 ? 0 : from.Relay + 1);
     if (origin != 0)

@@ -205,7 +205,7 @@ private:
     void CloseAll();
     void LinkLost(const std::string &message);
     void Received(bool fromRelay, std::string_view block);
-    void NoteRecvFrames(std::string_view block);
+    void NoteRecvFrames(std::size_t length);
     // Capture (EngineCapture.cpp). Channel -1 is the main channel, else a relay.
     void CaptureReceived(int channel, std::string_view block);
     void CapturePacket(int channel, TPacketDir dir, std::string_view bytes);
