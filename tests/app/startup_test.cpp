@@ -50,7 +50,10 @@ const char *const FirstRunFile = "[Main]\r\n"
                                  "ShowRecvFrames=0\r\n"
                                  "ShowSendFrames=0\r\n"
                                  "FrameGap=5\r\n"
-                                 "RelayQueueLimit=64M\r\n";
+                                 "RelayQueueLimit=64M\r\n"
+                                 "LogFolder=\r\nLogName=CommLog.txt\r\nLogAppend=1\r\n"
+                                 "LogRotateSize=0\r\nCaptureToFile=0\r\n"
+                                 "CaptureFile=capture.pcapng\r\n";
 
 } // namespace
 

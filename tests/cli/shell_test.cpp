@@ -61,7 +61,7 @@ TEST_F(ShellTest, UsageFilesAndChannelsThatDoNotOpen)
          "",
          "Connection refused"},
         {{"bridge", "--serial", Dir() + "/no-such-port"}, 3, "", "No such file or directory"},
-        {{"bridge", "--tcp-server", "0", "--capture", Dir()}, 2, "", "Cannot write the capture"},
+        {{"bridge", "--tcp-server", "1", "--capture", Dir()}, 2, "", "Cannot write the capture"},
     };
     for (const TCase &c : cases) {
         // No display at all: the shell commands never need one.
