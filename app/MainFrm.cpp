@@ -71,6 +71,7 @@ void TfrmMain::ConnectHandlers()
     ConnectCommandListHandlers();
     ConnectRefreshHandlers();
     ConnectViewHandlers();
+    ConnectCaptureHandlers();
 }
 
 void TfrmMain::FormCreate()
@@ -117,6 +118,7 @@ void TfrmMain::FormCreate()
 
     // Last, so the general settings see the panel as loaded.
     ShowGeneralSettings();
+    ShowCaptureSettings();
 }
 
 void TfrmMain::ShowAddressPane()

@@ -142,6 +142,12 @@ private:
     void ShowGeneralSettings();
     // The views' Save As and messages go through the dialog seam.
     void ConnectViewHandlers();
+    // The capture box and the views' CSV export (MainFrmCapture.cpp).
+    void ConnectCaptureHandlers();
+    void ShowCaptureSettings();
+    void chkCaptureClick(bool on);
+    void ShowCaptureStopped(const QString &message);
+    void ExportFramesCsv(bool send);
     void ShowAddressPane();
     void BuildSerialLines();
     void PortWaiting(bool fromRelay, const std::string &port);
@@ -213,6 +219,7 @@ private:
     QCheckBox *chkAutoSend = nullptr;
     QSpinBox *edtSendPeriod = nullptr;
     QCheckBox *chkLogToFile = nullptr;
+    QCheckBox *chkCapture = nullptr;
     QPushButton *btnClearSend = nullptr;
     QPushButton *btnClearRecv = nullptr;
     QPushButton *btnClearAll = nullptr;

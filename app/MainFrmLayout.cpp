@@ -245,6 +245,7 @@ QWidget *TfrmMain::BuildDataArea()
     edtSendPeriod->setGroupSeparatorShown(true);
     edtSendPeriod->setValue(1000);
     chkLogToFile = named(new QCheckBox(QStringLiteral("Log to file")), "chkLogToFile");
+    chkCapture = named(new QCheckBox(QStringLiteral("Capture to file...")), "chkCapture");
     btnClearSend = named(new QPushButton(QStringLiteral("Clear Send")), "btnClearSend");
     btnClearRecv = named(new QPushButton(QStringLiteral("Clear Recv")), "btnClearRecv");
     btnClearAll = named(new QPushButton(QStringLiteral("Clear All")), "btnClearAll");
@@ -266,6 +267,7 @@ QWidget *TfrmMain::BuildDataArea()
     autoRow->addWidget(new QLabel(QStringLiteral("Periods(ms):")));
     autoRow->addWidget(edtSendPeriod);
     autoRow->addWidget(chkLogToFile);
+    autoRow->addWidget(chkCapture);
     autoRow->addStretch(1);
     grid->addLayout(autoRow, 2, 0, 1, 6);
     auto *buttons = new QHBoxLayout;

@@ -231,6 +231,10 @@ std::variant<TCliOptions, TUsageError> ParseCliArguments(const std::vector<std::
             if (v->empty())
                 return TUsageError{"--log needs a file name"};
             o.LogPath = *v;
+        } else if (name == "--capture") {
+            if (v->empty())
+                return TUsageError{"--capture needs a file name"};
+            o.CapturePath = *v;
         } else if (name == "--timeout" && o.Command == TCliCommand::Run) {
             const auto ms = Number(*v, 1, INT32_MAX);
             if (!ms)

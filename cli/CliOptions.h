@@ -37,7 +37,8 @@ struct TCliOptions
     std::vector<TChannelArg> Relays;      // given at least once: they replace the file's
     std::optional<std::uint8_t> DataMode; // index into DataModeTexts
     std::optional<std::uint8_t> EscCharIndex;
-    std::optional<std::string> LogPath;
+    std::optional<std::string> LogPath; // a name pattern: %Y %m %d %H %M %S
+    std::optional<std::string> CapturePath;
     bool Quiet = false;
     std::optional<std::string> RulesPath; // answer what the main channel receives
     bool VerifyChecks = false;

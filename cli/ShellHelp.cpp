@@ -30,7 +30,9 @@ Answers:
 Output:
   --mode hex|char|mixed        how frames are printed (and how Mixed list lines read)
   --esc '{}'                   the bracket pair of Mixed mode: {}, [] , () or <>
-  --log FILE                   write the communication log to FILE
+  --log FILE                   write the communication log to FILE; %Y %m %d %H %M %S in it
+                               become the date and time (CommLog-%Y%m%d-%H%M%S.txt)
+  --capture FILE               write every channel's traffic to FILE as a pcapng capture
   --quiet, -q                  print no frames
 
 Standard output has one line per frame: "HH:mm:ss.zzz main < 01 03 02 00 2A" ('<' received,

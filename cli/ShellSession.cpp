@@ -22,9 +22,13 @@ TShellSession::TShellSession(const TCliOptions &options, TSettings settings, std
 {
     FEngine.SetSettings(std::move(settings));
     if (options.LogPath) {
-        FEngine.SetLogPath(*options.LogPath);
+        // A pattern, named from the current folder.
+        FEngine.General().LogFolder.clear();
+        FEngine.General().LogName = *options.LogPath;
         FEngine.SetLogToFile(true);
     }
+    if (options.CapturePath)
+        FCaptureError = FEngine.SetCapture(*options.CapturePath);
     if (!options.Quiet) {
         const auto sink = [this](const std::string &line) {
             std::fputs(line.c_str(), FOut);
@@ -118,6 +122,7 @@ void TShellSession::Wire()
     FEngine.OnDataAppended = [this](bool) { PrintFrames(); };
     FEngine.OnStatusMessage = [this](const std::string &text) { Message(text); };
     FEngine.OnLogStopped = [this](const std::string &text) { Message(text); };
+    FEngine.OnCaptureStopped = [this](const std::string &text) { Message(text); };
     FEngine.OnReplyMissed = [this](std::size_t line, const std::string &data, std::int32_t ms) {
         FReplyMissed = true;
         Message("line " + std::to_string(line) + ": no reply \"" + data + "\" within " +
@@ -207,6 +212,10 @@ void TShellSession::Terminate(int signal)
 
 int TShellSession::Exec()
 {
+    if (!FCaptureError.empty()) {
+        Message(FCaptureError);
+        return ShellUsage;
+    }
     if (FOptions.RulesPath) {
         if (const auto error = FEngine.SetAnswerRules(*FOptions.RulesPath)) {
             Message(*error);

@@ -50,6 +50,7 @@ private:
     bool FListStarted = false;
     bool FFileFailed = false; // the command list could not be read on
     bool FReplyMissed = false;
+    std::string FCaptureError; // --capture's file could not be created
     std::optional<int> FStatus;
 };
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
 #include <utility>
 
 namespace kestrune {
@@ -224,6 +225,7 @@ public:
         };
         FSock->OnConnected = [this](TDRSock *) {
             FHasPeer = true;
+            FEndsKnown = false;
             if (OnPeerConnected)
                 OnPeerConnected();
         };
@@ -238,6 +240,7 @@ public:
                 return;
             }
             FHasPeer = false;
+            FEndsKnown = false;
             // A client without its server has nothing left to do: the link
             // closes without a word, as the user ended it.
             if (FMethod == cmTCPClient) {
@@ -312,11 +315,32 @@ public:
         FSock->StopSocket();
     }
 
+    bool Addresses(TLinkAddresses &out) const override
+    {
+        // Asked for every captured packet: looked up once per peer.
+        if (!FEndsKnown) {
+            sockaddr_in local{};
+            sockaddr_in peer{};
+            if (!FSock->Ends(local, peer))
+                return false;
+            FEnds.Tcp = FMethod != cmUDP;
+            FEnds.LocalAddr = ntohl(local.sin_addr.s_addr);
+            FEnds.LocalPort = ntohs(local.sin_port);
+            FEnds.PeerAddr = ntohl(peer.sin_addr.s_addr);
+            FEnds.PeerPort = ntohs(peer.sin_port);
+            FEndsKnown = true;
+        }
+        out = FEnds;
+        return true;
+    }
+
 private:
     std::unique_ptr<TDRSock> FSock;
     TCommMethod FMethod;
     bool FHasPeer = false;
     const TDRSock *FDelivering = nullptr; // the endpoint whose block OnData carries
+    mutable bool FEndsKnown = false;
+    mutable TLinkAddresses FEnds;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The engine's channels, relay list, send and receive paths, log and auto send.
 #include "engine/Engine.h"
 
+#include "capture/CaptureFile.h"
 #include "codec/Checks.h"
 #include "codec/Parse.h"
 #include "debugchannel/DbugIntf.h"
@@ -22,8 +23,7 @@ TEngine::TEngine(QObject *context)
       // runs on a later turn of the event loop.
       FSession([this](std::function<void()> action) {
           QTimer::singleShot(0, &FLife, std::move(action));
-      }),
-      FLogPath(CommLogFileName)
+      })
 {
     FAutoSendTimer = new TTimer(FContext);
     FAutoSendTimer->setObjectName(QStringLiteral("tmrAutoSend"));
@@ -63,6 +63,10 @@ void TEngine::ConnectSession()
     };
     FSession.OnStopped = [this](const std::string &message) { LinkLost(message); };
     FSession.OnWarning = [this](const std::string &message) { Status(message); };
+    FSession.OnWritten = [this](int channel, std::string_view bytes) {
+        if (FCapture)
+            CapturePacket(channel, TPacketDir::Outbound, bytes);
+    };
     FSession.OnMainDrained = [this] {
         if (FListState == TListState::WaitingDrain)
             RunListSteps();
@@ -296,6 +300,8 @@ void TEngine::Received(bool fromRelay, std::string_view block)
 {
     FRecvHistory.Append(block, FSettings.General.BufSize);
     NoteRecvFrames(block.size());
+    if (FCapture)
+        CaptureReceived(FSession.Delivering().Relay, block);
     // A log that cannot be written stops logging and says so once; the block
     // still goes on, so a full disk never drops data out of a relay.
     if (FLogToFile)
@@ -358,7 +364,15 @@ void TEngine::NoteRecvFrames(std::size_t length)
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
     timing.NowWallMs = QDateTime::currentMSecsSinceEpoch();
-    NoteBlockFrames(FRecvFrames, FRecvHistory.End() - length, length, timing);
+    const std::uint64_t start = FRecvHistory.End() - length;
+    const std::uint64_t marksBefore = FRecvFrames.End();
+    NoteBlockFrames(FRecvFrames, start, length, timing);
+    // Read before the trim, which may merge marks.
+    if (FCapture) {
+        FCaptureCuts.clear();
+        for (std::uint64_t seq = marksBefore; seq < FRecvFrames.End(); ++seq)
+            FCaptureCuts.push_back(static_cast<std::size_t>(FRecvFrames.PosAt(seq) - start));
+    }
     FRecvFrames.TrimTo(FRecvHistory.Begin());
 }
 
@@ -405,18 +419,52 @@ void TEngine::ResetSendCounter()
 
 // --- The log -----------------------------------------------------------------------
 
+TLogNaming TEngine::LogNaming() const
+{
+    const TGeneralSettings &g = FSettings.General;
+    TLogNaming naming;
+    if (!FLogPath.empty()) {
+        // A fixed path is taken as it stands, percent signs and all.
+        naming.Pattern.clear();
+        for (const char c : FLogPath)
+            naming.Pattern += c == '%' ? std::string("%%") : std::string(1, c);
+        return naming;
+    }
+    naming.Folder = g.LogFolder;
+    naming.Pattern = g.LogName;
+    naming.Append = g.LogAppend;
+    naming.RotateBytes = static_cast<std::uint64_t>(std::max(0, g.LogRotateSize));
+    return naming;
+}
+
+void TEngine::SetLogToFile(bool on)
+{
+    if (on && !FLogToFile)
+        FLogFiles.Start(LogNaming(), CurrentLocalTime());
+    FLogToFile = on;
+}
+
+void TEngine::SetLogPath(std::string path)
+{
+    FLogPath = std::move(path);
+    if (FLogToFile)
+        FLogFiles.Start(LogNaming(), CurrentLocalTime());
+}
+
 bool TEngine::WriteLog(std::uint8_t direction, const ByteString &bytes)
 {
     const TGeneralSettings &g = FSettings.General;
-    const TFileResult result =
-        WriteCommLog(FLogPath, direction, bytes, static_cast<TDataMode>(g.DataMode), g.EscChar());
+    const TLocalTime now = CurrentLocalTime();
+    const TFileResult result = FLogFiles.Append(
+        CommLogRecord(now, direction, bytes, static_cast<TDataMode>(g.DataMode), g.EscChar()), now);
     if (result.Ok())
         return true;
     // Off before anyone hears of it: a box's event loop goes on handling data,
     // and no record after a failed one may be attempted.
     FLogToFile = false;
     if (OnLogStopped)
-        OnLogStopped("Cannot write the communication log \"" + FLogPath + "\": " + result.Error);
+        OnLogStopped("Cannot write the communication log \"" + FLogFiles.Path() +
+                     "\": " + result.Error);
     return false;
 }
 

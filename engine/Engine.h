@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/PcapngBlocks.h"
 #include "codec/ByteString.h"
 #include "engine/Settings.h"
 #include "exchange/AnswerRules.h"
@@ -7,6 +8,7 @@
 #include "exchange/CommandFile.h"
 #include "exchange/CommandLine.h"
 #include "exchange/FrameIndex.h"
+#include "exchange/LogFiles.h"
 #include "exchange/OriginTags.h"
 #include "exchange/ReplyMatcher.h"
 #include "session/Session.h"
@@ -25,6 +27,7 @@
 
 namespace kestrune {
 
+class TCaptureFile;
 class TComm;
 class TTimer;
 
@@ -142,10 +145,24 @@ public:
     void ResetSendCounter();
 
     // --- The communication log ---------------------------------------------
-    void SetLogToFile(bool on) { FLogToFile = on; }
+    // Turned on, logging names its file from the settings' log keys at that
+    // moment (LogNaming), or takes the path set with SetLogPath.
+    void SetLogToFile(bool on);
     [[nodiscard]] bool LogToFile() const { return FLogToFile; }
-    // Test seam and the shell's choice: where the log goes.
-    void SetLogPath(std::string path) { FLogPath = std::move(path); }
+    // Test seam: one fixed file in place of the settings' naming; empty
+    // gives the naming back.
+    void SetLogPath(std::string path);
+    // The file records go to now (after the last rotation).
+    [[nodiscard]] const std::string &LogPath() const { return FLogFiles.Path(); }
+    // The settings' log folder, name pattern, append mode and rotation size.
+    [[nodiscard]] TLogNaming LogNaming() const;
+
+    // --- Capture -------------------------------------------------------------
+    // Writes every block of the main channel and the relays, both ways, to a
+    // pcapng file at `path` (created, or emptied), from now on; an empty path
+    // ends the capture. Empty when it started, otherwise why it could not.
+    std::string SetCapture(const std::string &path);
+    [[nodiscard]] bool Capturing() const;
 
     // --- Auto send ----------------------------------------------------------
     void SetAutoSend(bool on);
@@ -212,6 +229,9 @@ public:
     std::function<void(const std::string &text)> OnTypedSent;
     // The log could not be written: logging is off now; the message says why.
     std::function<void(const std::string &message)> OnLogStopped;
+    // The capture could not be written and has ended; the message says why.
+    // Raised on a later turn of the event loop, never from inside a write.
+    std::function<void(const std::string &message)> OnCaptureStopped;
     // A serial line error on the main channel (fromRelay false) or a relay.
     std::function<void(bool fromRelay)> OnLineError;
 
@@ -224,6 +244,10 @@ private:
     void NoteRecvFrames(std::size_t length);
     // The silence that ends a frame on `channel`.
     [[nodiscard]] std::int64_t FrameGapNs(const TChannel &channel) const;
+    // Capture (EngineCapture.cpp). Channel -1 is the main channel, else a relay.
+    void CaptureReceived(int channel, std::string_view block);
+    void CapturePacket(int channel, TPacketDir dir, std::string_view bytes);
+    void CaptureFailed(const std::string &reason);
     // False when the record could not be written; logging is off then.
     bool WriteLog(std::uint8_t direction, const ByteString &bytes);
     void Report(TEngineError kind, const std::string &message);
@@ -267,6 +291,11 @@ private:
 
     bool FLogToFile = false;
     std::string FLogPath;
+    TLogFiles FLogFiles;
+
+    std::unique_ptr<TCaptureFile> FCapture;
+    // Where the frames of the block being received begin, for the capture.
+    std::vector<std::size_t> FCaptureCuts;
 
     TTimer *FAutoSendTimer = nullptr;
     bool FAutoSend = false;

@@ -63,6 +63,28 @@ void SaveNetworkOptions(TIniFile &ini, const std::string &section, const TChanne
     ini.WriteBool(section, "MulticastLoop", c.MulticastLoop);
 }
 
+void LoadLogAndCaptureSettings(const TIniFile &ini, TGeneralSettings &g)
+{
+    g.LogFolder = ini.ReadString("Other", "LogFolder", "");
+    g.LogName = ini.ReadString("Other", "LogName", "CommLog.txt");
+    if (g.LogName.empty())
+        g.LogName = "CommLog.txt";
+    g.LogAppend = ini.ReadBool("Other", "LogAppend", true);
+    ReadSize(ini, "LogRotateSize", "0", 0, g.LogRotateSizeText, g.LogRotateSize);
+    g.CaptureToFile = ini.ReadBool("Other", "CaptureToFile", false);
+    g.CaptureFile = ini.ReadString("Other", "CaptureFile", "capture.pcapng");
+}
+
+void SaveLogAndCaptureSettings(TIniFile &ini, const TGeneralSettings &g)
+{
+    ini.WriteString("Other", "LogFolder", g.LogFolder);
+    ini.WriteString("Other", "LogName", g.LogName);
+    ini.WriteBool("Other", "LogAppend", g.LogAppend);
+    ini.WriteString("Other", "LogRotateSize", g.LogRotateSizeText);
+    ini.WriteBool("Other", "CaptureToFile", g.CaptureToFile);
+    ini.WriteString("Other", "CaptureFile", g.CaptureFile);
+}
+
 } // namespace
 
 char TGeneralSettings::EscChar() const
@@ -160,6 +182,7 @@ TSettings LoadSettings(const TIniFile &ini)
     // Less than one datagram would drop everything a UDP source sends.
     ReadSize(ini, "RelayQueueLimit", "64M", 65536, g.RelayQueueLimitText, g.RelayQueueLimit);
     LoadAnswerSettings(ini, g);
+    LoadLogAndCaptureSettings(ini, g);
     return s;
 }
 
@@ -204,6 +227,7 @@ void SaveSettings(TIniFile &ini, const TSettings &s, bool saveMain)
     ini.WriteInteger("Other", "FrameGap", g.FrameGap);
     ini.WriteString("Other", "RelayQueueLimit", g.RelayQueueLimitText);
     SaveAnswerSettings(ini, g);
+    SaveLogAndCaptureSettings(ini, g);
 }
 
 } // namespace kestrune

@@ -44,6 +44,15 @@ struct TGeneralSettings
     std::string AnswerRulesFile;
     bool VerifyChecks = false;
 
+    // The communication log's files and the capture (keys after the above).
+    std::string LogFolder;               // empty: the current folder
+    std::string LogName = "CommLog.txt"; // may hold %Y %m %d %H %M %S
+    bool LogAppend = true;               // false: a new file each time logging starts
+    std::string LogRotateSizeText = "0"; // a new file past this size; 0 never
+    std::int32_t LogRotateSize = 0;
+    bool CaptureToFile = false;
+    std::string CaptureFile = "capture.pcapng";
+
     // The opening bracket of Mixed mode.
     [[nodiscard]] char EscChar() const;
 };

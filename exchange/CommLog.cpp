@@ -12,11 +12,16 @@ namespace kestrune {
 TLocalTime CurrentLocalTime()
 {
     using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
+    return LocalTimeAt(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+TLocalTime LocalTimeAt(std::int64_t msSinceEpoch)
+{
+    // Floor division, so moments before the epoch keep a positive millisecond.
+    const std::int64_t ms = ((msSinceEpoch % 1000) + 1000) % 1000;
+    const auto seconds = static_cast<std::time_t>((msSinceEpoch - ms) / 1000);
     std::tm parts{};
     localtime_r(&seconds, &parts);
-    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
     return TLocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,       parts.tm_hour,
                       parts.tm_min,         parts.tm_sec,     static_cast<int>(ms)};
 }

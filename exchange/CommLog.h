@@ -30,6 +30,8 @@ struct TLocalTime
 
 // The current local time, read from the system clock.
 [[nodiscard]] TLocalTime CurrentLocalTime();
+// The local time of a moment given in milliseconds since the epoch.
+[[nodiscard]] TLocalTime LocalTimeAt(std::int64_t msSinceEpoch);
 
 // "yyyy-mm-dd hh:nn:ss.zzz", e.g. "2026-12-06 19:31:15.123".
 [[nodiscard]] std::string LogTimeStamp(const TLocalTime &time);

@@ -119,6 +119,10 @@ public:
     [[nodiscard]] std::string PeerText() const;
     // Clients a TCP server serves now.
     [[nodiscard]] int ClientCount() const;
+    // This end and the peer's of the data socket (a UDP peer's is its
+    // destination); false while there is none. A socket bound to any address
+    // reports the address the system sends from to that peer.
+    [[nodiscard]] bool Ends(sockaddr_in &local, sockaddr_in &peer) const;
 
 private:
     friend struct TDRSockTestAccess;

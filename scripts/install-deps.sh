@@ -25,6 +25,8 @@ group_test() {
   echo python3-pymodbus python3-serial python3-serial-asyncio
   # The Modbus RTU master that the answer rules are tested against.
   echo mbpoll
+  # Reads the pcapng captures back (tshark, capinfos).
+  echo tshark
 }
 
 group_bench() {

@@ -269,9 +269,10 @@ TWriteResult TSession::SendToMain(std::string_view frame)
         return TWriteResult::Refused("The channel is closed.");
     Flush(FMain);
     TWriteResult result = FMain.Transport->Write(frame);
-    if (result.Ok)
+    if (result.Ok) {
+        Written(FMain, frame);
         CheckFull(FMain);
-    else if (FMain.Transport->State() == TLinkState::Waiting && OnDropped)
+    } else if (FMain.Transport->State() == TLinkState::Waiting && OnDropped)
         OnDropped(DroppedBytes());
     return result;
 }
@@ -309,7 +310,9 @@ void TSession::Deliver(TSlot &slot, std::string_view bytes, bool sourceWaits)
         return;
     if (slot.Transport->KeepsWriteBoundaries()) {
         const TWriteResult result = slot.Transport->Write(bytes);
-        if (!result.Ok)
+        if (result.Ok)
+            Written(slot, bytes);
+        else
             Refused(slot, result);
         CheckFull(slot);
         return;
@@ -340,11 +343,27 @@ void TSession::Flush(TSlot &slot)
     // Written from the buffer itself, which keeps its capacity for the next
     // pass: a transport's Write raises no event, so nothing appends meanwhile.
     const TWriteResult result = slot.Transport->Write(slot.Joined);
+    if (result.Ok)
+        Written(slot, slot.Joined);
     slot.Joined.clear();
     if (!result.Ok)
         Refused(slot, result);
     // The kernel may take it all at once, with no drained event to follow.
     Relieve(slot);
+}
+
+void TSession::Written(const TSlot &slot, std::string_view bytes)
+{
+    if (OnWritten)
+        OnWritten(IndexOf(slot), bytes);
+}
+
+const TTransport *TSession::TransportOf(int channel) const
+{
+    if (channel < 0)
+        return FMain.Transport.get();
+    const auto index = static_cast<std::size_t>(channel);
+    return index < FRelays.size() ? FRelays[index]->Transport.get() : nullptr;
 }
 
 void TSession::CheckFull(TSlot &slot)

@@ -126,6 +126,12 @@ public:
     // relay list.
     std::function<void(int channel, std::uint64_t droppedSoFar)> OnRelayDropping;
 
+    // A transport took these bytes (channel -1 the main channel, otherwise the
+    // relay's index): what actually goes out, joined writes as one.
+    std::function<void(int channel, std::string_view bytes)> OnWritten;
+    // The live transport of a channel numbered as for OnWritten, or null.
+    [[nodiscard]] const TTransport *TransportOf(int channel) const;
+
     // The port the main channel waits for, while it is Waiting.
     [[nodiscard]] const std::string &MainWaitingFor() const { return FMainWaitingFor; }
     // Bytes dropped for waiting ports, main and relays, since the links opened.
@@ -160,6 +166,7 @@ private:
     // A relay slot's index in the list; -1 for the main channel.
     [[nodiscard]] int IndexOf(const TSlot &slot) const;
     void Flush(TSlot &slot);
+    void Written(const TSlot &slot, std::string_view bytes);
     void CheckFull(TSlot &slot);
     void Relieve(TSlot &slot);
     void DestinationDrained(TSlot &slot);

@@ -56,6 +56,16 @@ struct TWriteResult
     }
 };
 
+// The two ends of a socket link: IPv4 addresses and ports in host order.
+struct TLinkAddresses
+{
+    bool Tcp = false;
+    std::uint32_t LocalAddr = 0;
+    std::uint16_t LocalPort = 0;
+    std::uint32_t PeerAddr = 0;
+    std::uint16_t PeerPort = 0;
+};
+
 // One open link of a channel: a serial port or a socket endpoint. Everything
 // happens on the GUI thread. Events may be raised from inside the event loop
 // only, never from inside a call on the transport, and a handler may close and
@@ -97,6 +107,8 @@ public:
     // During OnData, on a socket: where the block came from ("a.b.c.d:port",
     // "[v6]:port"); empty elsewhere.
     [[nodiscard]] virtual std::string DataPeer() const { return {}; }
+    // A socket link's ends while it has a peer; false for a serial line.
+    [[nodiscard]] virtual bool Addresses(TLinkAddresses &) const { return false; }
 
     // Bytes arrived; valid during the call.
     std::function<void(std::string_view bytes)> OnData;

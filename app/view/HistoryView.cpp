@@ -245,6 +245,10 @@ QMenu *THistoryView::CreateContextMenu()
     menu->addSeparator();
     QAction *saveAction = menu->addAction(tr("Save &As..."), this, &THistoryView::saveAs);
     saveAction->setEnabled(!empty);
+    QAction *csvAction =
+        menu->addAction(tr("Export &CSV..."), this, &THistoryView::exportCsvRequested);
+    csvAction->setObjectName(QStringLiteral("pmiExportCsv"));
+    csvAction->setEnabled(!empty);
     QAction *findAction = menu->addAction(tr("&Find..."), this, &THistoryView::ShowFindBar);
     findAction->setShortcut(QKeySequence::Find);
     menu->addSeparator();

@@ -157,6 +157,8 @@ signals:
     void copyAvailable(bool available);
     void showFramesToggled(bool shown);
     void frameGapChosen(int gapMs);
+    // "Export CSV..." was chosen: the owner knows the frames and writes them.
+    void exportCsvRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

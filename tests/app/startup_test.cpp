@@ -55,7 +55,10 @@ const char *const FirstRunFile = "[Main]\r\n"
                                  "ShowSendFrames=0\r\n"
                                  "FrameGap=5\r\n"
                                  "RelayQueueLimit=64M\r\n"
-                                 "AnswerRules=0\r\nAnswerRulesFile=\r\nVerifyChecks=0\r\n";
+                                 "AnswerRules=0\r\nAnswerRulesFile=\r\nVerifyChecks=0\r\n"
+                                 "LogFolder=\r\nLogName=CommLog.txt\r\nLogAppend=1\r\n"
+                                 "LogRotateSize=0\r\nCaptureToFile=0\r\n"
+                                 "CaptureFile=capture.pcapng\r\n";
 
 } // namespace
 

@@ -1,6 +1,9 @@
 // The shell commands run as a user runs them: the real program as a child
 // process, real peers on loopback and on pty pairs, exit statuses and output read.
 #include "cli/ShellFixture.h"
+#include "support/CaptureReader.h"
+
+#include <QDate>
 
 #include <QRandomGenerator>
 #include <csignal>
@@ -58,6 +61,7 @@ TEST_F(ShellTest, UsageFilesAndChannelsThatDoNotOpen)
          "",
          "Connection refused"},
         {{"bridge", "--serial", Dir() + "/no-such-port"}, 3, "", "No such file or directory"},
+        {{"bridge", "--tcp-server", "1", "--capture", Dir()}, 2, "", "Cannot write the capture"},
     };
     for (const TCase &c : cases) {
         // No display at all: the shell commands never need one.
@@ -201,6 +205,33 @@ TEST_F(ShellTest, BridgeEndsCleanlyOnSigterm)
     const QByteArray log = Read("bridge.log");
     EXPECT_TRUE(log.contains("<= ping\r\n") && log.endsWith("\r\n")) << log.toStdString();
     EXPECT_TRUE(bridge.readAllStandardOutput().contains(" main < ping\n"));
+}
+
+// --log takes a name pattern and --capture a pcapng file: a client's bytes
+// reach both, and the capture reads whole after the bridge is ended.
+TEST_F(ShellTest, BridgeLogsByPatternAndCaptures)
+{
+    const int port = FreePort();
+    QProcess bridge;
+    Start(bridge, {"bridge", "-q", "--tcp-server", QString::number(port), "--log", "b-%Y.log",
+                   "--capture", "b.pcapng"});
+    ASSERT_TRUE(bridge.waitForStarted(5000));
+    const QString log = "b-" + QDate::currentDate().toString("yyyy") + ".log";
+    TChild client;
+    ASSERT_TRUE(WaitUntil([&] {
+        client.Kill();
+        client.Start("socat", {"-u", "EXEC:printf ping", QString("TCP:127.0.0.1:%1").arg(port)});
+        client.Process().waitForFinished(2000);
+        return Read(log).contains("<= ping");
+    }));
+    ::kill(static_cast<pid_t>(bridge.processId()), SIGTERM);
+    ASSERT_TRUE(bridge.waitForFinished(5000));
+    EXPECT_EQ(bridge.exitCode(), 0) << bridge.readAllStandardError().toStdString();
+    const auto rows = kestrune::testing::TsharkRows(PathOf("b.pcapng").toStdString(),
+                                                    {"tcp.dstport", "tcp.payload"}, {},
+                                                    "tcp.payload == \"ping\"");
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], QString("%1|70696e67").arg(port).toStdString());
 }
 
 // Two TCP servers joined by a bridge carry 10 MB each way between their

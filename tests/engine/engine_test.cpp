@@ -243,6 +243,28 @@ TEST_F(EngineTest, AFailingLogStopsOnceAndTheBlockIsStillCountedRelayedAndMatche
     EXPECT_EQ(errors.size(), 1u);
 }
 
+// The settings name the log's folder and file, and where a new file starts;
+// the names are fixed when logging is turned on and at each new file.
+TEST_F(EngineTest, LogFollowsTheSettingsFolderPatternAndSize)
+{
+    Configure(TLinkState::Open);
+    TGeneralSettings &g = engine.General();
+    g.DataMode = 0; // Hex: two characters and a blank a byte
+    g.LogFolder = dir.filePath(QStringLiteral("logs")).toStdString();
+    g.LogName = "run-%Y.txt";
+    g.LogRotateSize = 40;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("logs")));
+    engine.SetLogToFile(true);
+    ASSERT_TRUE(engine.Start());
+    const std::string year = QDate::currentDate().toString(QStringLiteral("yyyy")).toStdString();
+    EXPECT_EQ(engine.LogPath(), g.LogFolder + "/run-" + year + ".txt");
+    Main().Receive("ab"); // a record of 23 + 5 + 2 bytes
+    Main().Receive("cd");
+    EXPECT_EQ(engine.LogPath(), g.LogFolder + "/run-" + year + "-1.txt");
+    EXPECT_EQ(QDir(QString::fromStdString(g.LogFolder)).entryList(QDir::Files).size(), 2);
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(EngineTest, RelayListKeepsRecordsMarksAndRoutingInStep)
 {
     Configure(TLinkState::Open, 3);

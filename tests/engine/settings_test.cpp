@@ -56,6 +56,8 @@ TEST_F(SettingsTest, AFirstRunWritesEveryKeyInTheFilesOrder)
                   "ShowRecvFrames=0\r\nShowSendFrames=0\r\nFrameGap=5\r\n"
                   "RelayQueueLimit=64M\r\n"
                   "AnswerRules=0\r\nAnswerRulesFile=\r\nVerifyChecks=0\r\n"
+                  "LogFolder=\r\nLogName=CommLog.txt\r\nLogAppend=1\r\nLogRotateSize=0\r\n"
+                  "CaptureToFile=0\r\nCaptureFile=capture.pcapng\r\n"
                   "[Trans0]\r\nEnable=0\r\n" +
                   channel);
 }

@@ -257,12 +257,13 @@ TEST_F(HistoryViewTest, ContextMenuOffersCopySelectAllAndSaveAs)
     std::unique_ptr<QMenu> menu(View->CreateContextMenu());
     QList<QAction *> actions = menu->actions();
     actions.removeIf([](QAction *a) { return a->isSeparator(); });
-    ASSERT_EQ(actions.size(), 5);
+    ASSERT_EQ(actions.size(), 6);
     EXPECT_EQ(actions[0]->text(), "&Copy");
     EXPECT_EQ(actions[2]->text(), "Save &As...");
-    EXPECT_EQ(actions[3]->text(), "&Find...");
-    EXPECT_EQ(actions[4]->text(), "Show &frames");
-    EXPECT_FALSE(actions[4]->isChecked()) << "off unless the owner says so";
+    EXPECT_EQ(actions[3]->text(), "Export &CSV...");
+    EXPECT_EQ(actions[4]->text(), "&Find...");
+    EXPECT_EQ(actions[5]->text(), "Show &frames");
+    EXPECT_FALSE(actions[5]->isChecked()) << "off unless the owner says so";
     EXPECT_FALSE(actions[0]->isEnabled()) << "nothing selected yet";
     actions[1]->trigger();
     EXPECT_EQ(View->SelectedText(), "abc def");
