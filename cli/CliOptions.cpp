@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include "engine/ChannelOptions.h"
 #include "engine/ChoiceLists.h"
 
 #include <charconv>
@@ -63,6 +64,14 @@ bool ApplyFrameFormat(const std::string &text, TChannel &c)
 
 const char *const PortExpected = "a port number from 1 to 65535";
 
+// The network option words after a channel's fields ("several", "reply-to-sender", ...).
+std::variant<TChannel, TUsageError> WithOptions(TChannel c, const std::vector<std::string> &words)
+{
+    if (const auto error = ApplyNetworkOptionWords(c, words))
+        return TUsageError{*error};
+    return c;
+}
+
 } // namespace
 
 std::optional<TCommMethod> MethodFromKind(const std::string &kind)
@@ -104,18 +113,19 @@ std::variant<TChannel, TUsageError> ApplyChannelArg(const TChannelArg &arg, TCha
                 "data bits 5 to 8, parity N, O, E, M or S, stop bits 1, 1.5 or 2 (such as 8N1)");
         return c;
     case cmUDP:
-        if (f.size() != 3 || f[1].empty())
-            return TUsageError{"--udp takes LOCALPORT,HOST,PORT, not \"" + arg.Fields + "\""};
+        if (f.size() < 3 || f[1].empty())
+            return TUsageError{"--udp takes LOCALPORT,HOST,PORT[,OPTION...], not \"" + arg.Fields +
+                               "\""};
         if (!port(f[0], 0, c.LocalPort))
             return Bad("Local port", f[0], "a port number from 0 to 65535");
         c.IPAddr = f[1];
         if (!port(f[2], 1, c.RemotePort))
             return Bad("Port", f[2], PortExpected);
-        return c;
+        return WithOptions(c, {f.begin() + 3, f.end()});
     case cmTCPServer:
-        if (f.size() != 1 || !port(f[0], 1, c.LocalPort))
-            return Bad("--tcp-server takes PORT", arg.Fields, PortExpected);
-        return c;
+        if (f.empty() || !port(f[0], 1, c.LocalPort))
+            return Bad("--tcp-server takes PORT[,several]", arg.Fields, PortExpected);
+        return WithOptions(c, {f.begin() + 1, f.end()});
     case cmTCPClient:
         if (f.size() != 2 || f[0].empty())
             return TUsageError{"--tcp-client takes HOST,PORT, not \"" + arg.Fields + "\""};

@@ -15,8 +15,10 @@ constexpr const char *ChannelOptions = R"(
 Channels (each overrides the settings file; relays given replace the file's):
   --settings FILE              a settings file of the window's format (read, never written)
   --serial PORT[,BAUD[,8N1]]   the main channel is a serial port; PORT may be rfc2217://HOST:PORT
-  --udp LOCALPORT,HOST,PORT    the main channel is a UDP socket
-  --tcp-server PORT            the main channel is a TCP server
+  --udp LOCALPORT,HOST,PORT[,reply-to-sender][,ttl=N][,no-loop]
+                               the main channel is a UDP socket; HOST may be IPv6 (::1,
+                               fe80::1%eth0), a broadcast address or a multicast group
+  --tcp-server PORT[,several]  the main channel is a TCP server (several: every client at once)
   --tcp-client HOST,PORT       the main channel is a TCP client
   --relay KIND,FIELDS          a relay channel (repeatable); KIND is serial, udp, tcp-server or
                                tcp-client, FIELDS as for the main channel's option

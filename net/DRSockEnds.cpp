@@ -2,6 +2,9 @@
 #include "net/DRSock.h"
 
 #include "common/FileDescriptor.h"
+#include "net/AddressHelpers.h"
+
+#include <cstring>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -25,23 +28,49 @@ bool SourceFor(const sockaddr_in &peer, sockaddr_in &local)
     return true;
 }
 
+// An IPv4 address, plain or mapped into IPv6, as a plain one.
+bool AsIPv4(const TSockAddress &address, sockaddr_in &out)
+{
+    out = sockaddr_in{};
+    out.sin_family = AF_INET;
+    if (address.Family() == AF_INET) {
+        out = *reinterpret_cast<const sockaddr_in *>(address.Get());
+        return true;
+    }
+    if (address.Family() != AF_INET6)
+        return false;
+    const auto &six = *reinterpret_cast<const sockaddr_in6 *>(address.Get());
+    // A socket of both families bound to any address: its IPv4 side is any too.
+    if (IN6_IS_ADDR_UNSPECIFIED(&six.sin6_addr))
+        out.sin_addr.s_addr = htonl(INADDR_ANY);
+    else if (IN6_IS_ADDR_V4MAPPED(&six.sin6_addr))
+        std::memcpy(&out.sin_addr, six.sin6_addr.s6_addr + 12, 4);
+    else
+        return false;
+    out.sin_port = six.sin6_port;
+    return true;
+}
+
 } // namespace
 
 bool TDRSock::Ends(sockaddr_in &local, sockaddr_in &peer) const
 {
     if (FDataSocket < 0)
         return false;
-    socklen_t len = sizeof local;
-    if (::getsockname(FDataSocket, reinterpret_cast<sockaddr *>(&local), &len) != 0)
+    TSockAddress mine;
+    mine.Length = sizeof mine.Storage;
+    if (::getsockname(FDataSocket, mine.Get(), &mine.Length) != 0)
         return false;
+    TSockAddress theirs = FSendTo;
     if (FDataIsTcp) {
-        len = sizeof peer;
-        return ::getpeername(FDataSocket, reinterpret_cast<sockaddr *>(&peer), &len) == 0;
+        theirs.Length = sizeof theirs.Storage;
+        if (::getpeername(FDataSocket, theirs.Get(), &theirs.Length) != 0)
+            return false;
     }
-    peer = sockaddr_in{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = FSendToAddr;
-    peer.sin_port = htons(FSendToPort);
+    // Captures describe IPv4 ends; a socket of both families reports its
+    // IPv4 peers mapped into IPv6.
+    if (!AsIPv4(mine, local) || !AsIPv4(theirs, peer))
+        return false;
     if (local.sin_addr.s_addr == htonl(INADDR_ANY))
         (void)SourceFor(peer, local);
     return true;
