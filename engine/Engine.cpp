@@ -2,8 +2,8 @@
 #include "engine/Engine.h"
 
 #include "codec/Checks.h"
-#include "codec/Parse.h"
 #include "debugchannel/DbugIntf.h"
+#include "encoding/TypedText.h"
 #include "engine/ChannelTransports.h"
 #include "engine/Timer.h"
 #include "exchange/CommLog.h"
@@ -230,14 +230,30 @@ bool TEngine::CanSendTyped() const
 ByteString TEngine::TypedFrame() const
 {
     const TGeneralSettings &g = FSettings.General;
+    return FrameOf(g.SendText, static_cast<TDataMode>(g.DataMode));
+}
+
+ByteString TEngine::FrameOf(const std::string &data, TDataMode dataMode) const
+{
+    const TGeneralSettings &g = FSettings.General;
     const auto mode = static_cast<TDataMode>(g.DataMode);
-    const auto parse = [&](const std::string &text) { return ParseData(text, mode, g.EscChar()); };
+    const auto parse = [&](const std::string &text, TDataMode m) {
+        return ParseTyped(text, m, g.EscChar(), g.Encoding);
+    };
     // The check covers the typed data alone, never lead or tail.
-    ByteString frame = parse(g.SendText);
+    ByteString frame = parse(data, dataMode);
     AppendCheck(frame, static_cast<TCheckKind>(g.Check));
     if (g.LeaderTailEnable)
-        frame = parse(g.LeaderText) + frame + parse(g.TailText);
+        frame = parse(g.LeaderText, mode) + frame + parse(g.TailText, mode);
     return frame;
+}
+
+bool TEngine::SendQuick(std::size_t index)
+{
+    const std::vector<TQuickSend> &buttons = FSettings.General.QuickSends;
+    if (index >= buttons.size() || !CanSendTyped())
+        return false;
+    return Transmit(FrameOf(buttons[index].Data, static_cast<TDataMode>(buttons[index].DataMode)));
 }
 
 bool TEngine::SendTyped()

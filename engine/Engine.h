@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codec/ByteString.h"
+#include "codec/DataMode.h"
 #include "engine/Settings.h"
 #include "exchange/BoundedHistory.h"
 #include "exchange/CommandFile.h"
@@ -105,6 +106,11 @@ public:
     [[nodiscard]] ByteString TypedFrame() const;
     // Sends the typed frame when it may go out; true when it went out.
     bool SendTyped();
+    // Data typed in a mode, framed as the Send button frames it: in the
+    // chosen encoding, with check, lead and tail as set.
+    [[nodiscard]] ByteString FrameOf(const std::string &data, TDataMode dataMode) const;
+    // Sends the frame of quick-send button `index` as the Send button would.
+    bool SendQuick(std::size_t index);
     // The one way out for every frame: true when the main channel took it. A
     // refused frame is not logged, kept or counted; the status message says why.
     bool Transmit(const ByteString &frame);

@@ -100,11 +100,13 @@ void TEngine::RunListLines()
         case TCmdLineKind::lkSend:
             // A frame that did not go out ends the list: the lines after it
             // would go out with a gap in the sequence.
-            if (!Transmit(CommandBytes(*command, FSettings.General.EscChar())))
+            if (!Transmit(CommandBytes(*command, FSettings.General.EscChar(),
+                                       FSettings.General.Encoding)))
                 EndList();
             continue;
         case TCmdLineKind::lkReply:
-            FReplyMatcher.Begin(CommandBytes(*command, FSettings.General.EscChar()));
+            FReplyMatcher.Begin(
+                CommandBytes(*command, FSettings.General.EscChar(), FSettings.General.Encoding));
             SetListState(TListState::WaitingReply);
             // Without a time-out the list waits for the reply as long as it
             // takes; Cancel or Stop ends the wait.

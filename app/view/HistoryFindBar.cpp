@@ -1,7 +1,7 @@
 #include "app/view/HistoryFindBar.h"
 
 #include "app/view/HistoryView.h"
-#include "codec/Parse.h"
+#include "encoding/TypedText.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -107,8 +107,9 @@ void THistoryFindBar::Find(const QString &query, bool hex)
 {
     const TTextCells &cells = FView.Layout().Cells();
     const QByteArray text = query.toUtf8();
-    ByteString pattern = ParseData(std::string_view(text.constData(), text.size()),
-                                   hex ? dmHex : cells.Mode(), cells.EscChar());
+    // The query is typed text: it becomes bytes as typed data does.
+    ByteString pattern = ParseTyped(std::string_view(text.constData(), text.size()),
+                                    hex ? dmHex : cells.Mode(), cells.EscChar(), cells.Encoding());
     FSearch.Stop();
     if (!pattern.empty())
         FSearch.Start(FView.Layout().Bytes(), std::move(pattern));

@@ -64,6 +64,9 @@ public:
     // time, and its origin when the origin column is on.
     void ShowHistory(const THistoryBytes &history, TDataMode mode, char escChar,
                      const TFrameMarks *frames = nullptr);
+    // Character and Mixed text in this encoding from the next ShowHistory on.
+    void SetEncoding(TEncoding encoding) { FEncoding = encoding; }
+    [[nodiscard]] TEncoding Encoding() const { return FEncoding; }
     // Frame lines name the channel each frame came from.
     void SetOriginColumn(bool shown) { FOriginColumn = shown; }
     [[nodiscard]] bool OriginColumn() const { return FOriginColumn; }
@@ -183,6 +186,7 @@ private:
     TRowLayout FLayout;
     bool FShowing = false; // a representation has been chosen
     bool FOriginColumn = false;
+    TEncoding FEncoding = TEncoding::Latin1;
     bool FShowFramesChoice = false;
     int FGapChoice = 0;
     TTextPos FAnchor = 0;
