@@ -29,6 +29,7 @@ class TComm;
 class TfrmPinHelp;
 class THistoryView;
 class TSerialLinesPane;
+class TQuickSendBar;
 class TStatusLamp;
 
 // The main window: it builds the widgets, forwards what the user does to the
@@ -232,6 +233,23 @@ private:
     QString FOpenDialogFilter;
     TIniFile FIni;
     bool FDestroyed = false;
+
+    // Text and keyboard (MainFrmText.cpp): the encoding, the quick-send
+    // buttons, the shortcuts, the Hex-mode hint and the window's place.
+public:
+    QComboBox *cboEncoding = nullptr;
+    TQuickSendBar *pnlQuickSend = nullptr;
+    void SendQuick(int index);
+
+private:
+    void BuildTextParts();
+    void ConnectTextHandlers();
+    void ShowTextSettings();
+    void KeepWindowPlace();
+    void cboEncodingChange();
+    void ShowHexHint();
+    void KeepHeightOnMethodSwitch(int before);
+    int FHeightBeforeGrow = 0;
 };
 
 } // namespace kestrune

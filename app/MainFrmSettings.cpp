@@ -53,6 +53,7 @@ void TfrmMain::ShowGeneralSettings()
     SetFrameGapMs(g.FrameGap);
     SetShowFrames(false, g.ShowRecvFrames);
     SetShowFrames(true, g.ShowSendFrames);
+    ShowTextSettings();
 }
 
 void TfrmMain::SyncChannelUI(TChannel &c, bool toPanel)

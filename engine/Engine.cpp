@@ -57,6 +57,15 @@ void TEngine::ConnectSession()
         LinkChangedForList();
     };
     FSession.OnStopped = [this](const std::string &message) { LinkLost(message); };
+    FSession.OnServerClosed = [this](int relay) {
+        // Every channel still closes; the user learns whose peer left.
+        const bool main = relay < 0 || static_cast<std::size_t>(relay) >= FSettings.Relays.size();
+        const TChannel &channel =
+            main ? FSettings.Main : FSettings.Relays[static_cast<std::size_t>(relay)].Channel;
+        Status((main ? std::string("Main channel") : "Relay " + std::to_string(relay + 1)) + " (" +
+               ChannelDescription(channel) +
+               "): the server closed the connection, every channel stopped.");
+    };
     FSession.OnWarning = [this](const std::string &message) { Status(message); };
     FSession.OnMainDrained = [this] {
         if (FListState == TListState::WaitingDrain)
@@ -237,14 +246,19 @@ ByteString TEngine::FrameOf(const std::string &data, TDataMode dataMode) const
 {
     const TGeneralSettings &g = FSettings.General;
     const auto mode = static_cast<TDataMode>(g.DataMode);
+    std::string missing;
     const auto parse = [&](const std::string &text, TDataMode m) {
-        return ParseTyped(text, m, g.EscChar(), g.Encoding);
+        return ParseTyped(text, m, g.EscChar(), g.Encoding, &missing);
     };
     // The check covers the typed data alone, never lead or tail.
     ByteString frame = parse(data, dataMode);
     AppendCheck(frame, static_cast<TCheckKind>(g.Check));
     if (g.LeaderTailEnable)
         frame = parse(g.LeaderText, mode) + frame + parse(g.TailText, mode);
+    // Said, not silently dropped: the user may have meant those characters.
+    if (!missing.empty() && OnStatusMessage)
+        OnStatusMessage(std::string(EncodingName(g.Encoding)) + " has no " + missing +
+                        ": left out of the frame.");
     return frame;
 }
 

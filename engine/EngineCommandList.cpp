@@ -50,8 +50,11 @@ std::optional<std::string> TEngine::StartList(const std::string &path)
 
 void TEngine::CancelList()
 {
-    // The main pane keeps the last progress text.
+    const bool running = ListRunning();
     EndList();
+    // The last wait is over: the pane must not go on showing it.
+    if (running)
+        ListProgress("Command list cancelled.");
 }
 
 void TEngine::RunListSteps()

@@ -75,6 +75,10 @@ void THistoryFindBar::Close()
 {
     FBar->hide();
     FSearch.Stop();
+    // The match the bar selected goes with the bar; a selection of the user's stays.
+    if (FView.AnchorPos() == FShownMatch.first && FView.CursorPos() == FShownMatch.second)
+        FView.SetSelection(FShownMatch.second, FShownMatch.second);
+    FShownMatch = {};
     emit shownChanged(false);
     UpdateCount();
 }
@@ -173,7 +177,8 @@ void THistoryFindBar::GoToMatch(std::uint64_t byte)
 {
     if (byte == UINT64_MAX)
         return;
-    FView.SetSelection(PosOfByte(byte), MatchEnd(byte));
+    FShownMatch = {PosOfByte(byte), MatchEnd(byte)};
+    FView.SetSelection(FShownMatch.first, FShownMatch.second);
     FView.EnsureCursorVisible();
     // Keep the match's first byte in view too when it spans rows.
     const std::size_t startRow = FView.EnsureLaidOut(PosOfByte(byte)).RowOf(PosOfByte(byte));

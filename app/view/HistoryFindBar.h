@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <utility>
 
 class QCheckBox;
 class QLabel;
@@ -61,6 +62,8 @@ private:
     THistoryView &FView;
     THistorySearch FSearch;
     bool FArmed = false; // a step is queued on the event loop
+    // The selection the bar made for the match it went to.
+    std::pair<TTextPos, TTextPos> FShownMatch{1, 0};
     QWidget *FBar = nullptr;
     QLineEdit *FEdit = nullptr;
     QCheckBox *FHex = nullptr;

@@ -81,7 +81,8 @@ void THistoryPainter::Paint(QPainter &painter, const THistoryView &view, const Q
     const QPen normalText(colours.color(QPalette::Text));
     const QColor prefixColour = colours.color(QPalette::PlaceholderText);
     QColor matchColour = colours.color(QPalette::Highlight);
-    matchColour.setAlpha(80);
+    // Light marks vanish on a dark base: there they are drawn stronger.
+    matchColour.setAlpha(colours.color(QPalette::Base).lightness() < 128 ? 150 : 80);
     const TTextPos selStart = view.SelectionStart();
     const TTextPos selEnd = view.SelectionEnd();
     const std::size_t shown = static_cast<std::size_t>(area.height() / FLineHeight) + 1;

@@ -250,6 +250,7 @@ QMenu *THistoryView::CreateContextMenu()
     saveAction->setEnabled(!empty);
     QAction *findAction = menu->addAction(tr("&Find..."), this, &THistoryView::ShowFindBar);
     findAction->setShortcut(QKeySequence::Find);
+    findAction->setShortcut(QKeySequence::Find);
     menu->addSeparator();
     QAction *framesAction = menu->addAction(tr("Show &frames"));
     framesAction->setObjectName(QStringLiteral("pmiShowFrames"));
@@ -306,9 +307,11 @@ void THistoryView::PlaceFindBar()
     const int height = FFindBar->ShownHeight();
     setViewportMargins(0, 0, 0, height);
     if (height > 0) {
+        // Beside the vertical scroll bar, not under it: its Close button stays whole.
         const QRect inside = contentsRect();
-        FFindBar->Bar()->setGeometry(inside.left(), inside.bottom() + 1 - height, inside.width(),
-                                     height);
+        const int bar = verticalScrollBar()->isVisible() ? verticalScrollBar()->width() : 0;
+        FFindBar->Bar()->setGeometry(inside.left(), inside.bottom() + 1 - height,
+                                     inside.width() - bar, height);
     }
 }
 

@@ -169,9 +169,10 @@ TEST_F(CommandListTest, ReplyWithoutTimeOutWaitsForItsReplyWithoutLimit)
     }
 
     runList("R:S:never\nS:S:go\n");
-    EXPECT_EQ(progress(), "Wait data, Timeout=0ms.");
+    EXPECT_EQ(progress(), "Wait data, until the reply comes.");
     clickList();
     EXPECT_EQ(listCaption(), "Exec Cmd List");
+    EXPECT_EQ(progress(), "Command list cancelled.") << "the pane does not go on showing the wait";
     EXPECT_TRUE(sendEnabled());
     EXPECT_TRUE(device.Send("never"));
     EXPECT_EQ(device.Read(2, 300), "") << "a cancelled wait never resumes";
