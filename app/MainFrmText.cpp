@@ -83,6 +83,13 @@ void TfrmMain::ConnectTextHandlers()
         auto *key = new QShortcut(QKeySequence(Qt::Key_F1 + i), this);
         key->setObjectName(QStringLiteral("keyQuickSend%1").arg(i + 1));
         connect(key, &QShortcut::activated, this, [this, i] { pnlQuickSend->Press(i); });
+        // Only keys of defined buttons are taken from the widgets.
+        const auto enable = [this, key, i] {
+            key->setEnabled(static_cast<std::size_t>(i) < pnlQuickSend->Buttons().size());
+        };
+        enable();
+        connect(pnlQuickSend, &TQuickSendBar::changed, key, enable);
+        connect(pnlQuickSend, &TQuickSendBar::buttonsShown, key, enable);
     }
 }
 

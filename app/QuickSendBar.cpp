@@ -60,6 +60,7 @@ void TQuickSendBar::Rebuild()
     }
     FRow->addStretch(1);
     setVisible(!FButtons.empty());
+    emit buttonsShown();
 }
 
 QMenu *TQuickSendBar::CreateMenu(int index, QWidget *parent)

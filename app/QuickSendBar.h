@@ -39,8 +39,10 @@ public:
 
 signals:
     void pressed(int index);
-    // The buttons changed; Buttons() holds them.
+    // The user changed the buttons; Buttons() holds them.
     void changed();
+    // New buttons are shown, changed by the user or not.
+    void buttonsShown();
 
 private:
     void Rebuild();

@@ -75,10 +75,6 @@ void THistoryFindBar::Close()
 {
     FBar->hide();
     FSearch.Stop();
-    // The match the bar selected goes with the bar; a selection of the user's stays.
-    if (FView.AnchorPos() == FShownMatch.first && FView.CursorPos() == FShownMatch.second)
-        FView.SetSelection(FShownMatch.second, FShownMatch.second);
-    FShownMatch = {};
     emit shownChanged(false);
     UpdateCount();
 }
@@ -90,6 +86,12 @@ int THistoryFindBar::ShownHeight() const
 
 bool THistoryFindBar::eventFilter(QObject *watched, QEvent *event)
 {
+    // F3 in the find box steps through matches, before any window shortcut.
+    if (watched == FEdit && event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F3) {
+        event->accept();
+        return true;
+    }
     if (watched == FEdit && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Escape) {
@@ -177,8 +179,7 @@ void THistoryFindBar::GoToMatch(std::uint64_t byte)
 {
     if (byte == UINT64_MAX)
         return;
-    FShownMatch = {PosOfByte(byte), MatchEnd(byte)};
-    FView.SetSelection(FShownMatch.first, FShownMatch.second);
+    FView.SetSelection(PosOfByte(byte), MatchEnd(byte));
     FView.EnsureCursorVisible();
     // Keep the match's first byte in view too when it spans rows.
     const std::size_t startRow = FView.EnsureLaidOut(PosOfByte(byte)).RowOf(PosOfByte(byte));

@@ -7,7 +7,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <utility>
 
 class QCheckBox;
 class QLabel;
@@ -62,8 +61,6 @@ private:
     THistoryView &FView;
     THistorySearch FSearch;
     bool FArmed = false; // a step is queued on the event loop
-    // The selection the bar made for the match it went to.
-    std::pair<TTextPos, TTextPos> FShownMatch{1, 0};
     QWidget *FBar = nullptr;
     QLineEdit *FEdit = nullptr;
     QCheckBox *FHex = nullptr;

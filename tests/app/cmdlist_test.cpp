@@ -227,7 +227,7 @@ TEST_F(CommandListTest, CancelDuringADelayStopsTheList)
     runList("S:S:a\nT200\nS:S:b\n");
     EXPECT_EQ(device.Read(1), "a");
     clickList();
-    EXPECT_EQ(progress(), "Wait 200ms.");
+    EXPECT_EQ(progress(), "Command list cancelled.");
     EXPECT_TRUE(sendEnabled());
     EXPECT_EQ(device.Read(1, 500), "");
     EXPECT_EQ(sendPane(), "Send: 1B, 1P.");

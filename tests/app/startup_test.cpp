@@ -50,7 +50,9 @@ const char *const FirstRunFile = "[Main]\r\n"
                                  "ShowRecvFrames=0\r\n"
                                  "ShowSendFrames=0\r\n"
                                  "FrameGap=5\r\n"
-                                 "RelayQueueLimit=64M\r\n";
+                                 "RelayQueueLimit=64M\r\nEncoding=Latin-1\r\n"
+                                 "QuickSendCount=0\r\nWindowLeft=0\r\nWindowTop=0\r\n"
+                                 "WindowWidth=737\r\nWindowHeight=618\r\n";
 
 } // namespace
 

@@ -53,7 +53,7 @@ TEST_F(SettingsTest, AFirstRunWritesEveryKeyInTheFilesOrder)
                   "BufSize=64k\r\nEscChar=0\r\nCheck=0\r\nAutoSendPeriod=1000\r\n"
                   "SendText=Marlowen\r\nLeaderText=\r\nTailText=\r\nLeaderTailEnable=0\r\n"
                   "ShowRecvFrames=0\r\nShowSendFrames=0\r\nFrameGap=5\r\n"
-                  "RelayQueueLimit=64M\r\n"
+                  "RelayQueueLimit=64M\r\nEncoding=Latin-1\r\nQuickSendCount=0\r\n"
                   "[Trans0]\r\nEnable=0\r\n" +
                   channel);
 }
