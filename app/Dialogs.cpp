@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <cstdio>
 #include <exception>
@@ -150,6 +151,11 @@ void ShowMessage(QWidget *parent, const QString &caption, const QString &text, T
         return;
     }
     QMessageBox box(toQt(icon), caption, text, QMessageBox::Ok, parent);
+    // A short text leaves the box narrower than its title, which the window
+    // manager then cuts.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(box.fontMetrics().horizontalAdvance(caption) + 160, 0),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
 }
 

@@ -72,6 +72,7 @@ void TfrmMain::ConnectHandlers()
     ConnectRefreshHandlers();
     ConnectViewHandlers();
     ConnectCaptureHandlers();
+    ConnectTextHandlers();
 }
 
 void TfrmMain::FormCreate()
@@ -150,6 +151,7 @@ void TfrmMain::FormDestroy()
             panelError = std::current_exception();
         }
     }
+    KeepWindowPlace();
     // Every transport closes before the file is written.
     FEngine.Stop();
     SaveSettings(FIni, FEngine.Settings(), !panelError);
@@ -173,8 +175,10 @@ void TfrmMain::FillSerialLists()
 void TfrmMain::rbCommMethodClick()
 {
     const bool serial = rbSerial->isChecked();
-    pnlCOMSetting->setVisible(serial);
-    pnlNetSetting->setVisible(!serial);
+    // The panel that goes is hidden first: for a moment with both shown the
+    // window would grow for both, and keep that height.
+    (serial ? pnlNetSetting : pnlCOMSetting)->hide();
+    (serial ? pnlCOMSetting : pnlNetSetting)->show();
     if (!serial) {
         edtLocalPort->setEnabled(!rbTCPClient->isChecked());
         edtIPAddr->setEnabled(!rbTCPServer->isChecked());

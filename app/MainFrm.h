@@ -30,6 +30,7 @@ class TAnswerRulesBar;
 class TfrmPinHelp;
 class THistoryView;
 class TSerialLinesPane;
+class TQuickSendBar;
 class TStatusLamp;
 class TNetworkOptionsPane;
 
@@ -248,6 +249,23 @@ private:
     QString FOpenDialogFilter;
     TIniFile FIni;
     bool FDestroyed = false;
+
+    // Text and keyboard (MainFrmText.cpp): the encoding, the quick-send
+    // buttons, the shortcuts, the Hex-mode hint and the window's place.
+public:
+    QComboBox *cboEncoding = nullptr;
+    TQuickSendBar *pnlQuickSend = nullptr;
+    void SendQuick(int index);
+
+private:
+    void BuildTextParts();
+    void ConnectTextHandlers();
+    void ShowTextSettings();
+    void KeepWindowPlace();
+    void cboEncodingChange();
+    void ShowHexHint();
+    void KeepHeightOnMethodSwitch(int before);
+    int FHeightBeforeGrow = 0;
 };
 
 } // namespace kestrune

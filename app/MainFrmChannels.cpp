@@ -5,6 +5,7 @@
 #include "app/MainFrm.h"
 #include "app/PinHelpFrm.h"
 #include "app/StatusLamp.h"
+#include "app/WidgetKit.h"
 #include "app/view/HistoryView.h"
 #include "serial/Comm.h"
 
@@ -69,7 +70,7 @@ void TfrmMain::ConnectEngine()
     };
 
     // The pane for lines that need no box sits after the other panes.
-    stpMessage = new QLabel(this);
+    stpMessage = new TStatusPane(0);
     stpMessage->setObjectName(QStringLiteral("stpMessage"));
     statusBar()->addWidget(stpMessage);
     stpMessage->hide();

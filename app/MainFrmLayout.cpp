@@ -52,6 +52,7 @@ void TfrmMain::BuildWidgets()
     // Only now do the widgets carry the window's font, which their size hints
     // depend on.
     pnlCommand->setMinimumHeight(std::max(121, pnlCommand->sizeHint().height()));
+    BuildTextParts();
 }
 
 QWidget *TfrmMain::BuildSettingsColumn()
@@ -290,8 +291,9 @@ void TfrmMain::BuildStatusBar()
     auto *bar = statusBar();
     bar->setObjectName(QStringLiteral("stbMain"));
     bar->setSizeGripEnabled(true);
-    // The bar sets the window's least width, so no pane has to cut its text.
-    bar->setSizePolicy(QSizePolicy::Preferred, bar->sizePolicy().verticalPolicy());
+    // The window keeps the width the user gave it: panes cut their texts
+    // (whole in the tool tip) rather than widen it.
+    bar->setSizePolicy(QSizePolicy::Ignored, bar->sizePolicy().verticalPolicy());
     stpMain = paneLabel("stpMain", 0);
     stpStatus = paneLabel("stpStatus", 100);
     stpRecv = paneLabel("stpRecv", 110);

@@ -40,7 +40,9 @@ void TfrmMain::edtBufSizeExit()
 {
     if (!FEngine.SetBufSizeText(edtBufSize->text().toUtf8().toStdString())) {
         // The typed text stays, so the user can correct it.
-        dialogs::ShowError(this, QStringLiteral("Input invalid."));
+        dialogs::ShowError(this, QStringLiteral("Input invalid: Maximum History \"%1\" is not a "
+                                                "size (a number, k or M after it: 64k, 2M).")
+                                     .arg(edtBufSize->text()));
         edtBufSize->setFocus(Qt::OtherFocusReason);
     }
 }

@@ -56,6 +56,7 @@ void TfrmMain::ShowGeneralSettings()
     SetShowFrames(false, g.ShowRecvFrames);
     SetShowFrames(true, g.ShowSendFrames);
     ShowAnswerSettings();
+    ShowTextSettings();
 }
 
 void TfrmMain::SyncChannelUI(TChannel &c, bool toPanel)

@@ -1,5 +1,6 @@
 #include "app/SerialLinesPane.h"
 
+#include "app/Shortcuts.h"
 #include "app/StatusLamp.h"
 #include "serial/ModemLines.h"
 
@@ -67,7 +68,8 @@ TSerialLinesPane::TSerialLinesPane(std::function<TLineControl *()> source, QWidg
         return button;
     };
     btnDtr = toggle("btnDtr", "DTR");
-    btnDtr->setToolTip(QStringLiteral("Data terminal ready: click to raise or lower"));
+    btnDtr->setToolTip(
+        WithKey(QStringLiteral("Data terminal ready: click to raise or lower"), DtrKey));
     btnRts = toggle("btnRts", "RTS");
     connect(btnDtr, &QToolButton::clicked, this, [this](bool on) {
         if (TLineControl *line = FSource())
@@ -86,6 +88,8 @@ TSerialLinesPane::TSerialLinesPane(std::function<TLineControl *()> source, QWidg
 
     pmiSendBreak = new QAction(QStringLiteral("Send Break (%1 ms)").arg(BreakMs), this);
     pmiSendBreak->setObjectName(QStringLiteral("pmiSendBreak"));
+    // Active while the pane shows, that is while a serial main channel is open.
+    pmiSendBreak->setShortcut(BreakKey);
     connect(pmiSendBreak, &QAction::triggered, this, [this] {
         if (TLineControl *line = FSource())
             line->SendBreak(BreakMs);
@@ -95,6 +99,12 @@ TSerialLinesPane::TSerialLinesPane(std::function<TLineControl *()> source, QWidg
     // The description pane gives way first; lamps and counts stay readable.
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     hide();
+}
+
+QColor LineOffColorFor(const QPalette &palette)
+{
+    const QColor window = palette.color(QPalette::Window);
+    return window.lightness() < 128 ? window.darker(160) : LineOffColor;
 }
 
 void TSerialLinesPane::Refresh()
@@ -108,9 +118,10 @@ void TSerialLinesPane::Refresh()
     btnRts->setChecked(line->Rts());
     btnDtr->setEnabled(present);
     btnRts->setEnabled(present && !line->RtsByFlowControl());
-    btnRts->setToolTip(line->RtsByFlowControl()
-                           ? QStringLiteral("Request to send: driven by RTS/CTS flow control")
-                           : QStringLiteral("Request to send: click to raise or lower"));
+    btnRts->setToolTip(
+        line->RtsByFlowControl()
+            ? QStringLiteral("Request to send: driven by RTS/CTS flow control")
+            : WithKey(QStringLiteral("Request to send: click to raise or lower"), RtsKey));
     ShowLines(line->ModemLines());
     ShowErrors(line->LineErrors());
 }
@@ -120,7 +131,9 @@ void TSerialLinesPane::ShowLines(std::int32_t lines)
     for (std::size_t i = 0; i < LampInfo.size(); ++i) {
         const bool known = lines >= 0;
         const bool on = known && (std::uint32_t(lines) & LampInfo[i].Bit) != 0;
-        Lamps[i]->SetColor(!known ? LineUnknownColor : on ? LineOnColor : LineOffColor);
+        Lamps[i]->SetColor(!known ? LineUnknownColor
+                           : on   ? LineOnColor
+                                  : LineOffColorFor(palette()));
         Lamps[i]->setToolTip(QStringLiteral("%1 (%2): %3")
                                  .arg(QString::fromLatin1(LampInfo[i].Meaning),
                                       QString::fromLatin1(LampInfo[i].Caption),

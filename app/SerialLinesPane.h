@@ -51,6 +51,9 @@ private:
 inline const QColor LineOnColor{0, 255, 0};
 inline const QColor LineOffColor{96, 96, 96};
 inline const QColor LineUnknownColor{224, 224, 224};
+// The off colour on a palette: on a dark one the grey above would look lit,
+// so an off lamp is a shade darker than the window there.
+[[nodiscard]] QColor LineOffColorFor(const QPalette &palette);
 
 // "F:1 P:0 O:2 B:0": framing, parity, overrun and break errors.
 [[nodiscard]] QString LineErrorsCaption(const TLineErrorCounts &counts);

@@ -2,8 +2,11 @@
 
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QHelpEvent>
+#include <QPainter>
 #include <QStyle>
 #include <QStyleOptionComboBox>
+#include <QToolTip>
 #include <algorithm>
 
 namespace kestrune {
@@ -25,9 +28,36 @@ QSize TStatusPane::sizeHint() const
 QSize TStatusPane::minimumSizeHint() const
 {
     QSize size = sizeHint();
-    if (FDesignWidth == 0)
-        size.setWidth(std::min(size.width(), 48 * fontMetrics().averageCharWidth()));
+    const int frame = 2 * frameWidth() + 2 * margin();
+    size.setWidth(FDesignWidth > 0 ? FDesignWidth : 4 * fontMetrics().averageCharWidth() + frame);
     return size;
+}
+
+QString TStatusPane::ShownText() const
+{
+    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width() - 2 * margin());
+}
+
+void TStatusPane::paintEvent(QPaintEvent *event)
+{
+    const QString shown = ShownText();
+    if (shown == text()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    painter.drawText(contentsRect().adjusted(margin(), margin(), -margin(), -margin()),
+                     static_cast<int>(alignment()), shown);
+}
+
+bool TStatusPane::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip && toolTip().isEmpty() && ShownText() != text()) {
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), text(), this);
+        return true;
+    }
+    return QLabel::event(event);
 }
 
 QLabel *paneLabel(const char *name, int width)

@@ -20,16 +20,22 @@ template <typename W> W *named(W *widget, const char *name)
 // The platform's fixed font at `points`.
 [[nodiscard]] QFont fixedFont(int points);
 
-// A status pane at least as wide as designed and never narrower than its text,
-// which changes as the program runs. A pane without a designed width fills the
-// rest of the bar; it gives way only beyond a text of some 48 characters, so a
-// long host name cannot push the window off the screen.
+// A status pane as wide as designed, or as its text where the bar has room.
+// Its text never widens the window: where the pane is narrower, the text is
+// cut with an ellipsis and the whole text is its tool tip (unless the pane
+// has a hint of its own).
 class TStatusPane : public QLabel
 {
 public:
     explicit TStatusPane(int designWidth) : FDesignWidth(designWidth) {}
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // The text as painted: cut to the pane's width.
+    [[nodiscard]] QString ShownText() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     int FDesignWidth;

@@ -8,6 +8,10 @@
 //
 // A last run repeats the first size with "Capture to file..." on, so the
 // table gives the display rate with the capture against the rate without it.
+// Then the same flood of ASCII text in Character mode with a 16M history, shown
+// as Latin-1 and as UTF-8 in turn: the ratio of their rates is what decoding
+// costs on text that needs none (each run also times a change to Mixed with
+// its repaint).
 //
 // KESTRUNE_FLOOD_MB sets the flood size (default 128), KESTRUNE_FLOOD_SIZES the
 // history sizes (default "64k,16M,256M,1024M").
@@ -68,7 +72,7 @@ int FreePort()
 }
 
 // Connects to the window (retrying while it comes up) and writes `total` bytes.
-void Push(int port, std::uint64_t total, std::atomic<bool> &stop)
+void Push(int port, std::uint64_t total, bool ascii, std::atomic<bool> &stop)
 {
     int fd = -1;
     const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -88,7 +92,8 @@ void Push(int port, std::uint64_t total, std::atomic<bool> &stop)
         return;
     std::vector<char> block(65536);
     for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<char>(i * 31 + i / 251);
+        block[i] = ascii ? (i % 64 == 63 ? '\n' : static_cast<char>(' ' + (i * 7) % 95))
+                         : static_cast<char>(i * 31 + i / 251);
     std::uint64_t sent = 0;
     while (!stop && sent < total) {
         const ssize_t n = ::send(fd, block.data(),
@@ -109,6 +114,7 @@ struct TResult
     double GrowthMB = 0;  // resident memory growth
     double HistoryMB = 0; // bytes kept at the end
     bool Whole = false;
+    double ToMixedMs = 0;
 };
 
 double TimeRepaint(THistoryView *view, const std::function<void()> &change)
@@ -119,7 +125,10 @@ double TimeRepaint(THistoryView *view, const std::function<void()> &change)
     return Seconds(begin) * 1000;
 }
 
-TResult Flood(const std::string &size, std::uint64_t total, bool timeChanges, bool capture = false)
+// `capture`: with "Capture to file..." on. `text`: an ASCII flood shown in
+// Character mode in that encoding; else a Hex flood.
+TResult Flood(const std::string &size, std::uint64_t total, bool timeChanges, bool capture = false,
+              const char *text = nullptr)
 {
     TResult result{capture ? size + "+cap" : size};
     QTemporaryDir dir;
@@ -129,7 +138,8 @@ TResult Flood(const std::string &size, std::uint64_t total, bool timeChanges, bo
     const int port = FreePort();
     std::ofstream(paths::SettingsFilePath(), std::ios::binary)
         << "[Main]\r\nMethod=TCPServer\r\nLocalPort=" << port
-        << "\r\n[Other]\r\nDataMode=0\r\nBufSize=" << size << "\r\nCaptureToFile=" << capture
+        << "\r\n[Other]\r\nDataMode=" << (text ? 1 : 0) << "\r\nBufSize=" << size
+        << "\r\nEncoding=" << (text ? text : "Latin-1") << "\r\nCaptureToFile=" << capture
         << "\r\nCaptureFile=" << dir.filePath("flood.pcapng").toStdString() << "\r\n";
     {
         TfrmMain window;
@@ -145,7 +155,7 @@ TResult Flood(const std::string &size, std::uint64_t total, bool timeChanges, bo
         const QString done = QStringLiteral("Recv: %1B.").arg(total);
         std::atomic<bool> stop{false};
         const auto begin = Clock::now();
-        std::thread pusher(Push, port, total, std::ref(stop));
+        std::thread pusher(Push, port, total, text != nullptr, std::ref(stop));
         const auto deadline = begin + std::chrono::seconds(600);
         while (pane->text() != done && Clock::now() < deadline)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -155,6 +165,10 @@ TResult Flood(const std::string &size, std::uint64_t total, bool timeChanges, bo
         result.Rate = static_cast<double>(total) / 1e6 / seconds;
         result.GrowthMB = ResidentMB() - residentBefore;
         result.HistoryMB = static_cast<double>(view->Layout().Bytes().Size()) / 1e6;
+        if (text) {
+            auto *modes = window.findChild<QComboBox *>(QStringLiteral("cboDataMode"));
+            result.ToMixedMs = TimeRepaint(view, [&] { modes->setCurrentIndex(2); });
+        }
         if (timeChanges) {
             auto *modes = window.findChild<QComboBox *>(QStringLiteral("cboDataMode"));
             auto *brackets = window.findChild<QComboBox *>(QStringLiteral("cboEscChar"));
@@ -223,5 +237,14 @@ int main(int argc, char **argv)
     for (const TResult &r : results)
         std::printf("%-8s %10.1f %12.2f %14.1f %16.1f %8s\n", r.Size.c_str(), r.Rate,
                     r.Rate / results.front().Rate, r.GrowthMB, r.HistoryMB, r.Whole ? "yes" : "NO");
+
+    const TResult latin1 = Flood("16M", total, false, false, "Latin-1");
+    const TResult utf8 = Flood("16M", total, false, false, "UTF-8");
+    std::printf("\nASCII text flood of %llu MiB in Character mode, 16M history\n",
+                static_cast<unsigned long long>(total >> 20));
+    std::printf("%-8s %10s %16s %8s\n", "encoding", "MB/s", "to Mixed ms", "whole");
+    for (const auto &[name, r] : {std::pair{"Latin-1", latin1}, std::pair{"UTF-8", utf8}})
+        std::printf("%-8s %10.1f %16.1f %8s\n", name, r.Rate, r.ToMixedMs, r.Whole ? "yes" : "NO");
+    std::printf("UTF-8 / Latin-1 rate: %.2f\n", utf8.Rate / latin1.Rate);
     return 0;
 }

@@ -3,8 +3,8 @@
 
 #include "capture/CaptureFile.h"
 #include "codec/Checks.h"
-#include "codec/Parse.h"
 #include "debugchannel/DbugIntf.h"
+#include "encoding/TypedText.h"
 #include "engine/ChannelTransports.h"
 #include "engine/Timer.h"
 #include "exchange/CommLog.h"
@@ -62,6 +62,15 @@ void TEngine::ConnectSession()
         LinkChangedForList();
     };
     FSession.OnStopped = [this](const std::string &message) { LinkLost(message); };
+    FSession.OnServerClosed = [this](int relay) {
+        // Every channel still closes; the user learns whose peer left.
+        const bool main = relay < 0 || static_cast<std::size_t>(relay) >= FSettings.Relays.size();
+        const TChannel &channel =
+            main ? FSettings.Main : FSettings.Relays[static_cast<std::size_t>(relay)].Channel;
+        Status((main ? std::string("Main channel") : "Relay " + std::to_string(relay + 1)) + " (" +
+               ChannelDescription(channel) +
+               "): the server closed the connection, every channel stopped.");
+    };
     FSession.OnWarning = [this](const std::string &message) { Status(message); };
     FSession.OnWritten = [this](int channel, std::string_view bytes) {
         if (FCapture)
@@ -241,19 +250,47 @@ bool TEngine::CanSendTyped() const
 ByteString TEngine::TypedFrame() const
 {
     const TGeneralSettings &g = FSettings.General;
-    return SendFrame(ParseData(g.SendText, static_cast<TDataMode>(g.DataMode), g.EscChar()));
+    return FrameOf(g.SendText, static_cast<TDataMode>(g.DataMode));
+}
+
+ByteString TEngine::FrameOf(const std::string &data, TDataMode dataMode) const
+{
+    const TGeneralSettings &g = FSettings.General;
+    std::string missing;
+    ByteString frame = ParseTyped(data, dataMode, g.EscChar(), g.Encoding, &missing);
+    return FramedWith(std::move(frame), missing);
 }
 
 ByteString TEngine::SendFrame(ByteString data) const
 {
+    std::string missing;
+    return FramedWith(std::move(data), missing);
+}
+
+ByteString TEngine::FramedWith(ByteString data, std::string &missing) const
+{
     const TGeneralSettings &g = FSettings.General;
     const auto mode = static_cast<TDataMode>(g.DataMode);
-    const auto parse = [&](const std::string &text) { return ParseData(text, mode, g.EscChar()); };
+    const auto parse = [&](const std::string &text) {
+        return ParseTyped(text, mode, g.EscChar(), g.Encoding, &missing);
+    };
     // The check covers the data alone, never lead or tail.
     AppendCheck(data, static_cast<TCheckKind>(g.Check));
     if (g.LeaderTailEnable)
         data = parse(g.LeaderText) + data + parse(g.TailText);
+    // Said, not silently dropped: the user may have meant those characters.
+    if (!missing.empty() && OnStatusMessage)
+        OnStatusMessage(std::string(EncodingName(g.Encoding)) + " has no " + missing +
+                        ": left out of the frame.");
     return data;
+}
+
+bool TEngine::SendQuick(std::size_t index)
+{
+    const std::vector<TQuickSend> &buttons = FSettings.General.QuickSends;
+    if (index >= buttons.size() || !CanSendTyped())
+        return false;
+    return Transmit(FrameOf(buttons[index].Data, static_cast<TDataMode>(buttons[index].DataMode)));
 }
 
 bool TEngine::SendTyped()

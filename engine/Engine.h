@@ -2,6 +2,7 @@
 
 #include "capture/PcapngBlocks.h"
 #include "codec/ByteString.h"
+#include "codec/DataMode.h"
 #include "engine/Settings.h"
 #include "exchange/AnswerRules.h"
 #include "exchange/BoundedHistory.h"
@@ -114,6 +115,11 @@ public:
     [[nodiscard]] ByteString SendFrame(ByteString data) const;
     // Sends the typed frame when it may go out; true when it went out.
     bool SendTyped();
+    // Data typed in a mode, framed as the Send button frames it: in the
+    // chosen encoding, with check, lead and tail as set.
+    [[nodiscard]] ByteString FrameOf(const std::string &data, TDataMode dataMode) const;
+    // Sends the frame of quick-send button `index` as the Send button would.
+    bool SendQuick(std::size_t index);
     // The one way out for every frame: true when the main channel took it. A
     // refused frame is not logged, kept or counted; the status message says why.
     bool Transmit(const ByteString &frame);
@@ -241,6 +247,9 @@ private:
     void CloseAll();
     void LinkLost(const std::string &message);
     void Received(bool fromRelay, std::string_view block);
+    // Data with its check, then lead and tail, as the Send button frames it;
+    // characters the encoding lacks are added to `missing` and said.
+    [[nodiscard]] ByteString FramedWith(ByteString data, std::string &missing) const;
     void NoteRecvFrames(std::size_t length);
     // The silence that ends a frame on `channel`.
     [[nodiscard]] std::int64_t FrameGapNs(const TChannel &channel) const;

@@ -50,8 +50,11 @@ std::optional<std::string> TEngine::StartList(const std::string &path)
 
 void TEngine::CancelList()
 {
-    // The main pane keeps the last progress text.
+    const bool running = ListRunning();
     EndList();
+    // The last wait is over: the pane must not go on showing it.
+    if (running)
+        ListProgress("Command list cancelled.");
 }
 
 void TEngine::RunListSteps()
@@ -100,11 +103,13 @@ void TEngine::RunListLines()
         case TCmdLineKind::lkSend:
             // A frame that did not go out ends the list: the lines after it
             // would go out with a gap in the sequence.
-            if (!Transmit(CommandBytes(*command, FSettings.General.EscChar())))
+            if (!Transmit(CommandBytes(*command, FSettings.General.EscChar(),
+                                       FSettings.General.Encoding)))
                 EndList();
             continue;
         case TCmdLineKind::lkReply:
-            FReplyMatcher.Begin(CommandBytes(*command, FSettings.General.EscChar()));
+            FReplyMatcher.Begin(
+                CommandBytes(*command, FSettings.General.EscChar(), FSettings.General.Encoding));
             FReplyLine = *command;
             FReplyLineNumber = FCmdFile.LineNumber();
             SetListState(TListState::WaitingReply);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encoding/TextEncoding.h"
 #include "engine/Channel.h"
 
 #include <cstdint>
@@ -15,6 +16,29 @@ struct TRelayEntry
 {
     TChannel Channel;
     bool Checked = true;
+};
+
+// A named button under the send area: its data in its own mode, sent as the
+// Send button sends (lead, tail and check as set).
+struct TQuickSend
+{
+    std::string Name;
+    std::uint8_t DataMode = 2; // index into DataModeTexts
+    std::string Data;
+
+    friend bool operator==(const TQuickSend &, const TQuickSend &) = default;
+};
+
+// F1 to F12 press them.
+inline constexpr std::size_t MaxQuickSends = 12;
+
+// Where the main window was and how large; Width 0: never stored.
+struct TWindowPlace
+{
+    std::int32_t X = 0;
+    std::int32_t Y = 0;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
 };
 
 // The settings of the section "Other" that are not about channels. Each holds
@@ -52,6 +76,11 @@ struct TGeneralSettings
     std::int32_t LogRotateSize = 0;
     bool CaptureToFile = false;
     std::string CaptureFile = "capture.pcapng";
+
+    // How Character and Mixed text is shown and typed.
+    TEncoding Encoding = TEncoding::Latin1;
+    std::vector<TQuickSend> QuickSends;
+    TWindowPlace Window;
 
     // The opening bracket of Mixed mode.
     [[nodiscard]] char EscChar() const;

@@ -3,6 +3,7 @@
 #include "codec/Parse.h"
 #include "common/CaseInsensitive.h"
 #include "common/IntText.h"
+#include "encoding/TypedText.h"
 
 namespace kestrune {
 
@@ -89,16 +90,16 @@ std::optional<TCommandLine> ParseCommandLine(std::string_view line)
     }
 }
 
-ByteString CommandBytes(const TCommandLine &command, char escChar)
+ByteString CommandBytes(const TCommandLine &command, char escChar, TEncoding encoding)
 {
     switch (command.DataKind) {
     case TCmdDataKind::dkMixed:
-        return ParseData(command.Data, dmMixed, escChar);
+        return ParseTyped(command.Data, dmMixed, escChar, encoding);
     case TCmdDataKind::dkHex:
         // The bracket plays no part in Hex text; "{" is what the list always passed.
         return ParseData(command.Data, dmHex, '{');
     case TCmdDataKind::dkString:
-        return command.Data;
+        return EncodeText(command.Data, encoding);
     }
     return {};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codec/ByteString.h"
+#include "encoding/TextEncoding.h"
 
 #include <cstdint>
 #include <optional>
@@ -44,7 +45,9 @@ struct TCommandLine
 [[nodiscard]] std::optional<TCommandLine> ParseCommandLine(std::string_view line);
 
 // The bytes a send or reply line stands for. `escChar` is the opening bracket
-// currently chosen in the main window; only Mixed data reads it.
-[[nodiscard]] ByteString CommandBytes(const TCommandLine &command, char escChar);
+// currently chosen in the main window; only Mixed data reads it. Text data is
+// in the chosen encoding (the file's text is UTF-8; Latin-1 sends it as it is).
+[[nodiscard]] ByteString CommandBytes(const TCommandLine &command, char escChar,
+                                      TEncoding encoding = TEncoding::Latin1);
 
 } // namespace kestrune

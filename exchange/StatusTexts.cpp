@@ -51,6 +51,9 @@ std::string DateTimeText(std::string_view date, std::string_view time, bool atMi
 
 std::string CmdListReplyText(std::int32_t timeout)
 {
+    // Below 1 ms no time-out is armed: the list waits for the reply itself.
+    if (timeout < 1)
+        return "Wait data, until the reply comes.";
     return "Wait data, Timeout=" + Num(timeout) + "ms.";
 }
 

@@ -13,9 +13,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 # dpkg-shlibdeps adds the libraries the program links (Qt 6, libudev, the C++
 # runtime) with their versions; Qt's platform plugins are loaded at run time, so
 # they are named here. The SVG engine draws the window icon, the Wayland plugin
-# runs the program without XWayland.
+# runs the program without XWayland. The Chinese hints and East Asian text need a
+# font that has them; Debian's default fonts do not.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wqy-microhei")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6svg6, qt6-wayland")
 
 # Installing or packaging builds only the program, not the tests.

@@ -14,6 +14,8 @@ group_run() {
   # Platform plugins (X11, Wayland) and the SVG icon engine for the window icon.
   echo qt6-qpa-plugins qt6-wayland libqt6svg6
   echo fonts-dejavu-core
+  # The Chinese hints and East Asian text (GB18030, Shift_JIS, EUC-KR).
+  echo fonts-wqy-microhei
 }
 
 group_test() {

@@ -215,7 +215,14 @@ void TSession::Wire(const TSlotPtr &slotPtr)
         if (!relay && OnMainStateChanged)
             OnMainStateChanged(FMainState);
     };
-    t.OnHangup = [this](const std::string &message) { Stop(message); };
+    t.OnHangup = [this, relay, weak](const std::string &message) {
+        // Only a TCP client hangs up without a reason: its server closed.
+        if (message.empty() && OnServerClosed) {
+            const auto s = weak.lock();
+            OnServerClosed(relay && s ? IndexOf(*s) : -1);
+        }
+        Stop(message);
+    };
     t.OnWarning = [this, weak](const std::string &message) {
         if (const auto s = weak.lock())
             Warn(*s, message);

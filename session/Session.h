@@ -105,6 +105,9 @@ public:
     // A link was lost for good: every channel must close. An empty message
     // needs no word.
     std::function<void(const std::string &message)> OnStopped;
+    // Before the stop it causes: the server of a TCP client went away, the
+    // main channel's (-1) or a relay's (its index).
+    std::function<void(int relay)> OnServerClosed;
     // A failure that keeps the links up, for the status bar.
     std::function<void(const std::string &message)> OnWarning;
     // The main channel has handed on everything queued for it.

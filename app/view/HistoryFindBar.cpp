@@ -1,7 +1,7 @@
 #include "app/view/HistoryFindBar.h"
 
 #include "app/view/HistoryView.h"
-#include "codec/Parse.h"
+#include "encoding/TypedText.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -86,6 +86,12 @@ int THistoryFindBar::ShownHeight() const
 
 bool THistoryFindBar::eventFilter(QObject *watched, QEvent *event)
 {
+    // F3 in the find box steps through matches, before any window shortcut.
+    if (watched == FEdit && event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F3) {
+        event->accept();
+        return true;
+    }
     if (watched == FEdit && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Escape) {
@@ -107,8 +113,9 @@ void THistoryFindBar::Find(const QString &query, bool hex)
 {
     const TTextCells &cells = FView.Layout().Cells();
     const QByteArray text = query.toUtf8();
-    ByteString pattern = ParseData(std::string_view(text.constData(), text.size()),
-                                   hex ? dmHex : cells.Mode(), cells.EscChar());
+    // The query is typed text: it becomes bytes as typed data does.
+    ByteString pattern = ParseTyped(std::string_view(text.constData(), text.size()),
+                                    hex ? dmHex : cells.Mode(), cells.EscChar(), cells.Encoding());
     FSearch.Stop();
     if (!pattern.empty())
         FSearch.Start(FView.Layout().Bytes(), std::move(pattern));

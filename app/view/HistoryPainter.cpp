@@ -1,6 +1,7 @@
 #include "app/view/HistoryPainter.h"
 
 #include "app/view/HistoryView.h"
+#include "encoding/TextEncoding.h"
 
 #include <QFontMetricsF>
 #include <QGlyphRun>
@@ -30,17 +31,30 @@ void THistoryPainter::SetFont(const QFont &font)
 
 void THistoryPainter::DrawText(QPainter &painter, QPointF origin, const std::string &text)
 {
-    // Characters map straight to glyphs at fixed columns: no shaping per
-    // paint, and the glyphs land exactly where selection and clicks expect them.
+    // ASCII maps straight to glyphs at fixed columns: no shaping per paint,
+    // and the glyphs land exactly where selection and clicks expect them.
     // Blanks draw nothing, so they are left out (a third of a Hex text).
+    // Decoded characters go through the painter, which finds a font that has
+    // them, each at its own column.
     FRunGlyphs.clear();
     FRunGlyphPositions.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == ' ')
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < text.size(); ++column) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            ++i;
+            if (c != ' ') {
+                FRunGlyphs.push_back(FGlyphOfChar[c]);
+                FRunGlyphPositions.emplace_back(static_cast<qreal>(column) * FCharWidth, 0);
+            }
             continue;
-        FRunGlyphs.push_back(FGlyphOfChar[static_cast<unsigned char>(c)]);
-        FRunGlyphPositions.emplace_back(static_cast<qreal>(i) * FCharWidth, 0);
+        }
+        const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        const QString glyph = QString::fromUtf8(
+            text.data() + i, static_cast<qsizetype>(std::min(length, text.size() - i)));
+        i += length;
+        painter.drawText(origin + QPointF(static_cast<qreal>(column) * FCharWidth, 0), glyph);
+        column += ColumnsOf(glyph.toUcs4().value(0)) - 1;
     }
     if (FRunGlyphs.empty())
         return;
@@ -69,7 +83,8 @@ void THistoryPainter::Paint(QPainter &painter, const THistoryView &view, const Q
     // A frame that failed its check stands out from the quiet prefixes.
     const QColor badColour = colours.color(QPalette::LinkVisited);
     QColor matchColour = colours.color(QPalette::Highlight);
-    matchColour.setAlpha(80);
+    // Light marks vanish on a dark base: there they are drawn stronger.
+    matchColour.setAlpha(colours.color(QPalette::Base).lightness() < 128 ? 150 : 80);
     const TTextPos selStart = view.SelectionStart();
     const TTextPos selEnd = view.SelectionEnd();
     const std::size_t shown = static_cast<std::size_t>(area.height() / FLineHeight) + 1;
@@ -130,7 +145,10 @@ void THistoryPainter::Paint(QPainter &painter, const THistoryView &view, const Q
             return true;
         painter.fillRect(QRectF(x, top, width * FCharWidth, FLineHeight), highlight);
         painter.setPen(highlightedText);
-        DrawText(painter, QPointF(x, baseline), FRowText.substr(from, to - from));
+        FRowText.clear();
+        cells.AppendText(layout.Bytes(), std::max(selStart, span.Start), std::min(selEnd, span.End),
+                         FRowText);
+        DrawText(painter, QPointF(x, baseline), FRowText);
         return true;
     });
 

@@ -59,12 +59,14 @@ void THistoryView::ShowHistory(const THistoryBytes &history, TDataMode mode, cha
     const bool hadSelection = HasSelection();
     const TTextCells &cells = FLayout.Cells();
     const std::size_t indent = frames ? FramePrefix(TFrameMark{}).size() : 0;
+    const TEncoding encoding = mode == dmHex ? TEncoding::Latin1 : FEncoding;
     if (FShowing && cells.Mode() == mode && cells.EscChar() == EscCharOrDefault(escChar) &&
-        FLayout.Framed() == (frames != nullptr) && FLayout.Indent() == indent) {
+        cells.Encoding() == encoding && FLayout.Framed() == (frames != nullptr) &&
+        FLayout.Indent() == indent) {
         FLayout.Follow(history, frames);
     } else {
         FLayout.SetFrames(frames, indent);
-        FLayout.Reset(history, mode, escChar, ColumnsForWidth());
+        FLayout.Reset(history, mode, escChar, ColumnsForWidth(), encoding);
         // Positions inside a byte's text mean nothing in another representation:
         // the selection keeps its bytes.
         const auto whole = [](TTextPos pos, bool up) {
@@ -144,7 +146,7 @@ QString THistoryView::SelectedText() const
     std::string text;
     bool lineOpen = false;
     Shown().Append(SelectionStart(), SelectionEnd(), text, lineOpen, FExport.WholeSelected());
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void THistoryView::SetSelection(TTextPos anchor, TTextPos cursor)
@@ -209,8 +211,9 @@ TTextPos THistoryView::PosAt(QPoint point) const
 TTextPos THistoryView::PosInRow(std::size_t row, std::size_t column) const
 {
     const TRowSpan span = FLayout.Row(row);
+    // Columns, not steps: a wide character is one step over two columns.
     TTextPos pos = span.Start;
-    for (std::size_t i = 0; i < column && pos < span.End; ++i)
+    while (pos < span.End && ColumnOf(span, pos) < column)
         pos = FLayout.Cells().Next(FLayout.Bytes(), pos);
     return std::min(pos, span.End);
 }
@@ -250,6 +253,7 @@ QMenu *THistoryView::CreateContextMenu()
     csvAction->setObjectName(QStringLiteral("pmiExportCsv"));
     csvAction->setEnabled(!empty);
     QAction *findAction = menu->addAction(tr("&Find..."), this, &THistoryView::ShowFindBar);
+    findAction->setShortcut(QKeySequence::Find);
     findAction->setShortcut(QKeySequence::Find);
     menu->addSeparator();
     QAction *framesAction = menu->addAction(tr("Show &frames"));
@@ -307,9 +311,11 @@ void THistoryView::PlaceFindBar()
     const int height = FFindBar->ShownHeight();
     setViewportMargins(0, 0, 0, height);
     if (height > 0) {
+        // Beside the vertical scroll bar, not under it: its Close button stays whole.
         const QRect inside = contentsRect();
-        FFindBar->Bar()->setGeometry(inside.left(), inside.bottom() + 1 - height, inside.width(),
-                                     height);
+        const int bar = verticalScrollBar()->isVisible() ? verticalScrollBar()->width() : 0;
+        FFindBar->Bar()->setGeometry(inside.left(), inside.bottom() + 1 - height,
+                                     inside.width() - bar, height);
     }
 }
 

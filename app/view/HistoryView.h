@@ -64,6 +64,9 @@ public:
     // time, and its origin when the origin column is on.
     void ShowHistory(const THistoryBytes &history, TDataMode mode, char escChar,
                      const TFrameMarks *frames = nullptr);
+    // Character and Mixed text in this encoding from the next ShowHistory on.
+    void SetEncoding(TEncoding encoding) { FEncoding = encoding; }
+    [[nodiscard]] TEncoding Encoding() const { return FEncoding; }
     // Frame lines name the channel each frame came from.
     void SetOriginColumn(bool shown) { FOriginColumn = shown; }
     // Frame lines mark the frames that failed their check (where they begin,
@@ -197,6 +200,7 @@ private:
     bool FOriginColumn = false;
     const std::deque<std::uint64_t> *FBadFrames = nullptr;
     const TOriginTags *FOriginTags = nullptr;
+    TEncoding FEncoding = TEncoding::Latin1;
     bool FShowFramesChoice = false;
     int FGapChoice = 0;
     TTextPos FAnchor = 0;

@@ -12,7 +12,7 @@ void TRowLayout::StartChain(TChain &chain, std::uint64_t at, std::uint64_t limit
     chain.Last.RowStart = PosOfByte(at);
     // Right after a CR an LF joins that break, as it would in a walk from further back.
     chain.Last.AfterCr = joinCr && FCells.Mode() == dmCharacter && at > FBytes.Begin() &&
-                         FCells.Char(FBytes.At(at - 1), 0) == '\r';
+                         FCells.Codec().Single(FBytes.At(at - 1)).Unit(0) == '\r';
     chain.First = TOrigin{0, chain.Last.RowStart, chain.Last};
     chain.ScannedTo = at;
     chain.Limit = limit;
@@ -41,7 +41,7 @@ void TRowLayout::Scan(TChain &chain, std::uint64_t to) const
 
 std::uint64_t TRowLayout::ChainEnd(const TChain &chain) const
 {
-    return std::min(chain.Limit, FBytes.End());
+    return std::min(chain.Limit, DataEnd());
 }
 
 TRowLayout::TOrigin TRowLayout::OriginForRow(const TChain &chain, std::uint64_t row) const
@@ -78,7 +78,7 @@ void TRowLayout::Walk(const TChain &chain, const TOrigin &origin, const TRowVisi
     });
     if (stopped)
         return;
-    if (end == FBytes.End()) {
+    if (end == DataEnd()) {
         if (state.RowStart <= TextEnd())
             visit(row, TRowSpan{state.RowStart, TextEnd(), false});
     } else if (state.RowStart < PosOfByte(end)) {
@@ -134,7 +134,7 @@ void TRowLayout::MoveFirstRow(TChain &chain, std::uint64_t newBegin) const
         // The LF of a CR LF whose CR is gone: the text opens with that break.
         chain.LeadingBreak = origin.State.AfterCr && origin.State.RowStart == begin &&
                              newBegin < ChainEnd(chain) &&
-                             FCells.Char(FBytes.At(newBegin), 0) == '\n';
+                             FCells.Codec().Single(FBytes.At(newBegin)).Unit(0) == '\n';
     }
     chain.FirstRow = origin.Row;
     if (chain.LeadingBreak) {

@@ -7,10 +7,10 @@ namespace kestrune {
 TRowLayout::TRowLayout() : FCells(dmHex, '{') {}
 
 void TRowLayout::Reset(const THistoryBytes &bytes, TDataMode mode, char escChar,
-                       std::size_t columns)
+                       std::size_t columns, TEncoding encoding)
 {
     FBytes.Follow(bytes);
-    FCells = TTextCells(mode, escChar);
+    FCells = TTextCells(mode, escChar, encoding);
     FColumns = std::max<std::size_t>(columns, 1);
     Rebuild();
 }
@@ -91,7 +91,7 @@ void TRowLayout::Rebuild()
             StartChain(FMain, seam, UINT64_MAX, true);
         }
     }
-    Scan(FMain, FBytes.End());
+    Scan(FMain, DataEnd());
 }
 
 void TRowLayout::Follow(const THistoryBytes &bytes, const TFrameMarks *frames)
@@ -125,7 +125,7 @@ void TRowLayout::Follow(const THistoryBytes &bytes, const TFrameMarks *frames)
         FFirstRow = HexRowOf(TextBegin());
         return;
     }
-    Scan(FMain, FBytes.End());
+    Scan(FMain, DataEnd());
     const std::uint64_t newBegin = bytes.Begin();
     if (headMerged) {
         StartChain(FHead, newBegin, FSeam, false);

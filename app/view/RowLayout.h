@@ -48,7 +48,8 @@ public:
     TRowLayout();
 
     // Lays the history out afresh in this representation and width (0 acts as 1).
-    void Reset(const THistoryBytes &bytes, TDataMode mode, char escChar, std::size_t columns);
+    void Reset(const THistoryBytes &bytes, TDataMode mode, char escChar, std::size_t columns,
+               TEncoding encoding = TEncoding::Latin1);
     // Lays out frames: each frame (from frames) starts a row, and frame rows
     // leave `indent` columns free at their left. Null frames: one stream, as
     // Reset alone lays it out. Takes effect at the next Reset.
@@ -85,6 +86,8 @@ public:
     [[nodiscard]] std::size_t Columns() const { return FColumns; }
     [[nodiscard]] TTextPos TextBegin() const { return FCells.TextBegin(FBytes); }
     [[nodiscard]] TTextPos TextEnd() const { return FCells.TextEnd(FBytes); }
+    // The end of the bytes laid out: a character still missing bytes waits.
+    [[nodiscard]] std::uint64_t DataEnd() const { return FCells.DataEnd(FBytes); }
 
     // Always at least 1: an empty text, or one ending in a line break, has an
     // empty last row where the next character would go.

@@ -15,6 +15,7 @@ void TRowWrap::Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte, const
     std::uint64_t byte = ByteOfPos(pos);
     unsigned sub = static_cast<unsigned>(pos % 4);
     bool going = true;
+    TCellCursor cursor(FCells, FBytes);
     // The next frame start at or after the first whole byte fed.
     std::uint64_t frame = TFrameMarks::None;
     std::uint64_t frameStart = UINT64_MAX;
@@ -41,12 +42,20 @@ void TRowWrap::Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte, const
                     return;
                 }
             }
-            const auto b = static_cast<unsigned char>(data[i]);
-            const unsigned cells = FCells.Width(b);
+            const TByteCell cell = cursor.At(byte, static_cast<unsigned char>(data[i]));
+            const unsigned cells = cell.Width;
             for (; sub < cells; ++sub) {
                 const TTextPos at = PosOfByte(byte) + sub;
                 const TTextPos next = sub + 1 < cells ? at + 1 : PosOfByte(byte + 1);
-                const char c = FCells.Char(b, sub);
+                const char c = cell.Unit(sub);
+                if (cell.Glyph && sub > 0) {
+                    // The second column of a wide character goes where its first went.
+                    ++state.Col;
+                    continue;
+                }
+                // A wide character moves to the next row whole.
+                const bool wideOver =
+                    cell.Glyph && cells > 1 && state.Col > 0 && state.Col + cells > width;
                 TRowSpan ended;
                 bool hasEnded = false;
                 if (lines && (c == '\r' || c == '\n')) {
@@ -62,7 +71,7 @@ void TRowWrap::Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte, const
                     state.AfterCr = c == '\r';
                 } else {
                     state.AfterCr = false;
-                    if (state.Col >= width) {
+                    if (state.Col >= width || wideOver) {
                         hasEnded = true;
                         if (c == ' ') {
                             // A blank just past the edge hangs there.
@@ -72,7 +81,7 @@ void TRowWrap::Feed(TWrapState &state, TTextPos pos, std::uint64_t toByte, const
                         } else if (state.HasBreak) {
                             ended = {state.RowStart, state.BreakPos, false};
                             state.RowStart = state.BreakPos;
-                            state.Col = width - state.ColAtBreak;
+                            state.Col -= state.ColAtBreak;
                             state.HasBreak = false;
                         } else {
                             ended = {state.RowStart, at, false};

@@ -5,6 +5,7 @@
 
 #include "app/COMExpertFrm.h"
 #include "app/PinHelpFrm.h"
+#include "app/WidgetKit.h"
 #include "exchange/StatusTexts.h"
 
 #include <QAbstractButton>
@@ -64,6 +65,10 @@ QSize TextSize(const QWidget *w, const QString &text)
 QList<TRoom> Rooms(QWidget *w)
 {
     QList<TRoom> rooms;
+    // Status panes cut a long text on purpose, whole in the tool tip, rather
+    // than widen the window; the window tests hold them to that.
+    if (dynamic_cast<kestrune::TStatusPane *>(w))
+        return rooms;
     QStyle *style = w->style();
     auto buttonRoom = [&](QAbstractButton *b, QStyle::SubElement contents) {
         QStyleOptionButton opt;

@@ -169,9 +169,10 @@ TEST_F(CommandListTest, ReplyWithoutTimeOutWaitsForItsReplyWithoutLimit)
     }
 
     runList("R:S:never\nS:S:go\n");
-    EXPECT_EQ(progress(), "Wait data, Timeout=0ms.");
+    EXPECT_EQ(progress(), "Wait data, until the reply comes.");
     clickList();
     EXPECT_EQ(listCaption(), "Exec Cmd List");
+    EXPECT_EQ(progress(), "Command list cancelled.") << "the pane does not go on showing the wait";
     EXPECT_TRUE(sendEnabled());
     EXPECT_TRUE(device.Send("never"));
     EXPECT_EQ(device.Read(2, 300), "") << "a cancelled wait never resumes";
@@ -226,7 +227,7 @@ TEST_F(CommandListTest, CancelDuringADelayStopsTheList)
     runList("S:S:a\nT200\nS:S:b\n");
     EXPECT_EQ(device.Read(1), "a");
     clickList();
-    EXPECT_EQ(progress(), "Wait 200ms.");
+    EXPECT_EQ(progress(), "Command list cancelled.");
     EXPECT_TRUE(sendEnabled());
     EXPECT_EQ(device.Read(1, 500), "");
     EXPECT_EQ(sendPane(), "Send: 1B, 1P.");

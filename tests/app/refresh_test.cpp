@@ -93,7 +93,10 @@ TEST_F(RefreshTest, SizeTextIsAppliedOrRefusedWhenTheEditIsLeft)
             EXPECT_FALSE(edit->hasFocus());
         } else {
             ASSERT_EQ(messages.size(), 1u);
-            EXPECT_EQ(messages[0].text, "Input invalid.");
+            // The message names the field and what it holds.
+            EXPECT_EQ(messages[0].text,
+                      "Input invalid: Maximum History \"" + QString::fromUtf8(row.text) +
+                          "\" is not a size (a number, k or M after it: 64k, 2M).");
             EXPECT_EQ(window->Engine().Settings().General.BufSize, before);
             EXPECT_TRUE(edit->hasFocus());
             EXPECT_EQ(edit->text(), row.text);

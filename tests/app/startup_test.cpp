@@ -58,7 +58,11 @@ const char *const FirstRunFile = "[Main]\r\n"
                                  "AnswerRules=0\r\nAnswerRulesFile=\r\nVerifyChecks=0\r\n"
                                  "LogFolder=\r\nLogName=CommLog.txt\r\nLogAppend=1\r\n"
                                  "LogRotateSize=0\r\nCaptureToFile=0\r\n"
-                                 "CaptureFile=capture.pcapng\r\n";
+                                 "CaptureFile=capture.pcapng\r\n"
+
+                                 "Encoding=Latin-1\r\n"
+                                 "QuickSendCount=0\r\nWindowLeft=0\r\nWindowTop=0\r\n"
+                                 "WindowWidth=737\r\nWindowHeight=618\r\n";
 
 } // namespace
 

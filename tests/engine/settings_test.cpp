@@ -58,6 +58,7 @@ TEST_F(SettingsTest, AFirstRunWritesEveryKeyInTheFilesOrder)
                   "AnswerRules=0\r\nAnswerRulesFile=\r\nVerifyChecks=0\r\n"
                   "LogFolder=\r\nLogName=CommLog.txt\r\nLogAppend=1\r\nLogRotateSize=0\r\n"
                   "CaptureToFile=0\r\nCaptureFile=capture.pcapng\r\n"
+                  "Encoding=Latin-1\r\nQuickSendCount=0\r\n"
                   "[Trans0]\r\nEnable=0\r\n" +
                   channel);
 }

@@ -39,7 +39,8 @@ TEST(StatusTexts, DateTimeLeavesOutMidnight)
 TEST(StatusTexts, CommandListProgress)
 {
     EXPECT_EQ(CmdListReplyText(2000), "Wait data, Timeout=2000ms.");
-    EXPECT_EQ(CmdListReplyText(0), "Wait data, Timeout=0ms.");
+    EXPECT_EQ(CmdListReplyText(0), "Wait data, until the reply comes.");
+    EXPECT_EQ(CmdListReplyText(-5), "Wait data, until the reply comes.");
     EXPECT_EQ(CmdListDelayText(500), "Wait 500ms.");
     EXPECT_EQ(CmdListDelayText(-3), "Wait -3ms.");
 }
