@@ -83,56 +83,57 @@ void SaveLogAndCaptureSettings(TIniFile &ini, const TGeneralSettings &g)
     ini.WriteString("Other", "LogRotateSize", g.LogRotateSizeText);
     ini.WriteBool("Other", "CaptureToFile", g.CaptureToFile);
     ini.WriteString("Other", "CaptureFile", g.CaptureFile);
-    // The keys after the original ones: the encoding, the quick-send buttons and
-    // the window's place. A file without them gives Latin-1, no buttons and the
-    // window's own size.
-    void ReadTextAndButtons(const TIniFile &ini, TGeneralSettings &g)
-    {
-        g.Encoding = EncodingFromName(ini.ReadString("Other", "Encoding", "Latin-1"))
-                         .value_or(TEncoding::Latin1);
-        const std::int32_t count =
-            std::clamp<std::int32_t>(ini.ReadInteger("Other", "QuickSendCount", 0), 0,
-                                     static_cast<std::int32_t>(MaxQuickSends));
-        for (std::int32_t i = 1; i <= count; ++i) {
-            const std::string key = "QuickSend" + std::to_string(i);
-            TQuickSend button;
-            button.Name = ini.ReadString("Other", key + "Name", "");
-            button.DataMode = IndexOrDefault(ini.ReadInteger("Other", key + "Mode", 2), 2, 2);
-            button.Data = ini.ReadString("Other", key + "Data", "");
-            g.QuickSends.push_back(std::move(button));
-        }
-        TWindowPlace &w = g.Window;
-        w.X = ini.ReadInteger("Other", "WindowLeft", 0);
-        w.Y = ini.ReadInteger("Other", "WindowTop", 0);
-        w.Width = std::clamp(ini.ReadInteger("Other", "WindowWidth", 0), 0, 100'000);
-        w.Height = std::clamp(ini.ReadInteger("Other", "WindowHeight", 0), 0, 100'000);
-        if (w.Width == 0 || w.Height == 0)
-            w = TWindowPlace{};
-    }
+}
 
-    void WriteTextAndButtons(TIniFile & ini, const TGeneralSettings &g)
-    {
-        ini.WriteString("Other", "Encoding", EncodingName(g.Encoding));
-        const std::size_t count = std::min(g.QuickSends.size(), MaxQuickSends);
-        const auto old = static_cast<std::size_t>(
-            std::clamp<std::int32_t>(ini.ReadInteger("Other", "QuickSendCount", 0), 0,
-                                     static_cast<std::int32_t>(MaxQuickSends)));
-        ini.WriteInteger("Other", "QuickSendCount", static_cast<std::int32_t>(count));
-        for (std::size_t i = 0; i < std::max(count, old); ++i) {
-            const std::string key = "QuickSend" + std::to_string(i + 1);
-            // Buttons removed since the last save leave no keys behind.
-            const TQuickSend button = i < count ? g.QuickSends[i] : TQuickSend{};
-            ini.WriteString("Other", key + "Name", button.Name);
-            ini.WriteInteger("Other", key + "Mode", button.DataMode);
-            ini.WriteString("Other", key + "Data", button.Data);
-        }
-        if (g.Window.Width > 0 && g.Window.Height > 0) {
-            ini.WriteInteger("Other", "WindowLeft", g.Window.X);
-            ini.WriteInteger("Other", "WindowTop", g.Window.Y);
-            ini.WriteInteger("Other", "WindowWidth", g.Window.Width);
-            ini.WriteInteger("Other", "WindowHeight", g.Window.Height);
-        }
+// The keys after the original ones: the encoding, the quick-send buttons and
+// the window's place. A file without them gives Latin-1, no buttons and the
+// window's own size.
+void ReadTextAndButtons(const TIniFile &ini, TGeneralSettings &g)
+{
+    g.Encoding = EncodingFromName(ini.ReadString("Other", "Encoding", "Latin-1"))
+                     .value_or(TEncoding::Latin1);
+    const std::int32_t count = std::clamp<std::int32_t>(
+        ini.ReadInteger("Other", "QuickSendCount", 0), 0, static_cast<std::int32_t>(MaxQuickSends));
+    for (std::int32_t i = 1; i <= count; ++i) {
+        const std::string key = "QuickSend" + std::to_string(i);
+        TQuickSend button;
+        button.Name = ini.ReadString("Other", key + "Name", "");
+        button.DataMode = IndexOrDefault(ini.ReadInteger("Other", key + "Mode", 2), 2, 2);
+        button.Data = ini.ReadString("Other", key + "Data", "");
+        g.QuickSends.push_back(std::move(button));
     }
+    TWindowPlace &w = g.Window;
+    w.X = ini.ReadInteger("Other", "WindowLeft", 0);
+    w.Y = ini.ReadInteger("Other", "WindowTop", 0);
+    w.Width = std::clamp(ini.ReadInteger("Other", "WindowWidth", 0), 0, 100'000);
+    w.Height = std::clamp(ini.ReadInteger("Other", "WindowHeight", 0), 0, 100'000);
+    if (w.Width == 0 || w.Height == 0)
+        w = TWindowPlace{};
+}
+
+void WriteTextAndButtons(TIniFile &ini, const TGeneralSettings &g)
+{
+    ini.WriteString("Other", "Encoding", EncodingName(g.Encoding));
+    const std::size_t count = std::min(g.QuickSends.size(), MaxQuickSends);
+    const auto old = static_cast<std::size_t>(
+        std::clamp<std::int32_t>(ini.ReadInteger("Other", "QuickSendCount", 0), 0,
+                                 static_cast<std::int32_t>(MaxQuickSends)));
+    ini.WriteInteger("Other", "QuickSendCount", static_cast<std::int32_t>(count));
+    for (std::size_t i = 0; i < std::max(count, old); ++i) {
+        const std::string key = "QuickSend" + std::to_string(i + 1);
+        // Buttons removed since the last save leave no keys behind.
+        const TQuickSend button = i < count ? g.QuickSends[i] : TQuickSend{};
+        ini.WriteString("Other", key + "Name", button.Name);
+        ini.WriteInteger("Other", key + "Mode", button.DataMode);
+        ini.WriteString("Other", key + "Data", button.Data);
+    }
+    if (g.Window.Width > 0 && g.Window.Height > 0) {
+        ini.WriteInteger("Other", "WindowLeft", g.Window.X);
+        ini.WriteInteger("Other", "WindowTop", g.Window.Y);
+        ini.WriteInteger("Other", "WindowWidth", g.Window.Width);
+        ini.WriteInteger("Other", "WindowHeight", g.Window.Height);
+    }
+}
 
 } // namespace
 
