@@ -23,10 +23,12 @@ group_test() {
   # A Modbus RTU server for the shell's command-list tests (pymodbus needs
   # pyserial and its asyncio part for serial lines).
   echo python3-pymodbus python3-serial python3-serial-asyncio
+  # The far end of the file transfer tests: XMODEM and YMODEM senders and receivers.
+  echo lrzsz
 }
 
 group_bench() {
-  echo libbenchmark-dev socat ser2net
+  echo libbenchmark-dev socat ser2net lrzsz
 }
 
 # make fuzz: clang with libFuzzer's runtime.
