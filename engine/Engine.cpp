@@ -35,6 +35,9 @@ TEngine::TEngine(QObject *context)
     FListContinue->setSingleShot(true);
     FListContinue->setInterval(0);
     QObject::connect(FListContinue, &QTimer::timeout, &FLife, [this] { RunListSteps(); });
+    FTransferTimer = new QTimer(&FLife);
+    FTransferTimer->setSingleShot(true);
+    QObject::connect(FTransferTimer, &QTimer::timeout, &FLife, [this] { TransferTimeUp(); });
     ConnectSession();
 }
 
@@ -55,12 +58,14 @@ void TEngine::ConnectSession()
         if (OnLinkStateChanged)
             OnLinkStateChanged(state);
         LinkChangedForList();
+        TransferLinkChanged();
     };
     FSession.OnStopped = [this](const std::string &message) { LinkLost(message); };
     FSession.OnWarning = [this](const std::string &message) { Status(message); };
     FSession.OnMainDrained = [this] {
         if (FListState == TListState::WaitingDrain)
             RunListSteps();
+        TransferDrained();
     };
     FSession.OnLineError = [this](bool fromRelay, std::uint32_t) {
         SendDebugText("COMReceiveError");
@@ -198,6 +203,7 @@ void TEngine::CloseAll()
 {
     // A running command list ends with its channels, so no step writes to a closed one.
     EndList();
+    TransferClosing();
     FAutoSendTimer->SetEnabled(false);
     FSession.CloseAll();
 }
@@ -224,7 +230,7 @@ void TEngine::LinkLost(const std::string &message)
 
 bool TEngine::CanSendTyped() const
 {
-    return FSession.MainCanSend() && !ListRunning();
+    return FSession.MainCanSend() && !ListRunning() && !TransferRunning();
 }
 
 ByteString TEngine::TypedFrame() const
@@ -294,6 +300,12 @@ void TEngine::Received(bool fromRelay, std::string_view block)
     if (OnCountersChanged)
         OnCountersChanged(false);
 
+    if (TransferRunning()) {
+        // The main channel's bytes are the transfer's, both ways.
+        if (!fromRelay)
+            TransferReceived(block);
+        return;
+    }
     FSession.Route(fromRelay, block);
     if (!fromRelay && FListState == TListState::WaitingReply && FReplyMatcher.Feed(block))
         ListWaitOver();

@@ -2,6 +2,7 @@
 
 #include "codec/ByteString.h"
 #include "engine/Settings.h"
+#include "engine/TransferRequest.h"
 #include "exchange/BoundedHistory.h"
 #include "exchange/CommandFile.h"
 #include "exchange/CommandLine.h"
@@ -152,6 +153,19 @@ public:
     [[nodiscard]] TListState ListState() const { return FListState; }
     [[nodiscard]] bool ListRunning() const { return FListState != TListState::Idle; }
 
+    // --- File transfer --------------------------------------------------------
+    // Starts a transfer on the main channel; the reason when it cannot start.
+    // While it runs the channel's bytes are the transfer's: auto send and the
+    // typed send wait, no list starts, relays neither get nor give main
+    // channel bytes, and answer rules must check TransferRunning().
+    std::optional<std::string> StartTransfer(const TTransferRequest &request);
+    // Cancels on both sides (the peer is told, as its protocol allows).
+    void CancelTransfer();
+    [[nodiscard]] bool TransferRunning() const;
+    std::function<void(const TTransferProgress &progress)> OnTransferProgress;
+    // Raised once per transfer, after its last bytes have left.
+    std::function<void(TTransferEnd end, const std::string &message)> OnTransferEnded;
+
     // A send line or auto send waits while more than this waits for the main
     // channel, so a peer that does not read cannot make the queue grow without limit.
     static constexpr std::size_t SendQueueLimit = 1024 * 1024;
@@ -230,6 +244,26 @@ private:
     TCommandLine FReplyLine; // the reply line waited for
     std::size_t FReplyLineNumber = 0;
     TCommandFileReader FCmdFile;
+
+    // File transfer (EngineTransfer.cpp).
+    struct TTransferRun
+    {
+        std::unique_ptr<TTransferMachine> Machine;
+        std::int64_t StartMs = 0;
+        std::int64_t LastProgressMs = 0;
+        bool Ending = false; // over; its last bytes are still leaving
+    };
+    void TransferReceived(std::string_view block);
+    void TransferTimeUp();
+    void TransferDrained();
+    void TransferStep();
+    void TransferProgress(bool force);
+    void TransferLinkChanged();
+    void TransferClosing();
+    void EndTransfer();
+    void FailTransfer(const std::string &message, TTransferEnd end);
+    std::unique_ptr<TTransferRun> FTransfer;
+    QTimer *FTransferTimer = nullptr;
 
     // Context of deferred work; goes first, so nothing deferred outlives the engine.
     QObject FLife;

@@ -127,6 +127,12 @@ TLineControl *TSession::MainLineControl() const
     return FMain.Transport ? FMain.Transport->LineControl() : nullptr;
 }
 
+void TSession::SetMainPromptReads(bool on)
+{
+    if (FMain.Transport)
+        FMain.Transport->SetPromptReads(on);
+}
+
 std::size_t TSession::MainQueuedBytes() const
 {
     return Waiting(FMain);

@@ -92,6 +92,10 @@ public:
     [[nodiscard]] virtual TLineControl *LineControl() { return nullptr; }
     // Bytes given to Write while the link was Waiting, refused and counted.
     [[nodiscard]] virtual std::uint64_t DroppedBytes() const { return 0; }
+    // On: every byte is handed on as soon as it arrives, whatever read
+    // time-outs the link has (a protocol waits for one-byte answers). Off: the
+    // link's own time-outs again. A link that reads so already ignores it.
+    virtual void SetPromptReads(bool) {}
 
     // Bytes arrived; valid during the call.
     std::function<void(std::string_view bytes)> OnData;

@@ -18,6 +18,11 @@ TTransferTimeouts TTransferTimeouts::WithTry(std::int64_t tryMs)
     return t;
 }
 
+std::string TTransferTimeouts::Text(std::int64_t ms)
+{
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
 ByteString TTransferMachine::TakeOutput()
 {
     ByteString out;

@@ -33,9 +33,14 @@ struct TTransferTimeouts
     std::int64_t CharMs = 1'000;   // the longest silence inside one block
     std::int64_t StartMs = 60'000; // the most either side waits for the other to begin
     std::int64_t PromptMs = 3'000; // a receiver asks again this often until the sender begins
+    // A sender waits this long before it answers: some receivers empty their
+    // input right after they have written, and would drop a quicker answer.
+    std::int64_t TurnaroundMs = 3;
 
     // The defaults scaled to a try time of `tryMs`.
     [[nodiscard]] static TTransferTimeouts WithTry(std::int64_t tryMs);
+    // A wait as a person reads it: "60 s", "600 ms".
+    [[nodiscard]] static std::string Text(std::int64_t ms);
 };
 
 // One side of a transfer. The caller feeds the bytes that arrive and the time

@@ -212,8 +212,8 @@ void TXmodemReceiver::Tick(std::int64_t nowMs)
     switch (FStep) {
     case TStep::Prompting:
         if (nowMs >= FPromptEnd) {
-            Abort("The sender did not start within " + std::to_string(FTimeouts.StartMs / 1000) +
-                  " s.");
+            Abort("The sender did not start within " + TTransferTimeouts::Text(FTimeouts.StartMs) +
+                  ".");
             return;
         }
         // A sender that ignores three requests for CRCs may know only checksums.

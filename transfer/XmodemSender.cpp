@@ -48,6 +48,9 @@ void TXmodemSender::Answer(char byte, std::int64_t nowMs)
         return;
     }
     FCancels = 0;
+    // An answer before the block has even gone is a stale one.
+    if (FHeld)
+        return;
     switch (FStep) {
     case TStep::WaitStart:
         if (byte != CRC_REQUEST && byte != NAK)
@@ -149,6 +152,17 @@ void TXmodemSender::SendNextBlock(std::int64_t nowMs)
 void TXmodemSender::SendCurrent(std::int64_t nowMs)
 {
     ++FSends;
+    if (FTimeouts.TurnaroundMs > 0) {
+        FHeld = true;
+        SetDeadline(nowMs + FTimeouts.TurnaroundMs);
+        return;
+    }
+    Release(nowMs);
+}
+
+void TXmodemSender::Release(std::int64_t nowMs)
+{
+    FHeld = false;
     Emit(FCurrent);
     SetDeadline(nowMs + FTimeouts.TryMs);
 }
@@ -183,10 +197,14 @@ void TXmodemSender::Tick(std::int64_t nowMs)
 {
     if (!Running() || !Deadline() || nowMs < *Deadline())
         return;
+    if (FHeld) {
+        Release(nowMs);
+        return;
+    }
     switch (FStep) {
     case TStep::WaitStart:
         Abort(FFile == 0 ? "The receiver did not start the transfer within " +
-                               std::to_string(FTimeouts.StartMs / 1000) + " s."
+                               TTransferTimeouts::Text(FTimeouts.StartMs) + "."
                          : "The receiver did not ask for the next file.");
         return;
     case TStep::WaitDataStart:
