@@ -4,6 +4,7 @@
 #include "app/MainFrm.h"
 #include "app/PortComboBox.h"
 #include "app/StatusLamp.h"
+#include "app/TransferPanel.h"
 #include "app/WidgetKit.h"
 #include "app/view/HistoryView.h"
 
@@ -271,6 +272,8 @@ QWidget *TfrmMain::BuildDataArea()
     buttons->addWidget(btnClearAll);
     buttons->addStretch(1);
     buttons->addWidget(btnCmdSequ);
+    // File transfers: their own small part, which owns the engine's transfer events.
+    buttons->addWidget(new TTransferPanel(FEngine, pnlCommand));
     grid->addLayout(buttons, 3, 0, 1, 6);
     grid->addWidget(Label1, 4, 0, 1, 6);
     grid->setColumnStretch(1, 1);
