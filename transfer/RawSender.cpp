@@ -16,12 +16,7 @@ constexpr std::int64_t RateStepMs = 10;
 TRawSender::TRawSender(std::vector<TSendFile> files, TRawPacing pacing)
     : FFiles(std::move(files)), FPacing(pacing)
 {
-    std::uint64_t total = 0;
-    for (const TSendFile &f : FFiles)
-        total += f.Size;
-    SetTotal(total);
-    if (!FFiles.empty())
-        SetFileName(FFiles.front().Name);
+    NoteFiles(FFiles);
 }
 
 void TRawSender::Start(std::int64_t nowMs)

@@ -103,6 +103,14 @@ private:
 
 } // namespace
 
+std::uint64_t TotalSize(const std::vector<TSendFile> &files)
+{
+    std::uint64_t total = 0;
+    for (const TSendFile &f : files)
+        total += f.Size;
+    return total;
+}
+
 TSendFile OpenSendFile(const std::string &path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -20,6 +20,9 @@ struct TSendFile
     std::function<std::size_t(char *into, std::size_t max)> Read;
 };
 
+// The sum of the files' sizes.
+[[nodiscard]] std::uint64_t TotalSize(const std::vector<TSendFile> &files);
+
 // Where received files go. Every call gives the error text when it failed.
 class TReceiveTarget
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codec/ByteString.h"
+#include "transfer/TransferFiles.h"
 
 #include <cstdint>
 #include <optional>
@@ -84,6 +85,13 @@ protected:
     void AddDone(std::uint64_t bytes) { FDone += bytes; }
     void SetTotal(std::optional<std::uint64_t> total) { FTotal = total; }
     void SetFileName(std::string name) { FFileName = std::move(name); }
+    // A sender's total and first file.
+    void NoteFiles(const std::vector<TSendFile> &files)
+    {
+        SetTotal(TotalSize(files));
+        if (!files.empty())
+            SetFileName(files.front().Name);
+    }
 
 private:
     ByteString FOutput;

@@ -12,12 +12,7 @@ TXmodemSender::TXmodemSender(TTransferProtocol protocol, std::vector<TSendFile> 
                              TTransferTimeouts timeouts)
     : FProtocol(protocol), FFiles(std::move(files)), FTimeouts(timeouts)
 {
-    std::uint64_t total = 0;
-    for (const TSendFile &f : FFiles)
-        total += f.Size;
-    SetTotal(total);
-    if (!FFiles.empty())
-        SetFileName(FFiles.front().Name);
+    NoteFiles(FFiles);
 }
 
 void TXmodemSender::Start(std::int64_t nowMs)

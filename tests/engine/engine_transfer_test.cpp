@@ -43,6 +43,14 @@ protected:
         engine.OnTransferProgress = [this](const TTransferProgress &p) { progress.push_back(p); };
         EXPECT_TRUE(engine.Start());
     }
+    TTransferRequest ReceiveInto(TTransferProtocol protocol) const
+    {
+        TTransferRequest request;
+        request.Protocol = protocol;
+        request.Receive = true;
+        request.Path = dir.filePath("got.bin").toStdString();
+        return request;
+    }
     TFakeTransport &Main() { return *links[0]->Transport; }
     TFakeTransport &Relay() { return *links[1]->Transport; }
     std::string MainWritten() { return links[0]->Written(); }
@@ -56,11 +64,8 @@ protected:
 
 TEST_F(EngineTransferTest, MainChannelBelongsToTheTransferUntilItEnds)
 {
-    const std::string path = dir.filePath("got.bin").toStdString();
-    TTransferRequest request;
-    request.Protocol = TTransferProtocol::Xmodem;
-    request.Receive = true;
-    request.Path = path;
+    const TTransferRequest request = ReceiveInto(TTransferProtocol::Xmodem);
+    const std::string path = request.Path;
     ASSERT_EQ(engine.StartTransfer(request), std::nullopt);
     engine.SetAutoSend(true);
     QTest::qWait(30);
@@ -99,11 +104,8 @@ TEST_F(EngineTransferTest, MainChannelBelongsToTheTransferUntilItEnds)
 
 TEST_F(EngineTransferTest, ClosingTheChannelsTellsThePeerAndLeavesNoFile)
 {
-    const std::string path = dir.filePath("got.bin").toStdString();
-    TTransferRequest request;
-    request.Protocol = TTransferProtocol::Xmodem1K;
-    request.Receive = true;
-    request.Path = path;
+    const TTransferRequest request = ReceiveInto(TTransferProtocol::Xmodem1K);
+    const std::string path = request.Path;
     ASSERT_EQ(engine.StartTransfer(request), std::nullopt);
     Main().Receive(xmodem::Block(1, std::string(1024, 'x'), true));
     QTest::qWait(30);
