@@ -87,8 +87,8 @@ double SendToRx(const std::string &folder, const std::string &file,
         return -1;
     std::vector<std::string> args = sender;
     for (std::string &a : args) {
-        if (a == "TTY")
-            a = tty;
+        for (std::size_t at = a.find("TTY"); at != std::string::npos; at = a.find("TTY"))
+            a.replace(at, 3, tty);
     }
     const auto start = Clock::now();
     const int status = Wait(Spawn(args, folder));
@@ -106,6 +106,7 @@ double SendToRx(const std::string &folder, const std::string &file,
 
 int main()
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const char *kbText = std::getenv("KESTRUNE_TRANSFER_BENCH_KB");
     const int kb = kbText && *kbText ? std::atoi(kbText) : 256;
     char folderTemplate[] = "/tmp/kestrune-transfer-bench-XXXXXX";
