@@ -13,6 +13,8 @@ namespace {
 
 // How often the queue is looked at while the last frames go out.
 constexpr int DrainPollMs = 5;
+// How long a finished transfer's channel stays open for its last bytes.
+constexpr int TransferLingerMs = 200;
 
 } // namespace
 
@@ -205,7 +207,10 @@ void TShellSession::TransferEnded(TTransferEnd end, const std::string &text)
     // Its last bytes have left: a peer that ends now (and takes the line with
     // it) changes nothing.
     FTransferOver = true;
-    Finish(FTransferFailed ? ShellTransferFailed : ShellOk);
+    // A port closed at once may discard its last answer (an ACK) before the
+    // peer has read it: the line gets a moment first.
+    QTimer::singleShot(TransferLingerMs, &FDrain,
+                       [this] { Finish(FTransferFailed ? ShellTransferFailed : ShellOk); });
 }
 
 void TShellSession::ListEnded()

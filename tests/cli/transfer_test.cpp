@@ -112,7 +112,7 @@ TEST_P(LrzszTest, FilesArriveEqual)
         args << names;
     else
         args << (batch ? PathOf("in") : PathOf("in/file0.bin"));
-    const TRunResult r = Run(args + channel, 60000);
+    const TRunResult r = Run(args + channel, 90000);
     EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
     EXPECT_EQ(PeerExit(), 0);
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -134,9 +134,9 @@ const TCase Cases[] = {
     {"rxCrc1k", true, "xmodem-1k", "rx -c file0.bin", {1001}},
     {"rxEmpty", true, "xmodem", "rx -c file0.bin", {0}},
     {"rb", true, "ymodem", "rb", {100 * 1024, 333, 0}},
-    {"sx", false, "xmodem", "sx", {100 * 1024}},
+    {"sx", false, "xmodem", "sx", {30 * 1024}},
     {"sx1k", false, "xmodem-1k", "sx -k", {10 * 1024}},
-    {"sb", false, "ymodem", "sb", {100 * 1024 + 5, 1001}},
+    {"sb", false, "ymodem", "sb", {20 * 1024 + 5, 1001}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lrzsz, LrzszTest,
