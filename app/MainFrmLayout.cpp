@@ -5,6 +5,7 @@
 #include "app/NetworkOptionsPane.h"
 #include "app/PortComboBox.h"
 #include "app/StatusLamp.h"
+#include "app/TransferPanel.h"
 #include "app/WidgetKit.h"
 #include "app/view/HistoryView.h"
 
@@ -278,6 +279,8 @@ QWidget *TfrmMain::BuildDataArea()
     buttons->addWidget(BuildAnswerRules());
     buttons->addStretch(1);
     buttons->addWidget(btnCmdSequ);
+    // File transfers: their own small part, which owns the engine's transfer events.
+    buttons->addWidget(new TTransferPanel(FEngine, pnlCommand));
     grid->addLayout(buttons, 3, 0, 1, 6);
     grid->addWidget(Label1, 4, 0, 1, 6);
     grid->setColumnStretch(1, 1);

@@ -72,6 +72,76 @@ std::variant<TChannel, TUsageError> WithOptions(TChannel c, const std::vector<st
     return c;
 }
 
+bool IsTransfer(const TCliOptions &o)
+{
+    return o.Command == TCliCommand::Send || o.Command == TCliCommand::Receive;
+}
+
+// True when `name` is an option of send and receive (TransferOptionError reads its value).
+bool IsTransferOption(const std::string &name, const TCliOptions &o)
+{
+    return IsTransfer(o) && (name == "--protocol" || name == "--rate" || name == "--chunk" ||
+                             name == "--retry-timeout");
+}
+
+std::optional<TUsageError> TransferOptionError(const std::string &name, const std::string &v,
+                                               TCliOptions &o)
+{
+    TTransferRequest &t = o.Transfer;
+    if (name == "--protocol") {
+        const auto protocol = ProtocolFromWord(v);
+        if (!protocol || (o.Command == TCliCommand::Receive && *protocol == TTransferProtocol::Raw))
+            return TUsageError{std::string("--protocol takes ") +
+                               (o.Command == TCliCommand::Send ? "raw, " : "") +
+                               "xmodem, xmodem-1k or ymodem, not \"" + v + "\""};
+        t.Protocol = *protocol;
+        o.ProtocolGiven = true;
+    } else if (name == "--rate") {
+        const auto rate = Number(v, 1, 100'000'000);
+        if (!rate || o.Command != TCliCommand::Send)
+            return Bad("--rate", v, "bytes per second from 1, for a raw send");
+        t.Pacing.BytesPerSecond = static_cast<std::uint32_t>(*rate);
+    } else if (name == "--chunk") {
+        const std::vector<std::string> f = Split(v);
+        const auto size = Number(f[0], 1, 100'000'000);
+        const auto delay = f.size() == 2 ? Number(f[1], 0, 3'600'000) : std::nullopt;
+        if (!size || !delay || o.Command != TCliCommand::Send)
+            return Bad("--chunk", v, "SIZE,DELAY_MS (bytes, then milliseconds), for a raw send");
+        t.Pacing.ChunkSize = static_cast<std::uint32_t>(*size);
+        t.Pacing.ChunkDelayMs = static_cast<std::uint32_t>(*delay);
+    } else {
+        const auto ms = Number(v, 1, 3'600'000);
+        if (!ms)
+            return Bad("--retry-timeout", v, "milliseconds from 1");
+        t.Timeouts = TTransferTimeouts::WithTry(*ms);
+    }
+    return std::nullopt;
+}
+
+std::optional<TUsageError> CheckTransfer(TCliOptions &o)
+{
+    if (!IsTransfer(o))
+        return std::nullopt;
+    TTransferRequest &t = o.Transfer;
+    t.Receive = o.Command == TCliCommand::Receive;
+    if (!o.ProtocolGiven)
+        return TUsageError{std::string(t.Receive ? "receive" : "send") + " needs --protocol"};
+    if (t.Receive && t.Path.empty())
+        return TUsageError{"receive needs a file (or, for ymodem, a folder) to receive into"};
+    if (!t.Receive && t.Files.empty())
+        return TUsageError{"send needs a file"};
+    if (!t.Receive && t.Files.size() > 1 && t.Protocol != TTransferProtocol::Ymodem &&
+        t.Protocol != TTransferProtocol::Raw)
+        return TUsageError{"--protocol " + std::string(ProtocolWord(t.Protocol)) +
+                           " sends one file; ymodem sends several"};
+    if ((t.Pacing.BytesPerSecond > 0 || t.Pacing.ChunkSize > 0) &&
+        t.Protocol != TTransferProtocol::Raw)
+        return TUsageError{"--rate and --chunk pace a raw send only"};
+    if (t.Pacing.BytesPerSecond > 0 && t.Pacing.ChunkSize > 0)
+        return TUsageError{"--rate and --chunk cannot both pace one send"};
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<TCommMethod> MethodFromKind(const std::string &kind)
@@ -157,6 +227,10 @@ std::variant<TCliOptions, TUsageError> ParseCliArguments(const std::vector<std::
         o.Command = TCliCommand::Run;
     else if (command == "bridge")
         o.Command = TCliCommand::Bridge;
+    else if (command == "send")
+        o.Command = TCliCommand::Send;
+    else if (command == "receive")
+        o.Command = TCliCommand::Receive;
     else
         return TUsageError{"unknown command \"" + command + "\" (try kestrune --help)"};
 
@@ -190,6 +264,16 @@ std::variant<TCliOptions, TUsageError> ParseCliArguments(const std::vector<std::
         }
         if (name == "--verify-checks") {
             o.VerifyChecks = true;
+            continue;
+        }
+        if ((name.rfind("-", 0) != 0 || name == "-") && o.Command == TCliCommand::Send) {
+            o.Transfer.Files.push_back(name);
+            continue;
+        }
+        if ((name.rfind("-", 0) != 0 || name == "-") && o.Command == TCliCommand::Receive &&
+            !listGiven) {
+            o.Transfer.Path = name;
+            listGiven = true;
             continue;
         }
         if (name.rfind("-", 0) != 0 || name == "-") {
@@ -245,7 +329,10 @@ std::variant<TCliOptions, TUsageError> ParseCliArguments(const std::vector<std::
             if (v->empty())
                 return TUsageError{"--capture needs a file name"};
             o.CapturePath = *v;
-        } else if (name == "--timeout" && o.Command == TCliCommand::Run) {
+        } else if (IsTransferOption(name, o)) {
+            if (const auto error = TransferOptionError(name, *v, o))
+                return *error;
+        } else if (name == "--timeout" && o.Command != TCliCommand::Bridge) {
             const auto ms = Number(*v, 1, INT32_MAX);
             if (!ms)
                 return TUsageError{"--timeout takes milliseconds from 1, not \"" + *v + "\""};
@@ -256,6 +343,8 @@ std::variant<TCliOptions, TUsageError> ParseCliArguments(const std::vector<std::
     }
     if (o.Command == TCliCommand::Run && !listGiven)
         return TUsageError{"run needs a command list file"};
+    if (const auto error = CheckTransfer(o))
+        return *error;
     return o;
 }
 

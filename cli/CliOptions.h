@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Channel.h"
+#include "engine/TransferRequest.h"
 
 #include <cstdint>
 #include <optional>
@@ -12,9 +13,11 @@ namespace kestrune {
 
 enum class TCliCommand : std::uint8_t
 {
-    Run,    // run a command list, then exit
-    Bridge, // open the channels until a signal ends it
-    Help,   // print the usage of `Topic` (empty: the program's)
+    Run,     // run a command list, then exit
+    Bridge,  // open the channels until a signal ends it
+    Send,    // send files, then exit
+    Receive, // receive files, then exit
+    Help,    // print the usage of `Topic` (empty: the program's)
     Version
 };
 
@@ -43,6 +46,9 @@ struct TCliOptions
     std::optional<std::string> RulesPath; // answer what the main channel receives
     bool VerifyChecks = false;
     std::optional<std::int32_t> TimeoutMs;
+    // send and receive: the files (Transfer.Files), the place (Transfer.Path).
+    TTransferRequest Transfer;
+    bool ProtocolGiven = false;
 };
 
 // A command line the program cannot follow; the message says why.

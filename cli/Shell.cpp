@@ -6,6 +6,7 @@
 #include "common/IniFile.h"
 #include "engine/Settings.h"
 #include "exchange/CommandFile.h"
+#include "transfer/TransferFiles.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -137,6 +138,36 @@ bool ApplyOptions(const TCliOptions &o, TSettings &s)
     return true;
 }
 
+// The files to send, read before any channel opens: the reason one cannot be.
+std::optional<std::string> CheckTransferFiles(const TTransferRequest &t)
+{
+    try {
+        for (const std::string &path : t.Files)
+            static_cast<void>(OpenSendFile(path));
+    } catch (const std::exception &e) {
+        return std::string(e.what());
+    }
+    return std::nullopt;
+}
+
+// The place to receive into: a folder for a batch, a file in a folder otherwise.
+std::optional<std::string> CheckReceivePlace(const TTransferRequest &t)
+{
+    struct stat info
+    {
+    };
+    const bool folder = ::stat(t.Path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (t.Protocol == TTransferProtocol::Ymodem)
+        return folder ? std::nullopt
+                      : std::optional<std::string>("cannot receive into \"" + t.Path +
+                                                   "\": ymodem needs an existing folder");
+    const std::size_t slash = t.Path.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? "." : t.Path.substr(0, slash + 1);
+    if (folder || ::stat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return "cannot receive into \"" + t.Path + "\": name a file in an existing folder";
+    return std::nullopt;
+}
+
 } // namespace
 
 bool IsShellInvocation(int argc, char **argv)
@@ -166,6 +197,8 @@ int ShellMain(int argc, char **argv)
         return ShellOk;
     case TCliCommand::Run:
     case TCliCommand::Bridge:
+    case TCliCommand::Send:
+    case TCliCommand::Receive:
         break;
     }
 
@@ -180,6 +213,16 @@ int ShellMain(int argc, char **argv)
                          o.ListPath.c_str(), error->c_str());
             return ShellUsage;
         }
+    }
+    if (const auto error = CheckTransferFiles(o.Transfer);
+        error && o.Command == TCliCommand::Send) {
+        std::fprintf(stderr, "kestrune: %s\n", error->c_str());
+        return ShellUsage;
+    }
+    if (const auto error = CheckReceivePlace(o.Transfer);
+        error && o.Command == TCliCommand::Receive) {
+        std::fprintf(stderr, "kestrune: %s\n", error->c_str());
+        return ShellUsage;
     }
     // A reader that went away must not end the program without its clean-up.
     std::signal(SIGPIPE, SIG_IGN);

@@ -6,13 +6,14 @@ namespace kestrune {
 enum TShellExit : int
 {
     ShellOk = 0,
-    ShellReplyMissed = 1, // run: a reply line got no reply
-    ShellUsage = 2,       // a usage error, or a file that cannot be read
-    ShellChannel = 3,     // a channel did not open or was lost
-    ShellTimeout = 4      // run: --timeout ran out
+    ShellReplyMissed = 1,    // run: a reply line got no reply
+    ShellTransferFailed = 1, // send, receive: the transfer failed or was cancelled
+    ShellUsage = 2,          // a usage error, or a file that cannot be read
+    ShellChannel = 3,        // a channel did not open or was lost
+    ShellTimeout = 4         // run: --timeout ran out
 };
 
-// True when the arguments ask for a shell command (run, bridge, --help,
+// True when the arguments ask for a shell command (run, bridge, send, receive, --help,
 // --version) rather than the window.
 [[nodiscard]] bool IsShellInvocation(int argc, char **argv);
 

@@ -7,6 +7,8 @@ namespace {
 constexpr const char *Usage = R"(Usage: kestrune                     the window
        kestrune run LIST [OPTIONS]   run a command list file, then exit
        kestrune bridge [OPTIONS]     open the main channel and its relays until SIGINT or SIGTERM
+       kestrune send FILE... --protocol P [OPTIONS]     send files over the main channel
+       kestrune receive PATH --protocol P [OPTIONS]     receive files from the main channel
        kestrune --help | --version
        kestrune COMMAND --help
 )";
@@ -66,6 +68,29 @@ Exit status:
      waits instead)
 )";
 
+constexpr const char *TransferText = R"(
+kestrune send FILE... --protocol raw|xmodem|xmodem-1k|ymodem
+kestrune receive PATH --protocol xmodem|xmodem-1k|ymodem
+Opens the main channel, waits until it can send (a TCP server waits for its client), moves the
+files and exits. The peer runs the other side (rx, rb, sx, sb, a boot loader). XMODEM and
+XMODEM-1K move one file; a received one keeps the padding of its last block, as the protocol
+carries no size. YMODEM moves several files with names and sizes and receives into the folder
+PATH. A raw send writes the files' bytes as they are.
+  --rate BYTES_PER_S           raw: keep to this many bytes a second
+  --chunk SIZE,DELAY_MS        raw: send SIZE bytes, then wait DELAY_MS, and so on
+  --retry-timeout MS           how long one try waits for the peer (10000); the start waits
+                               six of these and a block is sent at most ten times
+  --timeout MS                 a limit for the whole transfer
+SIGINT or SIGTERM cancels the transfer on both sides.
+
+Exit status:
+  0  every file moved
+  1  the transfer failed or was cancelled (standard error says why)
+  2  a usage error, or a file that cannot be read
+  3  a channel could not be opened or was lost
+  4  --timeout ran out
+)";
+
 } // namespace
 
 std::string ShellHelpText(const std::string &topic)
@@ -74,7 +99,9 @@ std::string ShellHelpText(const std::string &topic)
         return std::string("Usage: kestrune run LIST [OPTIONS]\n") + RunText + ChannelOptions;
     if (topic == "bridge")
         return std::string("Usage: kestrune bridge [OPTIONS]\n") + BridgeText + ChannelOptions;
-    return std::string(Usage) + ChannelOptions + RunText + BridgeText;
+    if (topic == "send" || topic == "receive")
+        return std::string("Usage:\n") + TransferText + ChannelOptions;
+    return std::string(Usage) + ChannelOptions + RunText + BridgeText + TransferText;
 }
 
 std::string ShellVersionText()

@@ -13,6 +13,8 @@ namespace {
 
 // How often the queue is looked at while the last frames go out.
 constexpr int DrainPollMs = 5;
+// How long a finished transfer's channel stays open for its last bytes.
+constexpr int TransferLingerMs = 200;
 
 } // namespace
 
@@ -29,7 +31,10 @@ TShellSession::TShellSession(const TCliOptions &options, TSettings settings, std
     }
     if (options.CapturePath)
         FCaptureError = FEngine.SetCapture(*options.CapturePath);
-    if (!options.Quiet) {
+    // A file's blocks are no frames to read: send and receive print none.
+    const bool transfer =
+        options.Command == TCliCommand::Send || options.Command == TCliCommand::Receive;
+    if (!options.Quiet && !transfer) {
         const auto sink = [this](const std::string &line) {
             std::fputs(line.c_str(), FOut);
             std::fputc('\n', FOut);
@@ -133,7 +138,8 @@ void TShellSession::Wire()
         switch (kind) {
         case TEngineError::OpenFailed:
         case TEngineError::LinkLost:
-            Finish(ShellChannel);
+            if (!FTransferOver)
+                Finish(ShellChannel);
             break;
         case TEngineError::Failure:
             // A command list line that cannot be read has ended the list.
@@ -142,7 +148,13 @@ void TShellSession::Wire()
             break;
         }
     };
-    FEngine.OnLinkStateChanged = [this](TLinkState) { StartListWhenReady(); };
+    FEngine.OnLinkStateChanged = [this](TLinkState) {
+        StartListWhenReady();
+        StartTransferWhenReady();
+    };
+    FEngine.OnTransferEnded = [this](TTransferEnd end, const std::string &text) {
+        TransferEnded(end, text);
+    };
     FEngine.OnListStateChanged = [this](TListState state) {
         if (state == TListState::Idle)
             ListEnded();
@@ -151,7 +163,10 @@ void TShellSession::Wire()
         if (!FEngine.IsOpen() || FEngine.Session().MainQueuedBytes() == 0 ||
             !FEngine.Session().MainCanSend()) {
             FDrain.stop();
-            Finish(FFileFailed ? ShellUsage : FReplyMissed ? ShellReplyMissed : ShellOk);
+            Finish(FFileFailed       ? ShellUsage
+                   : FTransferFailed ? ShellTransferFailed
+                   : FReplyMissed    ? ShellReplyMissed
+                                     : ShellOk);
         }
     });
 }
@@ -171,6 +186,36 @@ void TShellSession::StartListWhenReady()
     // An empty list has ended already.
     if (!FEngine.ListRunning())
         ListEnded();
+}
+
+void TShellSession::StartTransferWhenReady()
+{
+    if ((FOptions.Command != TCliCommand::Send && FOptions.Command != TCliCommand::Receive) ||
+        FTransferStarted || FStatus || !FEngine.Session().MainCanSend())
+        return;
+    FTransferStarted = true;
+    if (const auto error = FEngine.StartTransfer(FOptions.Transfer)) {
+        Message(*error);
+        FTransferFailed = true;
+        Finish(ShellTransferFailed);
+    }
+}
+
+void TShellSession::TransferEnded(TTransferEnd end, const std::string &text)
+{
+    FTransferFailed = end != TTransferEnd::Done;
+    if (FTransferFailed || !FOptions.Quiet)
+        Message(text);
+    // A channel that closed under the transfer is told next, with its status.
+    if (end == TTransferEnd::ChannelClosed)
+        return;
+    // Its last bytes have left: a peer that ends now (and takes the line with
+    // it) changes nothing.
+    FTransferOver = true;
+    // A port closed at once may discard its last answer (an ACK) before the
+    // peer has read it: the line gets a moment first.
+    QTimer::singleShot(TransferLingerMs, &FDrain,
+                       [this] { Finish(FTransferFailed ? ShellTransferFailed : ShellOk); });
 }
 
 void TShellSession::ListEnded()
@@ -204,6 +249,17 @@ void TShellSession::Finish(int status)
 
 void TShellSession::Terminate(int signal)
 {
+    // A signal cancels a transfer on both sides; its end ends the program.
+    if (FEngine.TransferRunning()) {
+        FEngine.CancelTransfer();
+        return;
+    }
+    if (FOptions.Command == TCliCommand::Send || FOptions.Command == TCliCommand::Receive) {
+        FTransferFailed = true;
+        Message("cancelled before the transfer began");
+        Finish(ShellTransferFailed);
+        return;
+    }
     if (FOptions.Command == TCliCommand::Bridge)
         Finish(ShellOk);
     else
@@ -240,9 +296,10 @@ int TShellSession::Exec()
         }
         Message(open);
     }
-    if (FOptions.Command == TCliCommand::Run && !FEngine.Session().MainCanSend())
+    if (FOptions.Command != TCliCommand::Bridge && !FEngine.Session().MainCanSend())
         Message("waiting for the main channel's peer");
     StartListWhenReady();
+    StartTransferWhenReady();
     if (FStatus)
         return *FStatus;
     const int status = QCoreApplication::exec();

@@ -12,7 +12,7 @@
 
 namespace kestrune {
 
-// One run of `kestrune run` or `kestrune bridge` on an engine: it prints the
+// One run of `kestrune run`, `bridge`, `send` or `receive` on an engine: it prints the
 // frames and messages, follows the command list and decides the exit status.
 class TShellSession
 {
@@ -32,6 +32,8 @@ private:
     void Message(const std::string &text);
     void Finish(int status);
     void StartListWhenReady();
+    void StartTransferWhenReady();
+    void TransferEnded(TTransferEnd end, const std::string &message);
     void ListEnded();
     void AwaitDrainThenFinish(int status);
     void PrintFrames();
@@ -51,6 +53,9 @@ private:
     bool FFileFailed = false; // the command list could not be read on
     bool FReplyMissed = false;
     std::string FCaptureError; // --capture's file could not be created
+    bool FTransferStarted = false;
+    bool FTransferFailed = false;
+    bool FTransferOver = false; // done or failed, before any channel went
     std::optional<int> FStatus;
 };
 

@@ -3,12 +3,14 @@
 #include "net/DRSock.h"
 #include "net/SocketError.h"
 #include "serial/Comm.h"
+#include "serial/CommTimeouts.h"
 #include "serial/PortIdentity.h"
 #include "serial/PortNames.h"
 #include "serial/PortReturnWatch.h"
 #include "serial/Rfc2217Connect.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -133,6 +135,25 @@ public:
     TLineControl *LineControl() override { return this; }
     std::uint64_t DroppedBytes() const override { return FDropped; }
 
+    void SetPromptReads(bool on) override
+    {
+        if (on == FPromptReads)
+            return;
+        FPromptReads = on;
+        if (on) {
+            FSavedTimeouts = {FComm->ReadIntervalTimeout(), FComm->ReadTotalTimeoutMultiplier(),
+                              FComm->ReadTotalTimeoutConstant()};
+            // An endless interval with no total: a read ends with the bytes there are.
+            FComm->SetReadIntervalTimeout(MaxTimeout);
+            FComm->SetReadTotalTimeoutMultiplier(0);
+            FComm->SetReadTotalTimeoutConstant(0);
+        } else {
+            FComm->SetReadIntervalTimeout(FSavedTimeouts[0]);
+            FComm->SetReadTotalTimeoutMultiplier(FSavedTimeouts[1]);
+            FComm->SetReadTotalTimeoutConstant(FSavedTimeouts[2]);
+        }
+    }
+
     bool Present() const override { return FComm->IsOpen(); }
     bool Dtr() const override { return FComm->DtrControl() != TDtrControl::DtrDisable; }
     bool Rts() const override { return FComm->RtsControl() != TRtsControl::RtsDisable; }
@@ -203,6 +224,8 @@ private:
     TRtsControl FOpenRts = TRtsControl::RtsEnable;
     bool FWaiting = false;
     std::uint64_t FDropped = 0;
+    bool FPromptReads = false;
+    std::array<std::uint32_t, 3> FSavedTimeouts{}; // interval, multiplier, constant
     TLineErrorCounts FErrorsBefore; // from earlier opens: each open starts the port's own at 0
     std::unique_ptr<TPortReturnWatch> FWatch;
 };

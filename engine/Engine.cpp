@@ -40,6 +40,9 @@ TEngine::TEngine(QObject *context)
     FFrameQuiet->setTimerType(Qt::PreciseTimer);
     QObject::connect(FFrameQuiet, &QTimer::timeout, &FLife, [this] { JudgeOpenFrame(); });
     FPendingAnswers = std::make_unique<QObject>();
+    FTransferTimer = new QTimer(&FLife);
+    FTransferTimer->setSingleShot(true);
+    QObject::connect(FTransferTimer, &QTimer::timeout, &FLife, [this] { TransferTimeUp(); });
     ConnectSession();
 }
 
@@ -60,6 +63,7 @@ void TEngine::ConnectSession()
         if (OnLinkStateChanged)
             OnLinkStateChanged(state);
         LinkChangedForList();
+        TransferLinkChanged();
     };
     FSession.OnStopped = [this](const std::string &message) { LinkLost(message); };
     FSession.OnServerClosed = [this](int relay) {
@@ -79,6 +83,7 @@ void TEngine::ConnectSession()
     FSession.OnMainDrained = [this] {
         if (FListState == TListState::WaitingDrain)
             RunListSteps();
+        TransferDrained();
     };
     FSession.OnLineError = [this](bool fromRelay, std::uint32_t) {
         SendDebugText("COMReceiveError");
@@ -218,6 +223,7 @@ void TEngine::CloseAll()
     // A running command list ends with its channels, so no step writes to a closed one.
     EndList();
     DropOpenFrame();
+    TransferClosing();
     FAutoSendTimer->SetEnabled(false);
     FSession.CloseAll();
 }
@@ -244,7 +250,7 @@ void TEngine::LinkLost(const std::string &message)
 
 bool TEngine::CanSendTyped() const
 {
-    return FSession.MainCanSend() && !ListRunning();
+    return FSession.MainCanSend() && !ListRunning() && !TransferRunning();
 }
 
 ByteString TEngine::TypedFrame() const
@@ -349,6 +355,12 @@ void TEngine::Received(bool fromRelay, std::string_view block)
     if (OnCountersChanged)
         OnCountersChanged(false);
 
+    if (TransferRunning()) {
+        // The main channel's bytes are the transfer's, both ways.
+        if (!fromRelay)
+            TransferReceived(block);
+        return;
+    }
     FSession.Route(fromRelay, block);
     if (Judging())
         JudgeReceived(fromRelay, FRecvHistory.End() - block.size(), block.size());

@@ -4,6 +4,7 @@
 #include "codec/ByteString.h"
 #include "codec/DataMode.h"
 #include "engine/Settings.h"
+#include "engine/TransferRequest.h"
 #include "exchange/AnswerRules.h"
 #include "exchange/BoundedHistory.h"
 #include "exchange/CommandFile.h"
@@ -210,6 +211,18 @@ public:
     }
     // A frame was answered or found bad.
     std::function<void()> OnFramesJudged;
+    // --- File transfer --------------------------------------------------------
+    // Starts a transfer on the main channel; the reason when it cannot start.
+    // While it runs the channel's bytes are the transfer's: auto send and the
+    // typed send wait, no list starts, relays neither get nor give main
+    // channel bytes, and answer rules must check TransferRunning().
+    std::optional<std::string> StartTransfer(const TTransferRequest &request);
+    // Cancels on both sides (the peer is told, as its protocol allows).
+    void CancelTransfer();
+    [[nodiscard]] bool TransferRunning() const;
+    std::function<void(const TTransferProgress &progress)> OnTransferProgress;
+    // Raised once per transfer, after its last bytes have left.
+    std::function<void(TTransferEnd end, const std::string &message)> OnTransferEnded;
 
     // A send line or auto send waits while more than this waits for the main
     // channel, so a peer that does not read cannot make the queue grow without limit.
@@ -329,6 +342,25 @@ private:
     std::uint64_t FAnsweredFrames = 0;
     std::uint64_t FBadFrames = 0;
     std::deque<std::uint64_t> FBadPositions;
+    // File transfer (EngineTransfer.cpp).
+    struct TTransferRun
+    {
+        std::unique_ptr<TTransferMachine> Machine;
+        std::int64_t StartMs = 0;
+        std::int64_t LastProgressMs = 0;
+        bool Ending = false; // over; its last bytes are still leaving
+    };
+    void TransferReceived(std::string_view block);
+    void TransferTimeUp();
+    void TransferDrained();
+    void TransferStep();
+    void TransferProgress(bool force);
+    void TransferLinkChanged();
+    void TransferClosing();
+    void EndTransfer();
+    void FailTransfer(const std::string &message, TTransferEnd end);
+    std::unique_ptr<TTransferRun> FTransfer;
+    QTimer *FTransferTimer = nullptr;
 
     // Context of deferred work; goes first, so nothing deferred outlives the engine.
     QObject FLife;

@@ -35,6 +35,8 @@ std::optional<std::string> TEngine::StartList(const std::string &path)
 {
     if (ListRunning())
         return std::nullopt;
+    if (TransferRunning())
+        return std::string("a file transfer is running");
     if (auto error = FCmdFile.Open(path))
         return error;
     if (FCmdFile.AtEnd()) {

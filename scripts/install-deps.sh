@@ -29,12 +29,16 @@ group_test() {
   echo mbpoll
   # Reads the pcapng captures back (tshark, capinfos).
   echo tshark
+  # The far end of the file transfer tests: XMODEM and YMODEM senders and receivers.
+  echo lrzsz
 }
 
 group_bench() {
   echo libbenchmark-dev socat ser2net
   # The Modbus RTU server the answer rules are measured against.
   echo mbpoll python3-pymodbus python3-serial python3-serial-asyncio
+  # The far end of the transfer benchmark: XMODEM and YMODEM senders and receivers.
+  echo lrzsz
 }
 
 # make fuzz: clang with libFuzzer's runtime.

@@ -141,6 +141,8 @@ public:
     [[nodiscard]] std::uint64_t DroppedBytes() const;
     // The main channel's serial line, while it is an open serial port.
     [[nodiscard]] TLineControl *MainLineControl() const;
+    // TTransport::SetPromptReads on the main channel, while it is open.
+    void SetMainPromptReads(bool on);
 
 private:
     struct TSlot

@@ -109,6 +109,10 @@ public:
     [[nodiscard]] virtual std::string DataPeer() const { return {}; }
     // A socket link's ends while it has a peer; false for a serial line.
     [[nodiscard]] virtual bool Addresses(TLinkAddresses &) const { return false; }
+    // On: every byte is handed on as soon as it arrives, whatever read
+    // time-outs the link has (a protocol waits for one-byte answers). Off: the
+    // link's own time-outs again. A link that reads so already ignores it.
+    virtual void SetPromptReads(bool) {}
 
     // Bytes arrived; valid during the call.
     std::function<void(std::string_view bytes)> OnData;
