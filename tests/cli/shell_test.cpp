@@ -245,6 +245,13 @@ TEST_F(ShellTest, BridgeCarriesTenMegabytesBothWaysWhileClientsComeAndGo)
                  {"bridge", "-q", "--tcp-server", QString::number(mainPort), "--relay",
                   QString("tcp-server,%1").arg(relayPort)},
                  Dir());
+    // Clients connect once both servers listen.
+    QProcess &process = bridge.Process();
+    process.setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(WaitUntil([&] {
+        process.waitForReadyRead(20);
+        return process.peek(4096).contains("kestrune: open: main TCP Server,");
+    }));
     const auto connected = [&](int n) {
         return WaitUntil([&] { return Read("Login.txt").count("Connected.") >= n; });
     };
