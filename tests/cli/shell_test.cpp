@@ -7,6 +7,7 @@
 
 #include <QRandomGenerator>
 #include <csignal>
+#include <fcntl.h>
 
 using namespace shelltest;
 
@@ -364,10 +365,24 @@ TEST_F(ShellTest, BridgeAnswersAModbusMasterByRules)
     EXPECT_FALSE(output.contains("timed out")) << output.right(300).toStdString();
 
     // A request with a broken CRC, written straight onto the line: no answer.
-    QFile line(b);
-    ASSERT_TRUE(line.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
-    line.write(QByteArray::fromHex("010300000001840B"));
-    QThread::msleep(300);
+    // A sound request after it is answered, so the broken one has been judged.
+    const int line = ::open(b.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(line, 0);
+    const QByteArray broken = QByteArray::fromHex("010300000001840B");
+    const QByteArray sound = QByteArray::fromHex("010300000001840A");
+    ASSERT_EQ(::write(line, broken.data(), broken.size()), broken.size());
+    QThread::msleep(100);
+    ASSERT_EQ(::write(line, sound.data(), sound.size()), sound.size());
+    QByteArray answer;
+    EXPECT_TRUE(WaitUntil([&] {
+        char buffer[64];
+        const ssize_t n = ::read(line, buffer, sizeof buffer);
+        if (n > 0)
+            answer.append(buffer, n);
+        return answer.size() >= 7;
+    }));
+    ::close(line);
+    EXPECT_EQ(answer.toHex(), "010302002a399b");
     ::kill(static_cast<pid_t>(bridge.processId()), SIGTERM);
     ASSERT_TRUE(bridge.waitForFinished(5000));
     EXPECT_EQ(bridge.exitCode(), 0);
