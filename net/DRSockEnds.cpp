@@ -41,7 +41,7 @@ bool AsIPv4(const TSockAddress &address, sockaddr_in &out)
         return false;
     const auto &six = *reinterpret_cast<const sockaddr_in6 *>(address.Get());
     // A socket of both families bound to any address: its IPv4 side is any too.
-    if (IN6_IS_ADDR_UNSPECIFIED(&six.sin6_addr))
+    if (IN6_ARE_ADDR_EQUAL(&six.sin6_addr, &in6addr_any))
         out.sin_addr.s_addr = htonl(INADDR_ANY);
     else if (IN6_IS_ADDR_V4MAPPED(&six.sin6_addr))
         std::memcpy(&out.sin_addr, six.sin6_addr.s6_addr + 12, 4);
