@@ -41,9 +41,9 @@ group_bench() {
   echo lrzsz
 }
 
-# make fuzz: clang with libFuzzer's runtime.
+# make fuzz: clang with libFuzzer's runtime, and Qt Core for the text converters.
 group_fuzz() {
-  echo clang libclang-rt-14-dev
+  echo clang libclang-rt-14-dev cmake qt6-base-dev
 }
 
 # Building the Debian package and checking its desktop entry and metainfo.
