@@ -1,6 +1,7 @@
 #include "cli/ShellSession.h"
 
 #include "cli/Shell.h"
+#include "serial/Comm.h"
 
 #include <QCoreApplication>
 
@@ -125,6 +126,11 @@ void TShellSession::PrintFrames()
 void TShellSession::Wire()
 {
     FEngine.OnDataAppended = [this](bool) { PrintFrames(); };
+    if (FOptions.Command == TCliCommand::Send || FOptions.Command == TCliCommand::Receive) {
+        // The port is opened for the transfer: a receiver that is already
+        // waiting has put its start request there.
+        FEngine.OnCommCreated = [](TComm &comm) { comm.SetPurgeInputAtOpen(false); };
+    }
     FEngine.OnStatusMessage = [this](const std::string &text) { Message(text); };
     FEngine.OnLogStopped = [this](const std::string &text) { Message(text); };
     FEngine.OnCaptureStopped = [this](const std::string &text) { Message(text); };

@@ -355,6 +355,8 @@ void TEngine::Received(bool fromRelay, std::string_view block)
     if (OnCountersChanged)
         OnCountersChanged(false);
 
+    if (!fromRelay && !block.empty())
+        NoteLastMainByte(block.back());
     if (TransferRunning()) {
         // The main channel's bytes are the transfer's, both ways.
         if (!fromRelay)

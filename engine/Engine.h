@@ -310,6 +310,10 @@ private:
     bool FRecvRelayFrames = false; // a relay's block has been noted since the last clear
     TOriginTags FRecvTags;
     TCounters FCounters;
+    // The main channel's last received byte and when it came: a receiver's
+    // start request that came before the transfer began.
+    char FLastMainByte = 0;
+    std::int64_t FLastMainByteMs = -1;
 
     bool FLogToFile = false;
     std::string FLogPath;
@@ -351,6 +355,7 @@ private:
         bool Ending = false; // over; its last bytes are still leaving
     };
     void TransferReceived(std::string_view block);
+    void NoteLastMainByte(char byte);
     void TransferTimeUp();
     void TransferDrained();
     void TransferStep();

@@ -25,6 +25,10 @@ std::int64_t NowMs()
 // Progress is told at most this often; the end always.
 constexpr std::int64_t ProgressEveryMs = 100;
 
+// A receiver asks again for the start within this time (XMODEM's 10 s), so an
+// older request is not taken as a waiting one.
+constexpr std::int64_t StartRequestFreshMs = 10000;
+
 bool IsFolder(const std::string &path)
 {
     struct stat info
@@ -105,9 +109,23 @@ std::optional<std::string> TEngine::StartTransfer(const TTransferRequest &reques
     FSession.SetMainPromptReads(true);
     // Auto send keeps its choice and sends again once the transfer is over.
     FTransfer->Machine->Start(FTransfer->StartMs);
+    // A receiver started before the send asked once and now waits out its
+    // time-out: its request is taken as if it came now, as it would be read
+    // from the line by a sender started after it.
+    const bool protocolSend = !request.Receive && request.Protocol != TTransferProtocol::Raw;
+    if (protocolSend && (FLastMainByte == 'C' || FLastMainByte == 0x15) && FLastMainByteMs >= 0 &&
+        FTransfer->StartMs - FLastMainByteMs <= StartRequestFreshMs)
+        FTransfer->Machine->Feed(std::string_view(&FLastMainByte, 1), FTransfer->StartMs);
+    FLastMainByteMs = -1;
     TransferProgress(true);
     TransferStep();
     return std::nullopt;
+}
+
+void TEngine::NoteLastMainByte(char byte)
+{
+    FLastMainByte = byte;
+    FLastMainByteMs = NowMs();
 }
 
 bool TEngine::TransferRunning() const

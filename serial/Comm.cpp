@@ -79,7 +79,8 @@ void TComm::OpenPort()
     FPortHandle = IsRemotePortName(FCommName) ? OpenRemoteDevice() : OpenLocalDevice();
     FModemLines = -1;
     FLineErrors = {};
-    FPortHandle->PurgeInput();
+    if (FPurgeInputAtOpen)
+        FPortHandle->PurgeInput();
     FPortHandle->PurgeOutput();
     ApplyTimeouts();
     ApplyLineSettings();

@@ -130,6 +130,10 @@ public:
     // the driver meanwhile. Holds across ClosePort and OpenPort.
     void PauseReading(bool Paused);
     [[nodiscard]] bool ReadingPaused() const { return FReadingPaused; }
+    // Whether OpenPort discards what the port received before it was opened
+    // (the default). A program that opens the port to answer a waiting peer
+    // keeps it: the peer's request may be there already.
+    void SetPurgeInputAtOpen(bool Purge) { FPurgeInputAtOpen = Purge; }
 
     // Holds the transmit line in the break state, or ends the break. Does
     // nothing when closed; a device that cannot is not reported.
@@ -301,6 +305,7 @@ private:
     std::uint32_t FWriteTotalTimeoutConstant = 0;
 
     bool FReadingPaused = false;
+    bool FPurgeInputAtOpen = true;
     std::int32_t FModemLines = -1;
     TLineErrorCounts FLineErrors;
     std::unique_ptr<QTimer> FBreakTimer;

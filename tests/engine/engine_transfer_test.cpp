@@ -11,6 +11,7 @@
 
 using namespace kestrune;
 using namespace kestrune::testing;
+using namespace std::string_literals;
 
 namespace {
 
@@ -100,6 +101,32 @@ TEST_F(EngineTransferTest, MainChannelBelongsToTheTransferUntilItEnds)
     QTest::qWait(30);
     EXPECT_EQ(links[1]->Written(), "to relay");
     EXPECT_GT(MainWritten().size(), written);
+}
+
+// A receiver that asked before the send began is answered at once, as a
+// sender started after it reads the request off the line; a request that is
+// not the last thing received is not one.
+TEST_F(EngineTransferTest, StartRequestThatCameBeforeTheSendIsAnswered)
+{
+    const std::string file = dir.filePath("send.bin").toStdString();
+    std::ofstream(file, std::ios::binary) << std::string(200, 's');
+    for (const std::string &before : {"C"s, "\x15"s, "C then text"s}) {
+        Main().Receive(before);
+        QTest::qWait(10);
+        links[0]->Writes.clear();
+        TTransferRequest request;
+        request.Protocol = TTransferProtocol::Xmodem;
+        request.Files = {file};
+        ASSERT_EQ(engine.StartTransfer(request), std::nullopt);
+        QTest::qWait(30);
+        const bool asked = before.size() == 1;
+        const std::string written = MainWritten();
+        EXPECT_EQ(!written.empty() && written[0] == xmodem::SOH, asked) << before;
+        if (asked)
+            EXPECT_EQ(written, xmodem::Block(1, std::string(128, 's'), before == "C"));
+        engine.CancelTransfer();
+        QTest::qWait(30);
+    }
 }
 
 TEST_F(EngineTransferTest, ClosingTheChannelsTellsThePeerAndLeavesNoFile)

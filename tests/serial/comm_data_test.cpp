@@ -228,5 +228,22 @@ TEST_F(CommData, ReopenedComponentWorksAgain)
     EXPECT_TRUE(WaitUntil([&] { return Log.Received() == "back"; }));
 }
 
+TEST_F(CommData, BytesWaitingBeforeOpenAreDroppedUnlessKept)
+{
+    // Dropped by default; kept for a program that answers a waiting peer.
+    for (const bool keep : {false, true}) {
+        Comm.SetPurgeInputAtOpen(!keep);
+        ASSERT_TRUE(Pty.Send("early"));
+        Settle(50ms);
+        Open();
+        Log.Sent = 0;
+        ASSERT_TRUE(Pty.Send("late"));
+        ASSERT_TRUE(WaitUntil([&] { return Log.Received().ends_with("late"); }));
+        EXPECT_EQ(Log.Received(), keep ? "earlylate" : "late") << keep;
+        Comm.ClosePort();
+        Log.Blocks.clear();
+    }
+}
+
 } // namespace
 } // namespace kestrune
