@@ -2,6 +2,7 @@
 
 #include "cli/Shell.h"
 #include "serial/Comm.h"
+#include "serial/Rfc2217Connect.h"
 
 #include <QCoreApplication>
 
@@ -14,8 +15,12 @@ namespace {
 
 // How often the queue is looked at while the last frames go out.
 constexpr int DrainPollMs = 5;
-// How long a finished transfer's channel stays open for its last bytes.
-constexpr int TransferLingerMs = 200;
+// A remote port's server puts the last bytes on its line after they have
+// left here, and closing purges its output: it gets this moment first.
+constexpr int RemoteLingerMs = 200;
+// The device's own buffer empties at the line's pace; one that has sent
+// nothing for this long is held by flow control, and the end does not wait.
+constexpr std::int64_t DeviceStallMs = 2000;
 
 } // namespace
 
@@ -165,16 +170,40 @@ void TShellSession::Wire()
         if (state == TListState::Idle)
             ListEnded();
     };
-    QObject::connect(&FDrain, &QTimer::timeout, [this] {
-        if (!FEngine.IsOpen() || FEngine.Session().MainQueuedBytes() == 0 ||
-            !FEngine.Session().MainCanSend()) {
-            FDrain.stop();
-            Finish(FFileFailed       ? ShellUsage
-                   : FTransferFailed ? ShellTransferFailed
-                   : FReplyMissed    ? ShellReplyMissed
-                                     : ShellOk);
-        }
-    });
+    QObject::connect(&FDrain, &QTimer::timeout, [this] { DrainStep(); });
+}
+
+void TShellSession::StartDrain()
+{
+    FDeviceLeft = 0;
+    FDeviceClock.invalidate();
+    FDrain.start();
+}
+
+void TShellSession::DrainStep()
+{
+    const TSession &session = FEngine.Session();
+    const bool open = FEngine.IsOpen() && session.MainCanSend();
+    if (open && session.MainQueuedBytes() > 0)
+        return;
+    // Past the queue, the device may still hold bytes that closing discards.
+    const std::size_t device = open ? session.MainUnsentBytes() : 0;
+    if (device > 0 && (!FDeviceClock.isValid() || device < FDeviceLeft)) {
+        FDeviceLeft = device;
+        FDeviceClock.start();
+    }
+    if (device > 0 && FDeviceClock.elapsed() < DeviceStallMs)
+        return;
+    FDrain.stop();
+    const int status = FFileFailed       ? ShellUsage
+                       : FTransferFailed ? ShellTransferFailed
+                       : FReplyMissed    ? ShellReplyMissed
+                                         : ShellOk;
+    const TChannel &main = FEngine.Settings().Main;
+    if (open && main.Method == cmSerial && IsRemotePortName(main.Port))
+        QTimer::singleShot(RemoteLingerMs, &FDeadline, [this, status] { Finish(status); });
+    else
+        Finish(status);
 }
 
 void TShellSession::StartListWhenReady()
@@ -218,10 +247,9 @@ void TShellSession::TransferEnded(TTransferEnd end, const std::string &text)
     // Its last bytes have left: a peer that ends now (and takes the line with
     // it) changes nothing.
     FTransferOver = true;
-    // A port closed at once may discard its last answer (an ACK) before the
-    // peer has read it: the line gets a moment first.
-    QTimer::singleShot(TransferLingerMs, &FDrain,
-                       [this] { Finish(FTransferFailed ? ShellTransferFailed : ShellOk); });
+    // Closing the port purges its output: the last answer (an ACK, the
+    // CANs) reaches the line first.
+    StartDrain();
 }
 
 void TShellSession::ListEnded()
@@ -229,7 +257,7 @@ void TShellSession::ListEnded()
     if (!FListStarted || FStatus || FDrain.isActive())
         return;
     // What the last lines sent goes out before the channels close.
-    FDrain.start();
+    StartDrain();
 }
 
 void TShellSession::Finish(int status)

@@ -4,6 +4,7 @@
 #include "cli/FramePrinter.h"
 #include "engine/Engine.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <cstdio>
@@ -35,6 +36,8 @@ private:
     void StartTransferWhenReady();
     void TransferEnded(TTransferEnd end, const std::string &message);
     void ListEnded();
+    void StartDrain();
+    void DrainStep();
     void AwaitDrainThenFinish(int status);
     void PrintFrames();
     [[nodiscard]] bool WholeFrames(std::uint16_t origin) const;
@@ -46,9 +49,11 @@ private:
     TEngine FEngine;
     std::unique_ptr<TFramePrinter> FRecvPrinter;
     std::unique_ptr<TFramePrinter> FSendPrinter;
-    QTimer FSilence;  // flushes a serial frame after its silence
-    QTimer FDeadline; // --timeout
-    QTimer FDrain;    // polls the main channel's queue before the end
+    QTimer FSilence;             // flushes a serial frame after its silence
+    QTimer FDeadline;            // --timeout
+    QTimer FDrain;               // polls the main channel's queue before the end
+    std::size_t FDeviceLeft = 0; // what the device held at its last progress
+    QElapsedTimer FDeviceClock;  // since then
     bool FListStarted = false;
     bool FFileFailed = false; // the command list could not be read on
     bool FReplyMissed = false;

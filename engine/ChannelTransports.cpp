@@ -97,6 +97,7 @@ public:
     }
 
     std::size_t QueuedBytes() const override { return FComm->QueuedBytes(); }
+    std::size_t DeviceQueuedBytes() const override { return FComm->DeviceQueuedBytes(); }
     void PauseReading(bool paused) override { FComm->PauseReading(paused); }
     [[nodiscard]] const std::vector<TReadQuiet> *BlockQuiet() const override
     {

@@ -229,6 +229,11 @@ std::size_t TComm::QueuedBytes() const
     return FWriteQueue ? FWriteQueue->PendingBytes() : 0;
 }
 
+std::size_t TComm::DeviceQueuedBytes() const
+{
+    return FPortHandle ? FPortHandle->PendingOutput() : 0;
+}
+
 void TComm::PauseReading(bool Paused)
 {
     FReadingPaused = Paused;

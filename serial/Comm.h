@@ -126,6 +126,9 @@ public:
 
     // Bytes accepted by WriteData and not yet handed to the device.
     [[nodiscard]] std::size_t QueuedBytes() const;
+    // Bytes the device has taken and not yet sent on the line. ClosePort
+    // discards them: a program that ends after its last write waits for 0.
+    [[nodiscard]] std::size_t DeviceQueuedBytes() const;
     // Stops or resumes reading the device without losing bytes: they wait in
     // the driver meanwhile. Holds across ClosePort and OpenPort.
     void PauseReading(bool Paused);

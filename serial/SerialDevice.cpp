@@ -187,6 +187,12 @@ void TSerialDevice::PurgeOutput()
     ::tcflush(FFd, TCOFLUSH);
 }
 
+std::size_t TSerialDevice::PendingOutput() const
+{
+    int pending = 0;
+    return ::ioctl(FFd, TIOCOUTQ, &pending) == 0 && pending > 0 ? std::size_t(pending) : 0;
+}
+
 void TSerialDevice::SetBreak(bool On)
 {
     ::ioctl(FFd, On ? TIOCSBRK : TIOCCBRK);

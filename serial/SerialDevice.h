@@ -118,6 +118,9 @@ public:
 
     virtual void PurgeInput();
     virtual void PurgeOutput();
+    // Bytes the driver has taken and not yet put on the line (0 when it
+    // cannot tell). Safe from any thread.
+    [[nodiscard]] virtual std::size_t PendingOutput() const;
 
     // Starts or ends a break on the transmit line; not reported when refused.
     virtual void SetBreak(bool On);

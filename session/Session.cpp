@@ -148,6 +148,11 @@ std::size_t TSession::MainQueuedBytes() const
     return Waiting(FMain);
 }
 
+std::size_t TSession::MainUnsentBytes() const
+{
+    return Waiting(FMain) + (FMain.Transport ? FMain.Transport->DeviceQueuedBytes() : 0);
+}
+
 std::size_t TSession::RelayQueuedBytes(std::size_t index) const
 {
     return index < FRelays.size() ? Waiting(*FRelays[index]) : 0;

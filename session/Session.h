@@ -61,6 +61,8 @@ public:
     // True while the main link has a peer to send to.
     [[nodiscard]] bool MainCanSend() const;
     [[nodiscard]] std::size_t MainQueuedBytes() const;
+    // The queue and what the device holds past it: 0 once all is on the line.
+    [[nodiscard]] std::size_t MainUnsentBytes() const;
     // Clients the main channel's TCP server serves now.
     [[nodiscard]] int MainPeerCount() const;
     // During OnData: where the block came from on a socket, "" elsewhere.

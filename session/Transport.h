@@ -83,6 +83,9 @@ public:
     [[nodiscard]] virtual TWriteResult Write(std::string_view bytes) = 0;
     // Bytes accepted by Write that the link has not taken yet.
     [[nodiscard]] virtual std::size_t QueuedBytes() const = 0;
+    // Bytes past the queue that the device still holds (a serial driver's
+    // output buffer); closing may discard them.
+    [[nodiscard]] virtual std::size_t DeviceQueuedBytes() const { return 0; }
     // Stops or resumes reading. Only meaningful where PausesWithoutLoss holds.
     virtual void PauseReading(bool paused) = 0;
     // True when a paused reader holds its peer back instead of losing bytes:

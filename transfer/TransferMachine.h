@@ -34,9 +34,6 @@ struct TTransferTimeouts
     std::int64_t CharMs = 1'000;   // the longest silence inside one block
     std::int64_t StartMs = 60'000; // the most either side waits for the other to begin
     std::int64_t PromptMs = 3'000; // a receiver asks again this often until the sender begins
-    // A sender waits this long before it answers: some receivers empty their
-    // input right after they have written, and would drop a quicker answer.
-    std::int64_t TurnaroundMs = 3;
 
     // The defaults scaled to a try time of `tryMs`.
     [[nodiscard]] static TTransferTimeouts WithTry(std::int64_t tryMs);

@@ -43,9 +43,6 @@ void TXmodemSender::Answer(char byte, std::int64_t nowMs)
         return;
     }
     FCancels = 0;
-    // An answer before the block has even gone is a stale one.
-    if (FHeld)
-        return;
     switch (FStep) {
     case TStep::WaitStart:
         if (byte != CRC_REQUEST && byte != NAK)
@@ -146,18 +143,8 @@ void TXmodemSender::SendNextBlock(std::int64_t nowMs)
 
 void TXmodemSender::SendCurrent(std::int64_t nowMs)
 {
+    // At once, as the answer comes: a pause here costs every block its length.
     ++FSends;
-    if (FTimeouts.TurnaroundMs > 0) {
-        FHeld = true;
-        SetDeadline(nowMs + FTimeouts.TurnaroundMs);
-        return;
-    }
-    Release(nowMs);
-}
-
-void TXmodemSender::Release(std::int64_t nowMs)
-{
-    FHeld = false;
     Emit(FCurrent);
     SetDeadline(nowMs + FTimeouts.TryMs);
 }
@@ -192,10 +179,6 @@ void TXmodemSender::Tick(std::int64_t nowMs)
 {
     if (!Running() || !Deadline() || nowMs < *Deadline())
         return;
-    if (FHeld) {
-        Release(nowMs);
-        return;
-    }
     switch (FStep) {
     case TStep::WaitStart:
         Abort(FFile == 0 ? "The receiver did not start the transfer within " +

@@ -36,7 +36,6 @@ private:
     void SendNextBlock(std::int64_t nowMs);
     void SendHeader(std::int64_t nowMs);
     void SendCurrent(std::int64_t nowMs);
-    void Release(std::int64_t nowMs);
     void Retry(std::int64_t nowMs, bool silence);
     void FileDone(std::int64_t nowMs);
     void Abort(const std::string &message);
@@ -52,7 +51,6 @@ private:
     ByteString FCurrent;          // the block (or EOT) last sent, for a resend
     std::size_t FCurrentData = 0; // file bytes in it
     int FSends = 0;               // of the current block
-    bool FHeld = false;           // the current block waits for the turnaround
     std::size_t FCancels = 0;     // CANs in a row from the receiver
     std::uint64_t FFileLeft = 0;  // YMODEM: bytes still to send of this file
 };

@@ -245,5 +245,18 @@ TEST_F(CommData, BytesWaitingBeforeOpenAreDroppedUnlessKept)
     }
 }
 
+TEST_F(CommData, DeviceQueuedBytesAreWhatTheDriverStillHolds)
+{
+    TScriptedDevice::TScript script;
+    Comm.SetDeviceFactory(TScriptedDevice::Factory(script));
+    EXPECT_EQ(Comm.DeviceQueuedBytes(), 0u) << "closed";
+    Open();
+    script.PendingOutput = 17;
+    EXPECT_EQ(Comm.DeviceQueuedBytes(), 17u);
+    EXPECT_EQ(Comm.QueuedBytes(), 0u) << "the queue is apart from the driver";
+    Comm.ClosePort();
+    EXPECT_EQ(Comm.DeviceQueuedBytes(), 0u);
+}
+
 } // namespace
 } // namespace kestrune

@@ -171,6 +171,7 @@ public:
         std::atomic<bool> FailReads{false};
         std::atomic<int> ReadCalls{0};
         std::atomic<int> CounterReads{0};
+        std::atomic<std::size_t> PendingOutput{0}; // in the "driver", not yet sent
         // Only the GUI thread applies settings and breaks.
         int Applied = 0;
         TLineSettings LastSettings;
@@ -212,6 +213,8 @@ public:
         FScript->Breaks.emplace_back(On, std::chrono::steady_clock::now());
         TSerialDevice::SetBreak(On);
     }
+
+    std::size_t PendingOutput() const override { return FScript->PendingOutput; }
 
     TIoStatus ReadLineCounters(TLineCounters &Counters) override
     {
