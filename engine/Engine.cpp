@@ -415,6 +415,10 @@ void TEngine::NoteRecvFrames(std::size_t length)
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
     timing.NowWallMs = QDateTime::currentMSecsSinceEpoch();
+    if (origin == 0) {
+        timing.StartsFrame = FRecvFrameWhole;
+        FRecvFrameWhole = false;
+    }
     const std::uint64_t start = FRecvHistory.End() - length;
     const std::uint64_t marksBefore = FRecvFrames.End();
     NoteBlockFrames(FRecvFrames, start, length, timing);

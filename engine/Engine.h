@@ -280,6 +280,10 @@ private:
     [[nodiscard]] bool Judging() const;
     void JudgeReceived(bool fromRelay, std::uint64_t start, std::size_t length);
     void JudgeOpenFrame();
+    [[nodiscard]] bool OpenFrameVerified() const;
+    // The main channel's last frame was judged whole before its gap: the
+    // next bytes begin a frame.
+    bool FRecvFrameWhole = false;
     void Judge(std::uint64_t from, std::uint64_t to);
     void SendAnswer(const TAnswerRule &rule);
     // At Start: the chosen file again, so edits between runs count.

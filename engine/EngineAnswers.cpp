@@ -8,6 +8,14 @@
 
 namespace kestrune {
 
+namespace {
+
+// An open frame up to this long is tried for a verified end at every read:
+// Modbus RTU's largest frame is 256 bytes, and longer ones wait for the gap.
+constexpr std::size_t EarlyFrameLimit = 256;
+
+} // namespace
+
 std::optional<std::string> TEngine::SetAnswerRules(const std::string &path)
 {
     if (auto error = FAnswerRules.Load(path, FSettings.General.EscChar()))
@@ -106,9 +114,29 @@ void TEngine::JudgeReceived(bool fromRelay, std::uint64_t start, std::size_t len
         FOpenFrame = pos;
     }
     // Bytes that go on a frame judged already (its gap timed out a little
-    // early) are the tail of that frame: no frame of their own.
-    if (FOpenFrame)
-        FFrameQuiet->start(FrameQuietMs());
+    // early, or its check verified) are the tail of that frame: no frame of
+    // their own.
+    if (!FOpenFrame)
+        return;
+    if (OpenFrameVerified()) {
+        FRecvFrameWhole = true;
+        JudgeOpenFrame();
+        return;
+    }
+    FFrameQuiet->start(FrameQuietMs());
+}
+
+bool TEngine::OpenFrameVerified() const
+{
+    // A device answers once a frame's check verifies, without waiting for the
+    // silence after it. Only a check of 16 bits or more tells a frame's end
+    // from a chance match (one in 65,536); shorter ones wait for the gap.
+    const TGeneralSettings &g = FSettings.General;
+    const auto check = static_cast<TCheckKind>(g.Check);
+    if (!g.VerifyChecks || !g.AnswerRules || CheckSize(check) < 2 || !FOpenFrame ||
+        FRecvHistory.End() - *FOpenFrame > EarlyFrameLimit || *FOpenFrame < FRecvHistory.Begin())
+        return false;
+    return EndsWithCheck(FRecvHistory.Copy(*FOpenFrame, FRecvHistory.End()), check);
 }
 
 void TEngine::JudgeOpenFrame()

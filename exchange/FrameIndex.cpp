@@ -168,7 +168,7 @@ void NoteBlockFrames(TFrameIndex &index, std::uint64_t start, std::size_t length
     const TReadQuiet *first =
         !quiet.empty() && quiet.front().Offset == 0 ? &quiet.front() : nullptr;
     // Bytes that do not go on a frame of their own channel start one.
-    if (index.LastOrigin() != timing.Origin || (first && parts(*first)))
+    if (index.LastOrigin() != timing.Origin || timing.StartsFrame || (first && parts(*first)))
         index.Add({start, first ? wallOf(first->ReadNs) : timing.NowWallMs, timing.Origin});
     for (const TReadQuiet &q : quiet)
         if (q.Offset > 0 && q.Offset < length && parts(q))

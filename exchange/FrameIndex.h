@@ -119,6 +119,9 @@ struct TBlockTiming
     std::int64_t CharNs = 0; // one character's time on the line, 0 if unknown
     std::int64_t NowMonoNs = 0;
     std::int64_t NowWallMs = 0;
+    // The block begins a frame whatever the silence before it: the frame
+    // before was known whole (its check verified) and was answered.
+    bool StartsFrame = false;
 };
 
 // Notes the frames of a block of `length` bytes that begins at byte `start`,

@@ -23,8 +23,8 @@ class AnswerTest : public ::testing::Test
 {
 protected:
     // The main channel (a fake link, serial by its settings) and one relay;
-    // Modbus CRC checks, verified, and the rules given.
-    void Open(const std::string &rules)
+    // Modbus CRC checks (or the check given), verified, and the rules given.
+    void Open(const std::string &rules, TCheckKind check = ckModbusCRC16)
     {
         engine.SetTransportFactory([this](const TChannel &channel) {
             return std::make_unique<TFakeTransport>(channel.LocalPort == 0 ? main : relay);
@@ -33,7 +33,7 @@ protected:
         TChannel relayChannel;
         relayChannel.LocalPort = 1;
         settings.Relays.push_back({relayChannel, true});
-        settings.General.Check = ckModbusCRC16;
+        settings.General.Check = check;
         settings.General.VerifyChecks = true;
         engine.SetSettings(settings);
         const std::string path = dir.filePath(QStringLiteral("rules.txt")).toStdString();
@@ -90,30 +90,53 @@ TEST_F(AnswerTest, MessagesAreJudgedAndAnsweredFramedAsSend)
     EXPECT_EQ(main->Written(), answer + Request + ok);
 }
 
-// On a serial line a frame ends with a silence of the frame gap: its pieces
-// are answered once, after the gap. A frame whose front the history dropped
-// is not judged: no answer, and not counted bad.
-TEST_F(AnswerTest, GapFramedPiecesAreOneFrameAndAFrameCutByTheTrimIsNotJudged)
+const std::vector<TReadQuiet> Parted = {{0, 0, ReadQuietForever}};
+
+// On a serial line a frame ends with a silence of the frame gap, or as soon
+// as a check of 16 bits verifies: a device answers a whole request at once,
+// and the master's next request, within the gap, is a frame of its own. A
+// frame whose front the history dropped is not judged: no answer, and not
+// counted bad.
+TEST_F(AnswerTest, SerialFramesEndAtAVerifiedCheckAndAFrameCutByTheTrimIsNotJudged)
 {
     Open("A:H:01 03:H:06\n");
-    const std::vector<TReadQuiet> parted = {{0, 0, ReadQuietForever}};
-    Main().ReceiveTimed(Request.substr(0, 3), parted);
-    Main().ReceiveTimed(Request.substr(3), {});
-    EXPECT_EQ(main->Written(), "") << "the frame may go on";
     ByteString six = "\x06";
     AppendCheck(six, ckModbusCRC16);
+    Main().ReceiveTimed(Request.substr(0, 3), Parted);
+    EXPECT_EQ(main->Written(), "") << "the frame goes on";
+    Main().ReceiveTimed(Request.substr(3), {});
+    EXPECT_EQ(main->Written(), six) << "whole: answered without waiting for the gap";
+    Main().ReceiveTimed(Request, {});
+    EXPECT_EQ(main->Written(), six + six) << "the next request is a frame of its own";
+    QTest::qWait(30);
+    EXPECT_EQ(main->Written(), six + six) << "each answered once";
+    EXPECT_EQ(engine.BadFrames(), 0u);
+    EXPECT_EQ(engine.RecvFrames().Size(), 2u);
+
+    ASSERT_TRUE(engine.SetBufSizeText("6"));
+    Main().ReceiveTimed(Request.substr(0, 4), Parted);
+    Main().ReceiveTimed(Request.substr(4), {});
+    ByteString junk = "junk";
+    Main().ReceiveTimed(junk, Parted);
+    QTest::qWait(40);
+    EXPECT_EQ(main->Written(), six + six);
+    EXPECT_EQ(engine.AnsweredFrames(), 2u);
+    EXPECT_EQ(engine.BadFrames(), 1u) << "only the junk, which the history holds whole";
+}
+
+// An 8-bit check matches by chance once in 256 bytes: such a frame ends only
+// with its gap, and its pieces are answered once.
+TEST_F(AnswerTest, FramesWithAnEightBitCheckEndAtTheGap)
+{
+    Open("A:H:01 03:H:06\n", ckSumMod);
+    ByteString request = Request.substr(0, 6);
+    AppendCheck(request, ckSumMod);
+    Main().ReceiveTimed(request.substr(0, 3), Parted);
+    Main().ReceiveTimed(request.substr(3), {});
+    EXPECT_EQ(main->Written(), "") << "the frame may go on";
+    ByteString six = "\x06";
+    AppendCheck(six, ckSumMod);
     ASSERT_TRUE(QTest::qWaitFor([&] { return main->Written() == six; }, 2000));
     QTest::qWait(30);
     EXPECT_EQ(main->Written(), six) << "answered once";
-    EXPECT_EQ(engine.BadFrames(), 0u);
-
-    ASSERT_TRUE(engine.SetBufSizeText("6"));
-    Main().ReceiveTimed(Request.substr(0, 4), parted);
-    Main().ReceiveTimed(Request.substr(4), {});
-    ByteString junk = "junk";
-    Main().ReceiveTimed(junk, parted);
-    QTest::qWait(40);
-    EXPECT_EQ(main->Written(), six);
-    EXPECT_EQ(engine.AnsweredFrames(), 1u);
-    EXPECT_EQ(engine.BadFrames(), 1u) << "only the junk, which the history holds whole";
 }
