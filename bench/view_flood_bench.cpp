@@ -227,9 +227,19 @@ int main(int argc, char **argv)
     const char *mb = std::getenv("KESTRUNE_FLOOD_MB");
     const std::uint64_t total = static_cast<std::uint64_t>(mb ? std::atol(mb) : 128) << 20;
     std::vector<TResult> results;
-    for (const std::string &size : Sizes())
-        results.push_back(Flood(size, total, size == "256M"));
+    // KESTRUNE_FLOOD_CAPTURE_ONLY: the smallest history with and without the
+    // capture, nothing else (for profiling the capture).
+    const bool captureOnly = !qEnvironmentVariableIsEmpty("KESTRUNE_FLOOD_CAPTURE_ONLY");
+    for (const std::string &size : Sizes()) {
+        if (!captureOnly || size == Sizes().front())
+            results.push_back(Flood(size, total, size == "256M"));
+    }
     results.push_back(Flood(Sizes().front(), total, false, true));
+    if (captureOnly) {
+        std::printf("capture on / off: %.1f / %.1f MB/s = %.2f\n", results.back().Rate,
+                    results.front().Rate, results.back().Rate / results.front().Rate);
+        return 0;
+    }
     std::printf("\nHex flood of %llu MiB over loopback TCP into the window\n",
                 static_cast<unsigned long long>(total >> 20));
     std::printf("%-8s %10s %12s %14s %16s %8s\n", "history", "MB/s", "vs first", "memory MB",

@@ -1,5 +1,6 @@
 #include "capture/CaptureFile.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,27 +24,81 @@ std::string TCaptureFile::Open(const std::string &path)
     FFd = std::move(opened.Fd);
     FPath = path;
     FSize = 0;
-    return Put(SectionHeaderBlock("Kestrune"));
+    if (std::string error = Put(SectionHeaderBlock("Kestrune")); !error.empty())
+        return error;
+    return Flush();
+}
+
+TCaptureFile::~TCaptureFile()
+{
+    Close();
 }
 
 void TCaptureFile::Close()
 {
+    if (FFd.IsOpen() && !FPending.empty())
+        (void)Flush();
+    FPending.clear();
+    FBlockEnds.clear();
     (void)FFd.Close();
     FInterfaces.clear();
 }
 
+std::string TCaptureFile::Flush()
+{
+    if (!FFd.IsOpen() || FPending.empty())
+        return {};
+    std::size_t written = 0;
+    int error = 0;
+    while (written < FPending.size() && error == 0) {
+        const ssize_t n = ::write(FFd.Get(), FPending.data() + written, FPending.size() - written);
+        if (n > 0)
+            written += static_cast<std::size_t>(n);
+        else if (n == 0)
+            error = EIO;
+        else if (errno != EINTR)
+            error = errno;
+    }
+    if (error == 0) {
+        FSize += static_cast<off_t>(written);
+        FPending.clear();
+        FBlockEnds.clear();
+        return {};
+    }
+    // The blocks that went whole stay; one cut short would spoil them, so
+    // the file ends before it.
+    std::size_t whole = 0;
+    for (const std::size_t end : FBlockEnds)
+        if (end <= written)
+            whole = end;
+    FSize += static_cast<off_t>(whole);
+    (void)::ftruncate(FFd.Get(), FSize);
+    FPending.clear();
+    FBlockEnds.clear();
+    Close();
+    return ErrorText(error);
+}
+
 std::string TCaptureFile::Put(const std::string &block)
+{
+    return Put({}, block, {});
+}
+
+std::string TCaptureFile::Put(const TBlockAround &around, std::string_view payload)
+{
+    return Put(around.Head, payload, around.Tail);
+}
+
+std::string TCaptureFile::Put(std::string_view head, std::string_view payload,
+                              std::string_view tail)
 {
     if (!FFd.IsOpen())
         return "The capture is closed.";
-    if (const int error = WriteAll(FFd.Get(), block); error != 0) {
-        // A block cut short would spoil what is already there: cut it off.
-        (void)::ftruncate(FFd.Get(), FSize);
-        Close();
-        return ErrorText(error);
-    }
-    FSize += static_cast<off_t>(block.size());
-    return {};
+    FPending.append(head);
+    FPending.append(payload);
+    FPending.append(tail);
+    FBlockEnds.push_back(FPending.size());
+    return FPending.size() >= FlushBytes ? Flush() : std::string();
 }
 
 std::string TCaptureFile::Interface(const std::string &name, std::uint16_t linkType,
@@ -72,7 +127,7 @@ std::string TCaptureFile::WriteSerial(const std::string &channel, std::uint64_t 
     std::uint32_t id = 0;
     if (std::string error = Interface(channel, LinkTypeUser0, id); !error.empty())
         return error;
-    return Put(PacketBlock(id, timeNs, dir, bytes));
+    return Put(PacketBlockAround(id, timeNs, dir, {}, bytes.size()), bytes);
 }
 
 std::string TCaptureFile::WriteSocket(const std::string &channel, std::uint64_t timeNs,
@@ -91,8 +146,9 @@ std::string TCaptureFile::WriteSocket(const std::string &channel, std::uint64_t 
         std::size_t at = 0;
         do {
             const std::string_view part = bytes.substr(at, MaxUdpPayload);
+            const std::string headers = UdpHeaders(from, to, face.IpId++, part);
             if (std::string error =
-                    Put(PacketBlock(id, timeNs, dir, UdpPacket(from, to, face.IpId++, part)));
+                    Put(PacketBlockAround(id, timeNs, dir, headers, part.size()), part);
                 !error.empty())
                 return error;
             at += part.size();
@@ -119,10 +175,11 @@ std::string TCaptureFile::WriteSocket(const std::string &channel, std::uint64_t 
     }
     for (std::size_t at = 0; at < bytes.size(); at += MaxTcpPayload) {
         const std::string_view part = bytes.substr(at, MaxTcpPayload);
-        const std::string packet =
-            TcpPacket(from, to, face.IpId++, seq, ack, TcpPsh | TcpAck, part);
+        const std::string headers =
+            TcpHeaders(from, to, face.IpId++, seq, ack, TcpPsh | TcpAck, part);
         seq += static_cast<std::uint32_t>(part.size());
-        if (std::string error = Put(PacketBlock(id, timeNs, dir, packet)); !error.empty())
+        if (std::string error = Put(PacketBlockAround(id, timeNs, dir, headers, part.size()), part);
+            !error.empty())
             return error;
     }
     return {};

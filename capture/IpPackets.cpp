@@ -61,9 +61,10 @@ std::uint16_t Fold(std::uint64_t sum)
 
 // IPv4 header (20 bytes, no options, don't fragment), then the transport
 // header, whose checksum at `checksumAt` is filled in over the pseudo-header
-// and the payload, then the payload.
-std::string Ipv4Packet(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId, std::uint8_t proto,
-                       std::string header, std::size_t checksumAt, std::string_view payload)
+// and the payload; the payload itself is not copied.
+std::string Ipv4Headers(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
+                        std::uint8_t proto, std::string header, std::size_t checksumAt,
+                        std::string_view payload)
 {
     const auto length = static_cast<std::uint16_t>(header.size() + payload.size());
     std::string pseudo;
@@ -79,7 +80,7 @@ std::string Ipv4Packet(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
     Set16(header, checksumAt, check);
 
     std::string ip;
-    ip.reserve(20 + length);
+    ip.reserve(20 + header.size());
     Put16(ip, 0x4500);
     Put16(ip, static_cast<std::uint16_t>(20 + length));
     Put16(ip, ipId);
@@ -91,8 +92,13 @@ std::string Ipv4Packet(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
     Put32(ip, to.Addr);
     Set16(ip, 10, InternetChecksum(ip));
     ip += header;
-    ip += payload;
     return ip;
+}
+
+std::string Whole(std::string headers, std::string_view payload)
+{
+    headers += payload;
+    return headers;
 }
 
 } // namespace
@@ -102,19 +108,19 @@ std::uint16_t InternetChecksum(std::string_view bytes)
     return Fold(Sum16(bytes));
 }
 
-std::string UdpPacket(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
-                      std::string_view payload)
+std::string UdpHeaders(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
+                       std::string_view payload)
 {
     std::string udp;
     Put16(udp, from.Port);
     Put16(udp, to.Port);
     Put16(udp, static_cast<std::uint16_t>(8 + payload.size()));
     Put16(udp, 0);
-    return Ipv4Packet(from, to, ipId, ProtoUdp, std::move(udp), 6, payload);
+    return Ipv4Headers(from, to, ipId, ProtoUdp, std::move(udp), 6, payload);
 }
 
-std::string TcpPacket(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId, std::uint32_t seq,
-                      std::uint32_t ack, std::uint8_t flags, std::string_view payload)
+std::string TcpHeaders(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId, std::uint32_t seq,
+                       std::uint32_t ack, std::uint8_t flags, std::string_view payload)
 {
     std::string tcp;
     Put16(tcp, from.Port);
@@ -126,7 +132,19 @@ std::string TcpPacket(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId, 
     Put16(tcp, 0xFFFF); // window
     Put16(tcp, 0);      // checksum, filled in below
     Put16(tcp, 0);      // urgent pointer
-    return Ipv4Packet(from, to, ipId, ProtoTcp, std::move(tcp), 16, payload);
+    return Ipv4Headers(from, to, ipId, ProtoTcp, std::move(tcp), 16, payload);
+}
+
+std::string UdpPacket(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
+                      std::string_view payload)
+{
+    return Whole(UdpHeaders(from, to, ipId, payload), payload);
+}
+
+std::string TcpPacket(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId, std::uint32_t seq,
+                      std::uint32_t ack, std::uint8_t flags, std::string_view payload)
+{
+    return Whole(TcpHeaders(from, to, ipId, seq, ack, flags, payload), payload);
 }
 
 } // namespace kestrune

@@ -29,6 +29,14 @@ inline constexpr std::uint8_t TcpAck = 0x10;
 // complement sum as big-endian 16-bit words.
 [[nodiscard]] std::uint16_t InternetChecksum(std::string_view bytes);
 
+// The IPv4 and UDP or TCP headers of a packet carrying `payload`, both
+// checksums valid: the packet is these followed by the payload.
+[[nodiscard]] std::string UdpHeaders(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
+                                     std::string_view payload);
+[[nodiscard]] std::string TcpHeaders(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,
+                                     std::uint32_t seq, std::uint32_t ack, std::uint8_t flags,
+                                     std::string_view payload);
+
 // An IPv4 packet holding one UDP datagram, both checksums valid. At most
 // MaxUdpPayload bytes of payload.
 [[nodiscard]] std::string UdpPacket(const TIpEnd &from, const TIpEnd &to, std::uint16_t ipId,

@@ -82,24 +82,42 @@ std::string InterfaceBlock(std::uint16_t linkType, std::string_view name)
     return EndBlock(std::move(body));
 }
 
+TBlockAround PacketBlockAround(std::uint32_t interfaceId, std::uint64_t timeNs, TPacketDir dir,
+                               std::string_view head, std::size_t payloadSize)
+{
+    const std::size_t packetSize = head.size() + payloadSize;
+    TBlockAround block;
+    block.Head = BeginBlock(EnhancedPacketType, 28 + head.size());
+    Put(block.Head, interfaceId);
+    Put(block.Head, static_cast<std::uint32_t>(timeNs >> 32));
+    Put(block.Head, static_cast<std::uint32_t>(timeNs));
+    Put(block.Head, static_cast<std::uint32_t>(packetSize));
+    Put(block.Head, static_cast<std::uint32_t>(packetSize));
+    block.Head.append(head);
+    // The tail pads the packet to a multiple of four, then the options
+    // (aligned on their own), then the total length, which counts the payload.
+    const std::size_t before = block.Head.size() + payloadSize;
+    std::string options;
+    std::string flagBytes;
+    Put(flagBytes, static_cast<std::uint32_t>(dir));
+    PutOption(options, OptEpbFlags, flagBytes);
+    Put(options, OptEnd);
+    Put(options, std::uint16_t{0});
+    block.Tail.assign((4 - before % 4) % 4, '\0');
+    block.Tail += options;
+    const auto total = static_cast<std::uint32_t>(before + block.Tail.size() + 4);
+    std::memcpy(block.Head.data() + 4, &total, sizeof total);
+    Put(block.Tail, total);
+    return block;
+}
+
 std::string PacketBlock(std::uint32_t interfaceId, std::uint64_t timeNs, TPacketDir dir,
                         std::string_view packet)
 {
-    std::string body = BeginBlock(EnhancedPacketType, 40 + packet.size());
-    Put(body, interfaceId);
-    Put(body, static_cast<std::uint32_t>(timeNs >> 32));
-    Put(body, static_cast<std::uint32_t>(timeNs));
-    Put(body, static_cast<std::uint32_t>(packet.size()));
-    Put(body, static_cast<std::uint32_t>(packet.size()));
-    body.append(packet);
-    PadTo4(body);
-    const auto flags = static_cast<std::uint32_t>(dir);
-    std::string flagBytes;
-    Put(flagBytes, flags);
-    PutOption(body, OptEpbFlags, flagBytes);
-    Put(body, OptEnd);
-    Put(body, std::uint16_t{0});
-    return EndBlock(std::move(body));
+    TBlockAround block = PacketBlockAround(interfaceId, timeNs, dir, {}, packet.size());
+    block.Head.append(packet);
+    block.Head.append(block.Tail);
+    return std::move(block.Head);
 }
 
 } // namespace kestrune

@@ -29,4 +29,16 @@ enum class TPacketDir : std::uint8_t
 [[nodiscard]] std::string PacketBlock(std::uint32_t interfaceId, std::uint64_t timeNs,
                                       TPacketDir dir, std::string_view packet);
 
+// The same block in pieces, so a long payload is written where it lies: Head
+// (ending with the packet's `head`, its headers), then the payload of
+// `payloadSize` bytes, then Tail.
+struct TBlockAround
+{
+    std::string Head;
+    std::string Tail;
+};
+[[nodiscard]] TBlockAround PacketBlockAround(std::uint32_t interfaceId, std::uint64_t timeNs,
+                                             TPacketDir dir, std::string_view head,
+                                             std::size_t payloadSize);
+
 } // namespace kestrune

@@ -324,6 +324,7 @@ private:
     TLogFiles FLogFiles;
 
     std::unique_ptr<TCaptureFile> FCapture;
+    bool FCaptureFlushQueued = false;
     // Where the frames of the block being received begin, for the capture.
     std::vector<std::size_t> FCaptureCuts;
 

@@ -77,8 +77,22 @@ void TEngine::CapturePacket(int channel, TPacketDir dir, std::string_view bytes)
         }
         error = FCapture->WriteSocket(ChannelName(channel), NowNs(), dir, ends, bytes);
     }
-    if (!error.empty())
+    if (!error.empty()) {
         CaptureFailed(error);
+        return;
+    }
+    // Written once this turn's packets are in: one write for a flood's many
+    // reads, and at once for a single packet on a quiet link.
+    if (FCapture->Pending() && !FCaptureFlushQueued) {
+        FCaptureFlushQueued = true;
+        QTimer::singleShot(0, &FLife, [this] {
+            FCaptureFlushQueued = false;
+            if (!FCapture)
+                return;
+            if (const std::string failure = FCapture->Flush(); !failure.empty())
+                CaptureFailed(failure);
+        });
+    }
 }
 
 void TEngine::CaptureFailed(const std::string &reason)

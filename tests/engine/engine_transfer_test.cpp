@@ -122,8 +122,9 @@ TEST_F(EngineTransferTest, StartRequestThatCameBeforeTheSendIsAnswered)
         const bool asked = before.size() == 1;
         const std::string written = MainWritten();
         EXPECT_EQ(!written.empty() && written[0] == xmodem::SOH, asked) << before;
-        if (asked)
+        if (asked) {
             EXPECT_EQ(written, xmodem::Block(1, std::string(128, 's'), before == "C"));
+        }
         engine.CancelTransfer();
         QTest::qWait(30);
     }
