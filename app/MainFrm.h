@@ -139,6 +139,7 @@ private:
     void ShowError(TEngineError kind, const QString &message);
     void ShowListState(TListState state);
     void ShowLogStopped(const std::string &message);
+    void EditLogFile();
     void ShowRelayList();
     void ShowGeneralSettings();
     // The views' Save As and messages go through the dialog seam.

@@ -2,10 +2,12 @@
 #include "app/MainFrm.h"
 
 #include "app/Dialogs.h"
+#include "app/LogFileDialog.h"
 #include "app/WidgetKit.h"
 #include "codec/DataMode.h"
 #include "codec/EscChar.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -23,6 +25,21 @@ void TfrmMain::ConnectRefreshHandlers()
     connect(cboDataMode, &QComboBox::currentIndexChanged, this, [this] { cboDataModeChange(); });
     connect(cboEscChar, &QComboBox::currentIndexChanged, this, [this] { cboEscCharChange(); });
     connect(chkLogToFile, &QCheckBox::toggled, this, [this](bool on) { FEngine.SetLogToFile(on); });
+    // The log's folder, name and size, from the box's context menu.
+    auto *logFile = new QAction(QStringLiteral("Log file..."), chkLogToFile);
+    logFile->setObjectName(QStringLiteral("pmiLogFile"));
+    chkLogToFile->addAction(logFile);
+    chkLogToFile->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(logFile, &QAction::triggered, this, [this] { EditLogFile(); });
+}
+
+void TfrmMain::EditLogFile()
+{
+    TLogFileDialog dialog(FEngine.General(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    dialog.Store(FEngine.General());
+    FEngine.RenameLog();
 }
 
 void TfrmMain::ShowLogStopped(const std::string &message)

@@ -1,6 +1,7 @@
 #include "cli/FramePrinter.h"
 
 #include "codec/Format.h"
+#include "encoding/ByteCells.h"
 
 #include <QDateTime>
 
@@ -14,7 +15,8 @@ TFramePrinter::TFramePrinter(TSource source, TSink sink, TWholeFrames wholeFrame
 }
 
 std::string TFramePrinter::FrameLine(std::int64_t timeMs, std::uint16_t origin, bool send,
-                                     const ByteString &bytes, TDataMode mode, char escChar)
+                                     const ByteString &bytes, TDataMode mode, char escChar,
+                                     TEncoding encoding)
 {
     std::string line = QDateTime::fromMSecsSinceEpoch(timeMs)
                            .time()
@@ -22,7 +24,9 @@ std::string TFramePrinter::FrameLine(std::int64_t timeMs, std::uint16_t origin, 
                            .toStdString();
     line += origin == 0 ? "main" : "R" + std::to_string(origin);
     line += send ? " > " : " < ";
-    std::string data = FormatData(bytes, mode, escChar);
+    std::string data = encoding == TEncoding::Latin1 || mode == dmHex
+                           ? FormatData(bytes, mode, escChar)
+                           : FormatText(bytes, mode, escChar, encoding);
     // One line a frame, whatever the frame holds.
     std::replace_if(
         data.begin(), data.end(), [](char c) { return c == '\r' || c == '\n'; }, '.');
@@ -53,7 +57,7 @@ void TFramePrinter::Drain(bool all)
         if (!closed && !all && !FWholeFrames(mark.Origin))
             break;
         FSink(FrameLine(mark.TimeMs, mark.Origin, FSource.Send, history.Copy(pos, frameEnd), FMode,
-                        FEscChar));
+                        FEscChar, FEncoding));
         pos = frameEnd;
     }
     FPrintedTo = pos;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "codec/DataMode.h"
+#include "encoding/TextEncoding.h"
 #include "exchange/BoundedHistory.h"
 #include "exchange/FrameIndex.h"
 
@@ -30,10 +31,11 @@ public:
 
     TFramePrinter(TSource source, TSink sink, TWholeFrames wholeFrames);
 
-    void SetMode(TDataMode mode, char escChar)
+    void SetMode(TDataMode mode, char escChar, TEncoding encoding = TEncoding::Latin1)
     {
         FMode = mode;
         FEscChar = escChar;
+        FEncoding = encoding;
     }
 
     // Writes every frame that is whole by now.
@@ -43,10 +45,12 @@ public:
     // True while the last frame waits for its end.
     [[nodiscard]] bool Pending() const;
 
-    // The line of one frame.
+    // The line of one frame. Text in an encoding other than Latin-1 is
+    // decoded as the views decode it (UTF-8 out); Latin-1 keeps the bytes.
     [[nodiscard]] static std::string FrameLine(std::int64_t timeMs, std::uint16_t origin, bool send,
                                                const ByteString &bytes, TDataMode mode,
-                                               char escChar);
+                                               char escChar,
+                                               TEncoding encoding = TEncoding::Latin1);
 
 private:
     void Drain(bool all);
@@ -56,6 +60,7 @@ private:
     TWholeFrames FWholeFrames;
     TDataMode FMode = dmHex;
     char FEscChar = '{';
+    TEncoding FEncoding = TEncoding::Latin1;
     std::uint64_t FPrintedTo = 0; // history position written up to
 };
 

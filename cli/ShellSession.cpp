@@ -55,7 +55,7 @@ TShellSession::TShellSession(const TCliOptions &options, TSettings settings, std
             [](std::uint16_t) { return true; });
         const TGeneralSettings &g = FEngine.Settings().General;
         for (TFramePrinter *printer : {FRecvPrinter.get(), FSendPrinter.get()})
-            printer->SetMode(static_cast<TDataMode>(g.DataMode), g.EscChar());
+            printer->SetMode(static_cast<TDataMode>(g.DataMode), g.EscChar(), g.Encoding);
     }
     FSilence.setSingleShot(true);
     QObject::connect(&FSilence, &QTimer::timeout, [this] {

@@ -502,6 +502,11 @@ void TEngine::SetLogToFile(bool on)
 void TEngine::SetLogPath(std::string path)
 {
     FLogPath = std::move(path);
+    RenameLog();
+}
+
+void TEngine::RenameLog()
+{
     if (FLogToFile)
         FLogFiles.Start(LogNaming(), CurrentLocalTime());
 }

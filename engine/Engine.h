@@ -159,6 +159,9 @@ public:
     // Test seam: one fixed file in place of the settings' naming; empty
     // gives the naming back.
     void SetLogPath(std::string path);
+    // The log's naming in the settings changed: a running log goes on in
+    // the file they name now.
+    void RenameLog();
     // The file records go to now (after the last rotation).
     [[nodiscard]] const std::string &LogPath() const { return FLogFiles.Path(); }
     // The settings' log folder, name pattern, append mode and rotation size.

@@ -6,13 +6,16 @@
 
 #include "common/IniFile.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -204,4 +207,67 @@ TEST_F(CommLogTest, UdpFloodIntoAnUnwritableLogOpensOneBox)
     EXPECT_FALSE(find<QCheckBox>("chkLogToFile")->isChecked());
     EXPECT_TRUE(find<QLabel>("stpMessage")->text().contains("Is a directory"));
     EXPECT_EQ(find<QPushButton>("btnStart")->text(), "Stop") << "the channel stays open";
+}
+
+// "Log file..." in the box's context menu names the log: a folder, a dated
+// name, a new file at each start, and a size past which the next file
+// begins; the running log moves there at once and the keys are saved. A
+// folder that does not exist is refused with a message and changes nothing.
+TEST_F(CommLogTest, LogFileMenuNamesTheFolderTheFileAndItsSize)
+{
+    startLogging(0);
+    send("01");
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("logs")));
+    const QString folder = dir.filePath(QStringLiteral("logs"));
+    const auto edit = [&](const QString &folderText) {
+        QTimer::singleShot(0, [&, folderText] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            ASSERT_NE(dialog, nullptr);
+            // Typed key by key over what the field held.
+            const auto type = [&](const char *name, const QString &text) {
+                auto *field = dialog->findChild<QLineEdit *>(name);
+                field->selectAll();
+                QTest::keyClicks(field, text);
+            };
+            type("edtLogFolder", folderText);
+            type("edtLogName", QStringLiteral("Link-%Y.txt"));
+            dialog->findChild<QCheckBox *>("chkLogAppend")->setChecked(false);
+            type("edtLogRotateSize", QStringLiteral("60"));
+            QTest::mouseClick(dialog->findChild<QPushButton *>("btnOK"), Qt::LeftButton);
+            // Refused: the dialog stays open, and is left by Cancel.
+            if (QApplication::activeModalWidget() == dialog)
+                QTest::mouseClick(dialog->findChild<QPushButton *>("btnCancel"), Qt::LeftButton);
+        });
+        QAction *action = nullptr;
+        for (QAction *a : find<QCheckBox>("chkLogToFile")->actions())
+            if (a->objectName() == QStringLiteral("pmiLogFile"))
+                action = a;
+        ASSERT_NE(action, nullptr);
+        action->trigger();
+    };
+
+    edit(dir.filePath(QStringLiteral("none")));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].text.indexOf(QStringLiteral("does not exist")), -1)
+        << messages[0].text.toStdString();
+    EXPECT_EQ(window->Engine().Settings().General.LogName, "CommLog.txt");
+
+    edit(folder);
+    const std::string year = QDate::currentDate().toString(QStringLiteral("yyyy")).toStdString();
+    const QString first = folder + QStringLiteral("/Link-%1.txt").arg(QString::fromStdString(year));
+    EXPECT_EQ(window->Engine().LogPath(), first.toStdString());
+    for (int i = 0; i < 4; ++i)
+        send(QStringLiteral("0A 0B 0C 0D"));
+    // Each record is about 40 bytes: two fit under the size, then a new file.
+    EXPECT_TRUE(QFile::exists(first));
+    EXPECT_TRUE(
+        QFile::exists(folder + QStringLiteral("/Link-%1-1.txt").arg(QString::fromStdString(year))))
+        << QDir(folder).entryList().join(' ').toStdString();
+    EXPECT_TRUE(logIs({" => 01"})) << "the first file stays where it was";
+
+    close();
+    const std::string saved = readSettings();
+    EXPECT_NE(saved.find("LogName=Link-%Y.txt"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("LogAppend=0"), std::string::npos);
+    EXPECT_NE(saved.find("LogRotateSize=60"), std::string::npos);
 }

@@ -164,4 +164,10 @@ TEST(FramePrinter, OneLinePerFrameOnceWhole)
     EXPECT_EQ(lines[2], "13:04:05.067 R1 < AT{0D}{0A}");
     EXPECT_EQ(TFramePrinter::FrameLine(t, 0, true, "a\r\nb", dmCharacter, '{'),
               "13:04:05.067 main > a..b");
+    // Text in the settings' encoding reads as the views show it.
+    const ByteString utf8 = "\xE6\xB8\xA9\xFF";
+    EXPECT_EQ(TFramePrinter::FrameLine(t, 0, false, utf8, dmMixed, '{', TEncoding::Utf8),
+              "13:04:05.067 main < \xE6\xB8\xA9{FF}");
+    EXPECT_EQ(TFramePrinter::FrameLine(t, 0, false, utf8, dmHex, '{', TEncoding::Utf8),
+              "13:04:05.067 main < E6 B8 A9 FF");
 }
