@@ -6,6 +6,8 @@
 //
 // KESTRUNE_SHELL_BENCH_LINES (default 4000) and KESTRUNE_SHELL_BENCH_MB
 // (default 200) set the sizes.
+#include "bench/BenchProcess.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -27,16 +29,9 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point from)
-{
-    return std::chrono::duration<double>(Clock::now() - from).count();
-}
+using namespace kestrune::bench;
 
 int EnvInt(const char *name, int fallback)
 {
@@ -46,25 +41,7 @@ int EnvInt(const char *name, int fallback)
 
 pid_t Spawn(const std::vector<std::string> &args)
 {
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int Wait(pid_t pid)
-{
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return kestrune::bench::Spawn(args, 1);
 }
 
 void Stop(pid_t pid)
@@ -106,17 +83,6 @@ int Connect(int port)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return -1;
-}
-
-bool WaitForFile(const std::string &path)
-{
-    for (int i = 0; i < 500; ++i) {
-        struct stat info{};
-        if (::stat(path.c_str(), &info) == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
 }
 
 constexpr char Frame[] = "\x01\x02\x03\x04\x05\x06\x07\x08";
@@ -173,13 +139,14 @@ void ReplyLines(const std::string &dir, int n)
 {
     // TCP: a socat echo that serves every connection.
     const int port = FreePort();
-    const pid_t echo = Spawn({"socat", "TCP-LISTEN:" + std::to_string(port) +
-                                           ",bind=127.0.0.1,reuseaddr,fork",
-                              "EXEC:cat"});
+    const pid_t echo =
+        Spawn({"socat", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
+               "EXEC:cat"});
     const int fd = Connect(port);
     const double cTcp = CLoopLinesPerSecond(fd, n);
     ::close(fd);
-    const double kTcp = RunLinesPerSecond(dir, {"--tcp-client", "127.0.0.1," + std::to_string(port)}, n);
+    const double kTcp =
+        RunLinesPerSecond(dir, {"--tcp-client", "127.0.0.1," + std::to_string(port)}, n);
     Stop(echo);
     std::printf("reply lines over TCP:  kestrune run %.0f/s, C loop %.0f/s, ratio %.2f\n", kTcp,
                 cTcp, kTcp / cTcp);
@@ -276,9 +243,9 @@ void Bridge(std::size_t mb)
         int sinkPort = 0;
         const int sink = Listen(sinkPort);
         const int port = FreePort();
-        const pid_t socat = Spawn({"socat", "TCP-LISTEN:" + std::to_string(port) +
-                                                ",bind=127.0.0.1,reuseaddr",
-                                   "TCP:127.0.0.1:" + std::to_string(sinkPort)});
+        const pid_t socat =
+            Spawn({"socat", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr",
+                   "TCP:127.0.0.1:" + std::to_string(sinkPort)});
         socatSeconds = Relay(port, sink, bytes);
         Stop(socat);
         ::close(sink);
@@ -287,17 +254,18 @@ void Bridge(std::size_t mb)
         int sinkPort = 0;
         const int sink = Listen(sinkPort);
         const int port = FreePort();
-        const pid_t bridge = Spawn({KESTRUNE_PROGRAM, "bridge", "-q", "--tcp-server",
-                                    std::to_string(port), "--relay",
-                                    "tcp-client,127.0.0.1," + std::to_string(sinkPort)});
+        const pid_t bridge =
+            Spawn({KESTRUNE_PROGRAM, "bridge", "-q", "--tcp-server", std::to_string(port),
+                   "--relay", "tcp-client,127.0.0.1," + std::to_string(sinkPort)});
         bridgeSeconds = Relay(port, sink, bytes);
         Stop(bridge);
         ::close(sink);
     }
     const auto rate = [&](double s) { return s > 0 ? mb / s : 0.0; };
-    std::printf("bridge, %zu MB over TCP: kestrune %.0f MB/s%s, socat %.0f MB/s%s, ratio %.2f\n", mb,
-                rate(bridgeSeconds), bridgeSeconds > 0 ? "" : " (LOST BYTES)", rate(socatSeconds),
-                socatSeconds > 0 ? "" : " (LOST BYTES)", rate(bridgeSeconds) / rate(socatSeconds));
+    std::printf("bridge, %zu MB over TCP: kestrune %.0f MB/s%s, socat %.0f MB/s%s, ratio %.2f\n",
+                mb, rate(bridgeSeconds), bridgeSeconds > 0 ? "" : " (LOST BYTES)",
+                rate(socatSeconds), socatSeconds > 0 ? "" : " (LOST BYTES)",
+                rate(bridgeSeconds) / rate(socatSeconds));
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 //    over about 10 s.
 //
 // KESTRUNE_TRANSFER_BENCH_KB (default 256) sets the XMODEM file's size.
+#include "bench/BenchProcess.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,50 +24,13 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point from)
-{
-    return std::chrono::duration<double>(Clock::now() - from).count();
-}
+using namespace kestrune::bench;
 
 pid_t Spawn(const std::vector<std::string> &args, const std::string &dir = {})
 {
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (!dir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int Wait(pid_t pid)
-{
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool WaitForFile(const std::string &path)
-{
-    for (int i = 0; i < 500; ++i) {
-        if (::access(path.c_str(), F_OK) == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return kestrune::bench::Spawn(args, 2, dir);
 }
 
 std::string Slurp(const std::string &path)
