@@ -27,10 +27,11 @@ struct TSocketEnds
 // owner calls it once the packets of one turn of its event loop are in) or
 // until a megabyte waits, and go to the file in one write: a flood costs a
 // write per turn, not per packet. The file holds whole blocks only, so it
-// reads after any flush, and a crash loses at most the unflushed turn. A socket's bytes are wrapped
-// in IPv4 and UDP or TCP headers from its real ends, so dissectors apply by port; TCP sequence
-// numbers run on per direction for as long as the ends stay the same, and start again with a new
-// connection.
+// reads after any flush, and a crash loses at most the unflushed turn.
+// A socket's bytes are wrapped in IPv4 and UDP or TCP headers from its real
+// ends, so dissectors apply by port; TCP sequence numbers run on per
+// direction for as long as the ends stay the same, and start again with a
+// new connection.
 class TCaptureFile
 {
 public:
