@@ -7,6 +7,7 @@
 // KESTRUNE_SHELL_BENCH_LINES (default 4000) and KESTRUNE_SHELL_BENCH_MB
 // (default 200) set the sizes.
 #include "bench/BenchProcess.h"
+#include "tests/support/LoopbackPort.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -50,19 +51,6 @@ void Stop(pid_t pid)
         ::kill(pid, SIGTERM);
         Wait(pid);
     }
-}
-
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 // A connected loopback socket, retried while the listener is starting.
@@ -138,7 +126,7 @@ double RunLinesPerSecond(const std::string &dir, const std::vector<std::string> 
 void ReplyLines(const std::string &dir, int n)
 {
     // TCP: a socat echo that serves every connection.
-    const int port = FreePort();
+    const int port = kestrune::testing::FreeLoopbackPort();
     const pid_t echo =
         Spawn({"socat", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
                "EXEC:cat"});
@@ -242,7 +230,7 @@ void Bridge(std::size_t mb)
     {
         int sinkPort = 0;
         const int sink = Listen(sinkPort);
-        const int port = FreePort();
+        const int port = kestrune::testing::FreeLoopbackPort();
         const pid_t socat =
             Spawn({"socat", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr",
                    "TCP:127.0.0.1:" + std::to_string(sinkPort)});
@@ -253,7 +241,7 @@ void Bridge(std::size_t mb)
     {
         int sinkPort = 0;
         const int sink = Listen(sinkPort);
-        const int port = FreePort();
+        const int port = kestrune::testing::FreeLoopbackPort();
         const pid_t bridge =
             Spawn({KESTRUNE_PROGRAM, "bridge", "-q", "--tcp-server", std::to_string(port),
                    "--relay", "tcp-client,127.0.0.1," + std::to_string(sinkPort)});

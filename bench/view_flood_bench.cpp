@@ -18,6 +18,7 @@
 #include "app/MainFrm.h"
 #include "app/view/HistoryView.h"
 #include "common/AppPaths.h"
+#include "tests/support/LoopbackPort.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -56,19 +57,6 @@ double ResidentMB()
     long pages = 0, resident = 0;
     std::ifstream("/proc/self/statm") >> pages >> resident;
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
-}
-
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 // Connects to the window (retrying while it comes up) and writes `total` bytes.
@@ -135,7 +123,7 @@ TResult Flood(const std::string &size, std::uint64_t total, bool timeChanges, bo
     paths::SetDataDirOverride(dir.path().toStdString());
     const QString previousDir = QDir::currentPath();
     QDir::setCurrent(dir.path());
-    const int port = FreePort();
+    const int port = kestrune::testing::FreeLoopbackPort();
     std::ofstream(paths::SettingsFilePath(), std::ios::binary)
         << "[Main]\r\nMethod=TCPServer\r\nLocalPort=" << port
         << "\r\n[Other]\r\nDataMode=" << (text ? 1 : 0) << "\r\nBufSize=" << size

@@ -5,6 +5,7 @@
 // log lands there).
 
 #include "app/ProgramCopy.h"
+#include "tests/support/LoopbackPort.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,18 +39,7 @@ inline bool WaitUntil(const std::function<bool()> &done, int ms = 10000)
     return true;
 }
 
-inline int FreePort(bool udp = false)
-{
-    const int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using kestrune::testing::FreeLoopbackPort;
 
 // A child that is killed when the test ends, however it ends.
 class TChild

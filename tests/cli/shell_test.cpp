@@ -34,7 +34,7 @@ QByteArray RandomBytes(int size, quint32 seed)
 TEST_F(ShellTest, UsageFilesAndChannelsThatDoNotOpen)
 {
     Write("list.txt", "S:H:01\n");
-    const int closedPort = FreePort();
+    const int closedPort = FreeLoopbackPort();
     struct TCase
     {
         QStringList Args;
@@ -88,13 +88,13 @@ TEST_P(ShellEchoTest, RunsAListAgainstAnEchoPeer)
     TChild echo;
     QStringList channel;
     if (kind == "tcp") {
-        const int port = FreePort();
+        const int port = FreeLoopbackPort();
         echo.StartSocat({QString("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port), "EXEC:cat"});
         channel = {"--tcp-client", QString("127.0.0.1,%1").arg(port)};
     } else if (kind == "udp") {
-        const int port = FreePort(true);
+        const int port = FreeLoopbackPort(true);
         echo.StartSocat({QString("UDP-LISTEN:%1,bind=127.0.0.1").arg(port), "EXEC:cat"});
-        channel = {"--udp", QString("%1,127.0.0.1,%2").arg(FreePort(true)).arg(port)};
+        channel = {"--udp", QString("%1,127.0.0.1,%2").arg(FreeLoopbackPort(true)).arg(port)};
     } else {
         const QString tty = PathOf("tty");
         echo.StartSocat({"PTY,link=" + tty + ",rawer", "EXEC:cat"}, tty);
@@ -175,7 +175,7 @@ TEST_F(ShellTest, ModbusRtuReadsAgainstPymodbus)
 TEST_F(ShellTest, TimeoutBoundsAReplyThatWaitsForever)
 {
     TChild echo;
-    const int port = FreePort();
+    const int port = FreeLoopbackPort();
     echo.StartSocat({QString("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port), "EXEC:cat"});
     Write("wait.txt", "S:S:x\nR:H:EE\n");
     const TRunResult r = Run(
@@ -187,7 +187,7 @@ TEST_F(ShellTest, TimeoutBoundsAReplyThatWaitsForever)
 
 TEST_F(ShellTest, BridgeEndsCleanlyOnSigterm)
 {
-    const int port = FreePort();
+    const int port = FreeLoopbackPort();
     QProcess bridge;
     Start(bridge, {"bridge", "--tcp-server", QString::number(port), "--log", "bridge.log"});
     ASSERT_TRUE(bridge.waitForStarted(5000));
@@ -212,7 +212,7 @@ TEST_F(ShellTest, BridgeEndsCleanlyOnSigterm)
 // reach both, and the capture reads whole after the bridge is ended.
 TEST_F(ShellTest, BridgeLogsByPatternAndCaptures)
 {
-    const int port = FreePort();
+    const int port = FreeLoopbackPort();
     QProcess bridge;
     Start(bridge, {"bridge", "-q", "--tcp-server", QString::number(port), "--log", "b-%Y.log",
                    "--capture", "b.pcapng"});
@@ -239,8 +239,8 @@ TEST_F(ShellTest, BridgeLogsByPatternAndCaptures)
 // clients, whole and in order, over two generations of clients.
 TEST_F(ShellTest, BridgeCarriesTenMegabytesBothWaysWhileClientsComeAndGo)
 {
-    const int mainPort = FreePort();
-    const int relayPort = FreePort();
+    const int mainPort = FreeLoopbackPort();
+    const int relayPort = FreeLoopbackPort();
     TChild bridge;
     bridge.Start(QString::fromStdString(FCopy.Program),
                  {"bridge", "-q", "--tcp-server", QString::number(mainPort), "--relay",

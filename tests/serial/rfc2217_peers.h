@@ -4,6 +4,7 @@
 // and the benchmark: the real ser2net serving a pty whose master the caller
 // holds, and a scripted RFC 2217 server on a socket of its own.
 
+#include "tests/support/LoopbackPort.h"
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -30,22 +31,6 @@
 extern char **environ;
 
 namespace kestrune::testing {
-
-// A loopback TCP port free at this moment.
-inline int FreeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = -1;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
 
 // True once something listens on 127.0.0.1:Port (read from /proc, so the
 // check opens no connection that a single-user server would count).

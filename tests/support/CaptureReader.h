@@ -2,6 +2,7 @@
 
 // Reads pcapng captures back with tshark and capinfos, and runs socat peers:
 // the programs a user would check a capture with. Every wait has a deadline.
+#include "tests/support/LoopbackPort.h"
 #include <QProcess>
 #include <QStringList>
 #include <netinet/in.h>
@@ -53,22 +54,6 @@ inline std::vector<std::string> TsharkRows(const std::string &capture, const QSt
         at = end == std::string::npos ? out.size() : end + 1;
     }
     return rows;
-}
-
-// A port free on 127.0.0.1 right now.
-inline int FreeLoopbackPort(bool udp)
-{
-    const int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
 }
 
 } // namespace kestrune::testing
